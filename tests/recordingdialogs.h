@@ -1,0 +1,42 @@
+#pragma once
+// Dialogs answered by the test: records each alert and replies from a queue.
+#include "app/dialogs.h"
+
+#include <QList>
+#include <QQueue>
+
+struct RecordedAlert {
+    QString message, informative;
+    QStringList buttons;
+};
+
+class RecordingDialogs : public lumafind::Dialogs {
+public:
+    QList<RecordedAlert> alerts;
+    QQueue<int> alertAnswers;        // default 1 (the first button)
+    QQueue<QString> folderAnswers;   // default: cancelled
+    QQueue<QString> fileAnswers;
+    QList<QString> modalWindows;     // object names of windows run modally
+    QList<QUrl> opened;
+
+    int alert(QWidget *, const QString &message, const QString &informative, const QStringList &buttons) override
+    {
+        alerts.append({message, informative, buttons});
+        return alertAnswers.isEmpty() ? 1 : alertAnswers.dequeue();
+    }
+    QString chooseFolder(QWidget *, const QString &) override { return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue(); }
+    QString chooseFile(QWidget *, const QString &, const QString &) override { return fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue(); }
+    int runModal(QDialog *window) override;
+    bool openUrl(const QUrl &url) override
+    {
+        opened.append(url);
+        return true;
+    }
+};
+
+#include <QDialog>
+inline int RecordingDialogs::runModal(QDialog *window)
+{
+    modalWindows.append(window->objectName());
+    return 1;
+}

@@ -1,0 +1,236 @@
+#include "catalogue/catalogue.h"
+#include "catalogue/formatsdoc.h"
+#include "catalogue/signatures.h"
+
+#include <QFile>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumafind;
+
+namespace {
+QString record(const QString &ext, const QString &hexLabel = QStringLiteral("Header :"),
+               const QString &header = QStringLiteral("FFD8FF"))
+{
+    return QStringLiteral("Extension : %1\nMax Size : 18874368\n%2 %3\nPosition : 1\nReserved : 0\n"
+                          "Description : JPEG image\n")
+        .arg(ext, hexLabel, header);
+}
+
+QStringList parsed(const QString &text)
+{
+    QStringList list;
+    SignatureReader().parse(text, list);
+    return list;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+} // namespace
+
+class TestCatalogue : public QObject {
+    Q_OBJECT
+private slots:
+    void wellFormedRecord()
+    {
+        QCOMPARE(parsed(record(QStringLiteral(".jpg"))),
+                 (QStringList{"JPG", "18874368", "FFD8FF", "1", "0", "JPEG image", "255"}));
+    }
+
+    void headerLabelMustBeExact()
+    {
+        // No blank before the colon, or a blank before the label: an ordinary label.
+        QStringList a = parsed(record(QStringLiteral(".jpg"), QStringLiteral("Header:")));
+        QCOMPARE(a.size(), 7);
+        QCOMPARE(a.at(2), QStringLiteral("FFD8FF"));
+        QCOMPARE(a.at(6), QString());
+        QCOMPARE(parsed(record(QStringLiteral(".jpg"), QStringLiteral(" Header :"))).at(6), QString());
+        QCOMPARE(parsed(record(QStringLiteral(".jpg"), QStringLiteral("header :"))).at(6), QString());
+    }
+
+    void dotsAndCase()
+    {
+        QStringList l = parsed(record(QStringLiteral("jpg")));
+        QCOMPARE(l.at(0), QStringLiteral("jpg"));   // no dot: unchanged, case kept
+        l = parsed(record(QStringLiteral("image.tar.gz")));
+        QCOMPARE(l.at(0), QStringLiteral("TAR.GZ"));
+        // A dot in any value cuts it, including the description.
+        l = parsed(QStringLiteral("a : .x\nb : 1\nHeader : AB\nc : 1\nd : 0\ne : Ver. 2 image\n"));
+        QCOMPARE(l.at(5), QStringLiteral(" 2 IMAGE"));
+        QCOMPARE(l.at(6), QStringLiteral("171"));
+    }
+
+    void lineHandling()
+    {
+        // CRLF, blank and colon-less lines between values, empty values.
+        const QString crlf = QString(record(QStringLiteral(".jpg"))).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
+        QCOMPARE(parsed(crlf), parsed(record(QStringLiteral(".jpg"))));
+        QStringList l = parsed(QStringLiteral("comment line\n\na : .jpg\n\nnot a value\nb :   \nHeader : FFD8\n"
+                                              "c : 1\n   \nd : 0\ne : desc\n"));
+        QCOMPARE(l, (QStringList{"JPG", "", "FFD8", "1", "0", "desc", "255"}));
+        QVERIFY(parsed(QStringLiteral("no colon\nat all\n")).isEmpty());
+        // The label is what stands before the first colon; the value may hold more colons.
+        QCOMPARE(parsed(QStringLiteral("a : x:y\nb:2\nHeader :0A\nc:1\nd:0\ne:t\n")).at(0), QStringLiteral("x:y"));
+    }
+
+    void twelveValuesMakeTwoRecords()
+    {
+        const QStringList l = parsed(record(QStringLiteral(".jpg")) + record(QStringLiteral(".png"), QStringLiteral("Header :"),
+                                                                              QStringLiteral("89504E47")));
+        QCOMPARE(l.size(), 14);
+        QCOMPARE(l.at(7), QStringLiteral("PNG"));
+        QCOMPARE(l.at(13), QStringLiteral("137"));
+    }
+
+    void incompleteLastRecordIsDropped()
+    {
+        const QString text = record(QStringLiteral(".jpg")) + QStringLiteral("a : .png\nb : 5\nHeader : 89\n");
+        QStringList l = parsed(text);
+        QCOMPARE(l.size(), 7);
+        // Its header text does not leak into the next file read by the same reader.
+        SignatureReader reader;
+        QStringList both;
+        reader.parse(text, both);
+        reader.parse(record(QStringLiteral(".gif"), QStringLiteral("Header:")), both);
+        QCOMPARE(both.size(), 14);
+        QCOMPARE(both.at(13), QString());
+    }
+
+    void fileProblems()
+    {
+        QTemporaryDir dir;
+        QStringList list;
+        SignatureReader reader;
+        QCOMPARE(reader.load(dir.path(), QStringLiteral("/missing.dll"), list), LoadStatus::Missing);
+        QVERIFY(writeFile(dir.path() + "/bad.dll", QByteArray("a : .jpg\nb : \xff\xfe\n")));
+        QCOMPARE(reader.load(dir.path(), QStringLiteral("/bad.dll"), list), LoadStatus::NotUtf8);
+        QVERIFY(writeFile(dir.path() + "/empty.dll", QByteArray("just words\n")));
+        QCOMPARE(reader.load(dir.path(), QStringLiteral("/empty.dll"), list), LoadStatus::NoRecords);
+        QVERIFY(list.isEmpty());
+        QVERIFY(writeFile(dir.path() + "/good.dll", record(QStringLiteral(".jpg")).toUtf8()));
+        QCOMPARE(reader.load(dir.path(), QStringLiteral("/good.dll"), list), LoadStatus::Loaded);
+        QCOMPARE(list.size(), 7);
+
+        // Loading the catalogue from a folder with one good database names the five others.
+        QVERIFY(QFile::rename(dir.path() + "/good.dll", dir.path() + "/KovVideo.dll"));
+        Catalogue cat;
+        const QStringList problems = cat.loadAll(dir.path());
+        QCOMPARE(problems, (QStringList{"KovExt2.dll", "KovExt2Adv.dll", "KovVideoAdv.dll", "KovRaw.dll", "KovRawAdv.dll"}));
+        QCOMPARE(cat.Video_Array.size(), 7);
+        QVERIFY(cat.Ext_Array.isEmpty());
+    }
+
+    void headerMatching_data()
+    {
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("pos");
+        QTest::addColumn<int>("at");
+        QTest::addColumn<bool>("match");
+        QTest::newRow("start") << "FFD8FF" << "1" << 0 << true;
+        QTest::newRow("start elsewhere") << "FFD8FF" << "1" << 4 << false;
+        QTest::newRow("numeric 5") << "66747970" << "5" << 4 << true;
+        QTest::newRow("numeric 507 fits") << "AABB" << "507" << 506 << true;
+        QTest::newRow("numeric 508 never") << "AA" << "508" << 507 << false;
+        QTest::newRow("numeric 0 never") << "AA" << "0" << 0 << false;
+        QTest::newRow("507 runs past sector end") << "AABBCCDDEEFF11" << "507" << 506 << false;
+        QTest::newRow("nn at 0") << "AABB" << "nn" << 0 << true;
+        QTest::newRow("nn at 100 byte0 differs") << "AABB" << "nn" << 100 << false;
+    }
+
+    void headerMatching()
+    {
+        QFETCH(QString, header);
+        QFETCH(QString, pos);
+        QFETCH(int, at);
+        QFETCH(bool, match);
+        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n").arg(header, pos));
+        unsigned char sector[512] = {};
+        const QByteArray bytes = QByteArray::fromHex(header.toLatin1());
+        for (int i = 0; i < bytes.size() && at + i < 512; ++i)
+            sector[at + i] = static_cast<unsigned char>(bytes[i]);
+        QCOMPARE(headerMatches(decodeHeader(rec, 0), sector), match);
+    }
+
+    void anywhereCandidateChain()
+    {
+        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 1\nHeader : AAAB\nc : nn\nd : 0\ne : t\n"));
+        const DecodedHeader h = decodeHeader(rec, 0);
+        unsigned char s[512] = {};
+        // AA AA AB: the candidate at 0 agrees one byte, the chain moves to 1 and matches.
+        s[0] = 0xAA; s[1] = 0xAA; s[2] = 0xAB;
+        QVERIFY(headerMatches(h, s));
+        // AA 00 AA AB: the candidate at 1 does not begin with AA, so the search ends.
+        unsigned char t[512] = {};
+        t[0] = 0xAA; t[2] = 0xAA; t[3] = 0xAB;
+        QVERIFY(!headerMatches(h, t));
+        // A chain of AA bytes to the end of the sector never matches and stops at 512.
+        unsigned char u[512];
+        memset(u, 0xAA, sizeof u);
+        QVERIFY(!headerMatches(h, u));
+    }
+
+    void shippedDatabases()
+    {
+        Catalogue cat;
+        const QString dir = QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES"));
+        QVERIFY2(cat.loadAll(dir).isEmpty(), qPrintable(dir));
+        const QStringList *lists[6] = {&cat.Ext_Array, &cat.Adv_Ext_Array, &cat.Video_Array,
+                                       &cat.Adv_Video_Array, &cat.RawFile_Array, &cat.Adv_RawFile_Array};
+        QSet<QString> types;
+        for (int i = 0; i < 6; ++i) {
+            const QStringList &l = *lists[i];
+            QVERIFY(!l.isEmpty());
+            QCOMPARE(l.size() % kRecordStrings, 0);
+            for (qsizetype r = 0; r < recordCount(l); ++r) {
+                const QString problem = recordProblem(l, r);
+                QVERIFY2(problem.isEmpty(), qPrintable(QStringLiteral("%1 record %2 (%3): %4")
+                                                           .arg(kDatabaseFiles[i].name).arg(r).arg(field(l, r, Ext_Name), problem)));
+                types.insert(field(l, r, Ext_Name));
+            }
+        }
+        for (const char *t : {"JPG", "PNG", "GIF", "BMP", "TIF", "HEIC", "CR2", "CR3", "CRW", "ORF", "RW2", "RAF",
+                              "X3F", "MRW", "IIQ", "PSD", "WEBP", "MOV", "MP4", "M4V", "3GP", "AVI", "MTS", "MPG",
+                              "MKV", "WMV", "FLV", "MXF", "PDF", "ZIP", "DOC", "RTF", "RAR", "7Z", "GZ", "BZ2", "XZ",
+                              "MP3", "WAV", "FLAC", "OGG", "M4A", "AAC", "SQLITE", "EXE", "ELF"})
+            QVERIFY2(types.contains(QString::fromLatin1(t)), t);
+    }
+
+    void videoAndRawRecordsNeverShareAFile()
+    {
+        // In video and raw-file mode every record that matches a sector starts a file: a
+        // sector made from one record's header must not match a record of another type.
+        Catalogue cat;
+        cat.loadAll(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
+        for (const QStringList *l : {&cat.Video_Array, &cat.RawFile_Array}) {
+            QStringList all = *l;
+            all += (l == &cat.Video_Array ? cat.Adv_Video_Array : cat.Adv_RawFile_Array);
+            for (qsizetype a = 0; a < recordCount(all); ++a) {
+                const DecodedHeader ha = decodeHeader(all, a);
+                unsigned char s[512] = {};
+                memcpy(s + ha.offset, ha.bytes.constData(), static_cast<size_t>(ha.bytes.size()));
+                for (qsizetype b = 0; b < recordCount(all); ++b) {
+                    if (field(all, a, Ext_Name) == field(all, b, Ext_Name))
+                        continue;
+                    QVERIFY2(!headerMatches(decodeHeader(all, b), s),
+                             qPrintable(field(all, a, Ext_Descp) + QStringLiteral(" / ") + field(all, b, Ext_Descp)));
+                }
+            }
+        }
+    }
+
+    void formatsDocumentIsCurrent()
+    {
+        QFile committed(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/FORMATS.md"));
+        QVERIFY(committed.open(QIODevice::ReadOnly));
+        const QString expected = formatsMarkdown(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources"));
+        QVERIFY2(QString::fromUtf8(committed.readAll()) == expected,
+                 "resources/FORMATS.md differs from the databases: run lumafind-formats resources resources/FORMATS.md");
+    }
+};
+
+QTEST_APPLESS_MAIN(TestCatalogue)
+#include "test_catalogue.moc"
