@@ -1,68 +1,95 @@
 #include "MyTableController.h"
 
 #include "app/dialogs.h"
+#include "app/sectorwidgets.h"
+#include "app/tablemodels.h"
 #include "common/hex.h"
+#include "media/volumes.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
+#include <QDialog>
+#include <QGroupBox>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
-#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
 #include <QTimer>
 
 namespace lumafind {
 
-namespace {
 const QString kMediaHelp = QStringLiteral(
     "\nSelect the storage media from List from which you want to recover Data. Press \u2018Next\u2019 button to continue... ");
-}
+const QString kEntireDiskHelp = QStringLiteral(
+    "If \u2018Entire Disk\u2019 option is selected, Norvo Recovery searches lost data in the entire storage of selected disk. "
+    "If you want to perform within a specific sector range or in specific partition, please select other searching criteria. "
+    "Else press \u2018Next\u2019 button to start searching data in Entire disk.");
+const QString kSectorRangeHelp = QStringLiteral(
+    "\u2018Sector Range\u2019 option provides facility to specify the range of start and end sector of storage media within "
+    "which you want to perform searching for lost data. Please drag knob of Slider to enter sector range or you can also "
+    "enter these values in Start Sector and End Sector fields manually.");
 
 MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialogs, QObject *parent)
-    : QObject(parent), resourceDir_(resourceDir), dialogs_(dialogs)
+    : QObject(parent), resourceDir_(resourceDir), dialogs_(dialogs),
+      mediaModel_(new MediaTableModel(&nsMutaryOfDataObject, this))
 {
 }
 
 MyTableController::~MyTableController() = default;
 
+void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
+{
+    nsMutaryOfDataObject = rows;
+    mediaModel_->reload();
+}
 void MyTableController::setNsCheckedListDataObject(const CheckList &rows) { nsCheckedListDataObject = rows; }
 void MyTableController::setNsSIGFileInfoDataObject(const FoundFilesList &rows) { nsSIGFileInfoDataObject = rows; }
 
 int32_t MyTableController::hex2dec(const QString &c) const { return lumafind::hex2dec(c); }
 int32_t MyTableController::hex2int(const QString &h) const { return lumafind::hex2int(h); }
 
+void MyTableController::alert(const QString &message, const QString &informative)
+{
+    dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+}
+
 void MyTableController::awakeFromNib()
 {
     // 1-2: the window's colour, brought to the front.
-    if (window) {
-        QPalette pal = window->palette();
-        pal.setColor(QPalette::Window, QColor::fromRgbF(241 / 255.0f, 244 / 255.0f, 250 / 255.0f, 1.0f));
-        window->setPalette(pal);
-        window->setAutoFillBackground(true);
-    }
-    if (controlPanel) {
-        controlPanel->raise();
-        controlPanel->activateWindow();
-    }
-    if (window) {
-        window->raise();
-        window->activateWindow();
-    }
+    QPalette pal = window->palette();
+    pal.setColor(QPalette::Window, QColor::fromRgbF(241 / 255.0f, 244 / 255.0f, 250 / 255.0f, 1.0f));
+    window->setPalette(pal);
+    window->setAutoFillBackground(true);
+    controlPanel->raise();
+    controlPanel->activateWindow();
+    window->raise();
+    window->activateWindow();
     // 3-4: Thorough on, photo mode, the first instruction.
-    if (Thro_Mode_Chk)
-        Thro_Mode_Chk->setChecked(true);
+    Thro_Mode_Chk->setChecked(true);
     Recovery_MODE = 0;
-    if (help_info)
-        help_info->setText(kMediaHelp);
-    // 5: the progress line.
-    if (sector_label)
-        sector_label->setText(QStringLiteral("Sectors 0 of 0"));
-    // 6: the table rows start empty.
+    help_info->setText(kMediaHelp);
+    // 5: captions of both sets, and the progress line.
+    for (OptionsControls *s : {&photo, &sig}) {
+        s->disk->setText(QStringLiteral("Disk\t\t\t\t:"));
+        s->vol_name->setText(QStringLiteral("Volume Name\t:"));
+        s->file_system->setText(QStringLiteral("File System\t\t:"));
+        s->size->setText(QStringLiteral("Capacity (size)\t:"));
+        s->start_sector_entire->setText(QStringLiteral("Start Sector\t\t:"));
+        s->end_sector_entire->setText(QStringLiteral("End Sector\t\t:"));
+    }
+    sector_label->setText(QStringLiteral("Sectors 0 of 0"));
+    // 6-7: the table rows start empty; the media list is built.
+    setNsMutaryOfDataObject({});
     setNsCheckedListDataObject({});
     setNsSIGFileInfoDataObject({});
+    Reload_Drive_list_Function();
     // 10-12: working lists, the six databases in order, the placeholder picture.
     missingDatabases_ = loadResources(resourceDir_);
     // 13: the progress bar at 0.
-    if (Progress_Horz)
-        Progress_Horz->setValue(0);
+    Progress_Horz->setValue(0);
     if (!missingDatabases_.isEmpty())
         QTimer::singleShot(0, this, [this] { reportMissingDatabases(); });
 }
@@ -71,11 +98,281 @@ void MyTableController::reportMissingDatabases()
 {
     // Without a database a later scan would report a read error for a healthy card: say once
     // which file is missing instead.
-    dialogs_->alert(window, QStringLiteral("\nSome signature databases could not be loaded."),
-                    QStringLiteral("Missing, unreadable or empty in %1: %2. The file types they describe "
-                                   "will not be found until they are restored.")
-                        .arg(resourceDir_, missingDatabases_.join(QStringLiteral(", "))),
-                    {QStringLiteral("OK")});
+    alert(QStringLiteral("\nSome signature databases could not be loaded."),
+          QStringLiteral("Missing, unreadable or empty in %1: %2. The file types they describe "
+                         "will not be found until they are restored.")
+              .arg(resourceDir_, missingDatabases_.join(QStringLiteral(", "))));
+}
+
+// ---- Storage media ----
+
+void MyTableController::Reload_Drive_list_Function()
+{
+    LoadDisk_Window->show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    QList<MyDataObject> rows = getVolumeToFSGetInfo();
+    rows += openedImages_;
+    setNsMutaryOfDataObject(rows);
+    LoadDisk_Window->hide();
+    controlPanel->raise();
+    controlPanel->activateWindow();
+}
+
+void MyTableController::rebresh_drives()
+{
+    Reload_Drive_list_Function();
+}
+
+bool MyTableController::addDiskImage(const QString &path)
+{
+    QString error;
+    const MyDataObject row = diskImageRow(path, &error);
+    if (row.nsStrDiskIdentifier().isEmpty()) {
+        alert(QStringLiteral("\nThe disk image cannot be opened."), error);
+        return false;
+    }
+    qsizetype at = -1;
+    for (qsizetype i = 0; i < nsMutaryOfDataObject.size(); ++i)
+        if (nsMutaryOfDataObject.at(i).nsStrDiskIdentifier() == row.nsStrDiskIdentifier())
+            at = i;
+    if (at < 0) {
+        openedImages_.append(row);
+        QList<MyDataObject> rows = nsMutaryOfDataObject;
+        rows.append(row);
+        setNsMutaryOfDataObject(rows);
+        at = rows.size() - 1;
+    }
+    if (idTableView)
+        idTableView->selectRow(int(at));
+    return true;
+}
+
+void MyTableController::Open_Disk_Image()
+{
+    const QString path = dialogs_->chooseFile(window, QStringLiteral("Open Disk Image"),
+                                              QStringLiteral("Disk images (*.img *.dd *.raw *.bin *.iso *.dmg *.image);;All files (*)"));
+    if (!path.isEmpty())
+        addDiskImage(path);
+}
+
+// ---- Scan range ----
+
+static void setVisible(std::initializer_list<QWidget *> widgets, bool visible)
+{
+    for (QWidget *w : widgets)
+        w->setVisible(visible);
+}
+
+static void showEntireGroup(OptionsControls &s, bool visible)
+{
+    setVisible({s.disk_sector_info_Box, s.disk, s.vol_name, s.file_system, s.size, s.start_sector_entire,
+                s.end_sector_entire, s.disk_val, s.vol_name_val, s.file_system_val, s.size_val,
+                s.start_sector_entire_val, s.end_sector_entire_val},
+               visible);
+}
+
+static void showRangeGroup(OptionsControls &s, bool visible)
+{
+    setVisible({s.Sector_Range_Info, s.Start_Sec_Box, s.End_Sec_Box, s.Start_Sec_Min, s.Start_Sec_Min_val,
+                s.Start_Sec_Max, s.Start_Sec_Max_val, s.Start_Sec_curr, s.Start_slider_val, s.Start_Slider,
+                s.End_Sec_Min, s.End_Sec_Min_val, s.End_Sec_Max, s.End_Sec_Max_val, s.End_Sec_curr,
+                s.End_slider_val, s.End_Slider},
+               visible);
+}
+
+static void resetRange(OptionsControls &s, const QString &countText)
+{
+    const auto count = static_cast<uint64_t>(std::max<int64_t>(0, leadingInt64(countText)));
+    s.Start_Slider->setSectorMaximum(count);
+    s.Start_Slider->setSectorValue(0);
+    s.Start_Sec_Min_val->setText(QStringLiteral("0"));
+    s.Start_Sec_Max_val->setText(countText);
+    s.Start_slider_val->setText(QStringLiteral("0"));
+    s.End_Slider->setSectorMaximum(count);
+    s.End_Slider->setSectorValue(count);
+    s.End_Sec_Min_val->setText(QStringLiteral("0"));
+    s.End_Sec_Max_val->setText(countText);
+    s.End_slider_val->setText(countText);
+}
+
+void MyTableController::rangeInitialisation(OptionsControls &s, const MyDataObject &medium)
+{
+    s.entire_disk_rd->setChecked(true);
+    s.sector_range_rd->setChecked(false);
+    disk_identifier->setText(medium.nsStrDiskIdentifier());
+    s.disk_val->setText(medium.nsStrDiskIdentifier());
+    sectors_val->setText(medium.nsStrSectors());
+    s.vol_name_val->setText(medium.nsStrVolName());
+    s.file_system_val->setText(medium.nsStrFileSystem());
+    s.size_val->setText(medium.nsStrSize());
+    s.start_sector_entire_val->setText(QStringLiteral("0"));
+    s.end_sector_entire_val->setText(medium.nsStrSectors());
+    resetRange(s, medium.nsStrSectors());
+    help_info->setText(kEntireDiskHelp);
+    selectedDevicePath_ = medium.devicePath();
+}
+
+void MyTableController::entireDiskRadio(OptionsControls &s)
+{
+    help_info->setText(kEntireDiskHelp);
+    s.entire_disk_rd->setChecked(true);
+    s.sector_range_rd->setChecked(false);
+    showEntireGroup(s, true);
+    showRangeGroup(s, false);
+}
+
+void MyTableController::sectorRangeRadio(OptionsControls &s)
+{
+    help_info->setText(kSectorRangeHelp);
+    s.entire_disk_rd->setChecked(false);
+    s.sector_range_rd->setChecked(true);
+    showEntireGroup(s, false);
+    resetRange(s, s.end_sector_entire_val->text());
+    showRangeGroup(s, true);
+}
+
+void MyTableController::doSlider(SectorSlider *slider, QLineEdit *field)
+{
+    field->setText(QString::number(static_cast<unsigned long long>(slider->sectorValue())));
+}
+
+void MyTableController::controlTextDidChange(QLineEdit *field)
+{
+    SectorSlider *slider = nullptr;
+    for (OptionsControls *s : {&photo, &sig}) {
+        if (field == s->Start_slider_val)
+            slider = s->Start_Slider;
+        else if (field == s->End_slider_val)
+            slider = s->End_Slider;
+    }
+    if (!slider)
+        return;
+    const int64_t typed = leadingInt64(field->text());
+    const int64_t count = leadingInt64(sectors_val->text());
+    if (typed <= count)
+        slider->setSectorValue(static_cast<uint64_t>(std::max<int64_t>(0, typed)));
+}
+
+RangeControls MyTableController::rangeControls(const OptionsControls &s) const
+{
+    return {s.entire_disk_rd->isChecked(), s.sector_range_rd->isChecked(), sectors_val->text(),
+            s.Start_slider_val->text(), s.End_slider_val->text()};
+}
+
+bool MyTableController::rangeCheck(OptionsControls &s)
+{
+    const RangeAlert a = checkRange(rangeControls(s));
+    if (a.number == 0)
+        return true;
+    alert(a.message(), a.informative());
+    QLineEdit *field = a.field == RangeField::Start ? s.Start_slider_val : s.End_slider_val;
+    field->setFocus(Qt::OtherFocusReason);
+    return false;
+}
+
+// ---- Screens and navigation ----
+
+void MyTableController::show_hide_1_screen(bool hidden)
+{
+    setVisible({idTableView, idtablesclview, refresh_btn, refresh_Box, refresh_Label, open_image_btn, rec_mode_Box,
+                rec_mode_Photo, rec_mode_Video, rec_mode_RawFile},
+               !hidden);
+    mediaPage->setHidden(hidden);
+}
+
+void MyTableController::show_hide_2_screen(bool hidden)
+{
+    OptionsControls &s = currentSet();
+    if (!hidden) {
+        const bool entire = s.entire_disk_rd->isChecked() && !s.sector_range_rd->isChecked();
+        const bool range = !s.entire_disk_rd->isChecked() && s.sector_range_rd->isChecked();
+        showEntireGroup(s, entire);
+        showRangeGroup(s, range);
+    }
+    setVisible({s.browse_Box, s.path_label, s.path, s.browse_path, s.searching_criteria_Box, s.entire_disk_rd,
+                s.sector_range_rd},
+               !hidden);
+    if (s.Thro_Mode_Chk)
+        setVisible({s.Thro_Mode_Chk, s.Thro_Mode_Chk_Label, s.Thro_Mode_Info}, !hidden);
+    s.page->setHidden(hidden);
+}
+
+void MyTableController::setMode(int mode)
+{
+    Recovery_MODE = mode;
+    rec_mode_Photo->setChecked(mode == 0);
+    rec_mode_Video->setChecked(mode == 1);
+    rec_mode_RawFile->setChecked(mode == 2);
+}
+
+void MyTableController::Photo_Mode_Radio() { setMode(0); }
+void MyTableController::Video_Mode_Radio() { setMode(1); }
+void MyTableController::RawFile_Mode_Radio() { setMode(2); }
+
+void MyTableController::Next_btn()
+{
+    switch (screen_counter) {
+    case 0: {
+        const QModelIndexList selected = idTableView->selectionModel()->selectedRows();
+        if (selected.isEmpty()) {
+            alert(QStringLiteral("\nPlease select a storage media from list."));
+            return;
+        }
+        const int row = selected.first().row();
+        if (row < 0 || row >= nsMutaryOfDataObject.size())
+            return;
+        const MyDataObject medium = nsMutaryOfDataObject.at(row);
+        screen_counter = 1;
+        help_info->setText(kEntireDiskHelp);
+        if (Recovery_MODE == 0) {
+            photo.path->clear();
+            rangeInitialisation(photo, medium);
+            Thro_Mode_Chk->setChecked(true);
+            Search_Type->setText(QStringLiteral("Search Type : Recover Photo"));
+        } else {
+            sig.path->clear();
+            rangeInitialisation(sig, medium);
+            Search_Type->setText(Recovery_MODE == 1 ? QStringLiteral("Search Type : Recover Video")
+                                                    : QStringLiteral("Search Type : Recover Raw File"));
+        }
+        Search_Type->show();
+        back_btn->setEnabled(true);
+        show_hide_1_screen(true);
+        show_hide_2_screen(false);
+        return;
+    }
+    case 1:
+        if (!rangeCheck(currentSet()))
+            return;
+        return;
+    default:
+        return;
+    }
+}
+
+void MyTableController::Back_btn()
+{
+    switch (screen_counter) {
+    case 1: {
+        screen_counter = 0;
+        Search_Type->hide();
+        help_info->setText(kMediaHelp);
+        for (QWidget *f : {static_cast<QWidget *>(sectors_val), static_cast<QWidget *>(disk_identifier)})
+            static_cast<QLineEdit *>(f)->setText(QStringLiteral("<None>"));
+        for (OptionsControls *s : {&photo, &sig})
+            for (QLabel *l : {s->disk_val, s->vol_name_val, s->file_system_val, s->size_val, s->start_sector_entire_val,
+                              s->end_sector_entire_val})
+                l->setText(QStringLiteral("<None>"));
+        back_btn->setEnabled(false);
+        show_hide_1_screen(false);
+        show_hide_2_screen(true);
+        setMode(0);
+        Reload_Drive_list_Function();
+        return;
+    }
+    default:
+        return;
+    }
 }
 
 } // namespace lumafind

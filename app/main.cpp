@@ -5,6 +5,7 @@
 #include "common/resources.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
 #include <QMainWindow>
 
 int main(int argc, char **argv)
@@ -12,11 +13,22 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lumafind"));
     QApplication::setApplicationVersion(QStringLiteral(LUMAFIND_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Recover photos, videos and other files from cards, disks and images."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption image(QStringLiteral("image"), QStringLiteral("Add the disk image FILE to the media list."),
+                                   QStringLiteral("FILE"));
+    parser.addOption(image);
+    parser.process(app);
+
     lumafind::QtDialogs dialogs;
     lumafind::MyTableController controller(lumafind::resourceDir(), &dialogs);
     QMainWindow *window = lumafind::buildMainWindow(controller);
     controller.awakeFromNib();
     window->show();
+    for (const QString &path : parser.values(image))
+        controller.addDiskImage(path);
     const int status = app.exec();
     delete window;
     return status;

@@ -1,82 +1,263 @@
 #include "mainwindow.h"
 
 #include "app/MyTableController.h"
+#include "app/sectorwidgets.h"
+#include "app/tablemodels.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableView>
 #include <QVBoxLayout>
 
 namespace lumafind {
 
+namespace {
+
 template <typename W>
-static W *named(W *w, const char *name)
+W *named(W *w, const QString &name)
 {
-    w->setObjectName(QString::fromLatin1(name));
+    w->setObjectName(name);
     return w;
 }
 
-QMainWindow *buildMainWindow(MyTableController &c)
+QLabel *label(QWidget *parent, const QString &name, const QString &text = QString())
 {
-    auto *win = named(new QMainWindow, "window");
-    win->setWindowTitle(QStringLiteral("Lumafind"));
-    win->resize(900, 640);
-    auto *central = new QWidget(win);
-    auto *outer = new QVBoxLayout(central);
+    return named(new QLabel(text, parent), name);
+}
 
-    c.help_info = named(new QLabel(central), "help_info");
-    c.help_info->setWordWrap(true);
-    c.help_info->setMinimumHeight(56);
-    outer->addWidget(c.help_info);
-    c.Search_Type = named(new QLabel(central), "Search_Type");
-    c.Search_Type->hide();
-    outer->addWidget(c.Search_Type);
+// One of the two identical options screens.
+QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QString &suffix, bool photo)
+{
+    auto *page = named(new QWidget, QStringLiteral("options_page") + suffix);
+    s.page = page;
+    auto *v = new QVBoxLayout(page);
+    auto n = [&](const char *base) { return QString::fromLatin1(base) + suffix; };
 
-    // Media screen: mode and refresh groups.
-    c.rec_mode_Box = named(new QGroupBox(QStringLiteral("Recovery mode"), central), "rec_mode_Box");
+    s.searching_criteria_Box = named(new QGroupBox(QStringLiteral("Search in"), page), n("searching_criteria_Box"));
+    auto *crit = new QHBoxLayout(s.searching_criteria_Box);
+    s.entire_disk_rd = named(new QRadioButton(QStringLiteral("Entire Disk"), s.searching_criteria_Box), n("entire_disk_rd"));
+    s.sector_range_rd = named(new QRadioButton(QStringLiteral("Sector Range"), s.searching_criteria_Box), n("sector_range_rd"));
+    auto *group = new QButtonGroup(page);
+    group->addButton(s.entire_disk_rd);
+    group->addButton(s.sector_range_rd);
+    s.entire_disk_rd->setChecked(true);
+    crit->addWidget(s.entire_disk_rd);
+    crit->addWidget(s.sector_range_rd);
+    crit->addStretch(1);
+    v->addWidget(s.searching_criteria_Box);
+
+    s.disk_sector_info_Box = named(new QGroupBox(QStringLiteral("Selected medium"), page), n("disk_sector_info_Box"));
+    auto *info = new QGridLayout(s.disk_sector_info_Box);
+    QLabel **captions[] = {&s.disk, &s.vol_name, &s.file_system, &s.size, &s.start_sector_entire, &s.end_sector_entire};
+    QLabel **values[] = {&s.disk_val, &s.vol_name_val, &s.file_system_val, &s.size_val, &s.start_sector_entire_val,
+                         &s.end_sector_entire_val};
+    const char *captionNames[] = {"disk", "vol_name", "file_system", "size", "start_sector_entire", "end_sector_entire"};
+    for (int i = 0; i < 6; ++i) {
+        *captions[i] = label(s.disk_sector_info_Box, n(captionNames[i]));
+        *values[i] = label(s.disk_sector_info_Box, QString::fromLatin1(captionNames[i]) + QStringLiteral("_val") + suffix,
+                           QStringLiteral("<None>"));
+        (*values[i])->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        info->addWidget(*captions[i], i, 0);
+        info->addWidget(*values[i], i, 1);
+    }
+    info->setColumnStretch(1, 1);
+    v->addWidget(s.disk_sector_info_Box);
+
+    s.Sector_Range_Info = label(page, n("Sector_Range_Info"),
+                                QStringLiteral("Search from the start sector up to, but not including, the end sector."));
+    v->addWidget(s.Sector_Range_Info);
+    auto rangeBox = [&](bool start) {
+        const QString which = start ? QStringLiteral("Start") : QStringLiteral("End");
+        auto *box = named(new QGroupBox(which + QStringLiteral(" Sector"), page), which + QStringLiteral("_Sec_Box") + suffix);
+        auto *g = new QGridLayout(box);
+        auto *minCap = label(box, which + QStringLiteral("_Sec_Min") + suffix, QStringLiteral("Minimum"));
+        auto *minVal = label(box, which + QStringLiteral("_Sec_Min_val") + suffix, QStringLiteral("0"));
+        auto *maxCap = label(box, which + QStringLiteral("_Sec_Max") + suffix, QStringLiteral("Maximum"));
+        auto *maxVal = label(box, which + QStringLiteral("_Sec_Max_val") + suffix, QStringLiteral("0"));
+        auto *cur = label(box, which + QStringLiteral("_Sec_curr") + suffix, which + QStringLiteral(" sector"));
+        auto *field = named(new QLineEdit(box), which + QStringLiteral("_slider_val") + suffix);
+        auto *slider = named(new SectorSlider(box), which + QStringLiteral("_Slider") + suffix);
+        g->addWidget(minCap, 0, 0);
+        g->addWidget(minVal, 0, 1);
+        g->addWidget(maxCap, 0, 2);
+        g->addWidget(maxVal, 0, 3);
+        g->addWidget(cur, 1, 0);
+        g->addWidget(field, 1, 1, 1, 3);
+        g->addWidget(slider, 2, 0, 1, 4);
+        if (start) {
+            s.Start_Sec_Box = box; s.Start_Sec_Min = minCap; s.Start_Sec_Min_val = minVal; s.Start_Sec_Max = maxCap;
+            s.Start_Sec_Max_val = maxVal; s.Start_Sec_curr = cur; s.Start_slider_val = field; s.Start_Slider = slider;
+        } else {
+            s.End_Sec_Box = box; s.End_Sec_Min = minCap; s.End_Sec_Min_val = minVal; s.End_Sec_Max = maxCap;
+            s.End_Sec_Max_val = maxVal; s.End_Sec_curr = cur; s.End_slider_val = field; s.End_Slider = slider;
+        }
+        v->addWidget(box);
+    };
+    rangeBox(true);
+    rangeBox(false);
+
+    s.browse_Box = named(new QGroupBox(QStringLiteral("Output folder"), page), n("browse_Box"));
+    auto *browse = new QHBoxLayout(s.browse_Box);
+    s.path_label = label(s.browse_Box, n("path_label"), QStringLiteral("Save found files in"));
+    s.path = named(new QLineEdit(s.browse_Box), n("path"));
+    s.path->setReadOnly(true);
+    s.path->setPlaceholderText(QStringLiteral("Choose a folder on another disk than the one you recover"));
+    s.browse_path = named(new QPushButton(QStringLiteral("Browse…"), s.browse_Box), n("browse_path"));
+    browse->addWidget(s.path_label);
+    browse->addWidget(s.path, 1);
+    browse->addWidget(s.browse_path);
+    v->addWidget(s.browse_Box);
+
+    if (photo) {
+        auto *row = new QHBoxLayout;
+        s.Thro_Mode_Chk = named(new QCheckBox(page), QStringLiteral("Thro_Mode_Chk"));
+        s.Thro_Mode_Chk_Label = label(page, QStringLiteral("Thro_Mode_Chk_Label"), QStringLiteral("Thorough search"));
+        s.Thro_Mode_Info = label(page, QStringLiteral("Thro_Mode_Info"),
+                                 QStringLiteral("A second pass searches the same range again for rarer picture formats."));
+        s.Thro_Mode_Info->setWordWrap(true);
+        row->addWidget(s.Thro_Mode_Chk);
+        row->addWidget(s.Thro_Mode_Chk_Label);
+        row->addWidget(s.Thro_Mode_Info, 1);
+        v->addLayout(row);
+    }
+    v->addStretch(1);
+
+    // Actions of the set.
+    QObject::connect(s.entire_disk_rd, &QRadioButton::clicked, &c, [&c, &s] { c.entireDiskRadio(s); });
+    QObject::connect(s.sector_range_rd, &QRadioButton::clicked, &c, [&c, &s] { c.sectorRangeRadio(s); });
+    QObject::connect(s.Start_Slider, &SectorSlider::userMoved, &c, [&c, &s] { c.doSlider(s.Start_Slider, s.Start_slider_val); });
+    QObject::connect(s.End_Slider, &SectorSlider::userMoved, &c, [&c, &s] { c.doSlider(s.End_Slider, s.End_slider_val); });
+    QObject::connect(s.Start_slider_val, &QLineEdit::textEdited, &c, [&c, &s] { c.controlTextDidChange(s.Start_slider_val); });
+    QObject::connect(s.End_slider_val, &QLineEdit::textEdited, &c, [&c, &s] { c.controlTextDidChange(s.End_slider_val); });
+    return page;
+}
+
+QWidget *buildMediaPage(MyTableController &c)
+{
+    auto *page = named(new QWidget, QStringLiteral("media_page"));
+    auto *v = new QVBoxLayout(page);
+    c.rec_mode_Box = named(new QGroupBox(QStringLiteral("What do you want to recover?"), page), QStringLiteral("rec_mode_Box"));
     auto *modes = new QHBoxLayout(c.rec_mode_Box);
-    c.rec_mode_Photo = named(new QRadioButton(QStringLiteral("Photo"), c.rec_mode_Box), "rec_mode_Photo");
-    c.rec_mode_Video = named(new QRadioButton(QStringLiteral("Video"), c.rec_mode_Box), "rec_mode_Video");
-    c.rec_mode_RawFile = named(new QRadioButton(QStringLiteral("Raw File"), c.rec_mode_Box), "rec_mode_RawFile");
+    c.rec_mode_Photo = named(new QRadioButton(QStringLiteral("Photos"), c.rec_mode_Box), QStringLiteral("rec_mode_Photo"));
+    c.rec_mode_Video = named(new QRadioButton(QStringLiteral("Videos"), c.rec_mode_Box), QStringLiteral("rec_mode_Video"));
+    c.rec_mode_RawFile = named(new QRadioButton(QStringLiteral("Raw Files (documents, archives, audio)"), c.rec_mode_Box),
+                               QStringLiteral("rec_mode_RawFile"));
     c.rec_mode_Photo->setChecked(true);
     modes->addWidget(c.rec_mode_Photo);
     modes->addWidget(c.rec_mode_Video);
     modes->addWidget(c.rec_mode_RawFile);
-    outer->addWidget(c.rec_mode_Box);
-    c.refresh_Box = named(new QGroupBox(central), "refresh_Box");
+    modes->addStretch(1);
+    v->addWidget(c.rec_mode_Box);
+
+    c.idtablesclview = named(new QWidget(page), QStringLiteral("idtablesclview"));
+    auto *tl = new QVBoxLayout(c.idtablesclview);
+    tl->setContentsMargins(0, 0, 0, 0);
+    c.idTableView = named(new QTableView(c.idtablesclview), QStringLiteral("idTableView"));
+    c.idTableView->setModel(c.mediaModel());
+    c.idTableView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    c.idTableView->setSelectionMode(QAbstractItemView::SingleSelection);
+    c.idTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    c.idTableView->verticalHeader()->hide();
+    c.idTableView->horizontalHeader()->setStretchLastSection(true);
+    c.idTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tl->addWidget(c.idTableView);
+    v->addWidget(c.idtablesclview, 1);
+
+    c.refresh_Box = named(new QGroupBox(page), QStringLiteral("refresh_Box"));
     auto *refresh = new QHBoxLayout(c.refresh_Box);
-    c.refresh_Label = named(new QLabel(QStringLiteral("Insert the card, then refresh the list."), c.refresh_Box), "refresh_Label");
-    c.refresh_btn = named(new QPushButton(QStringLiteral("Refresh"), c.refresh_Box), "refresh_btn");
+    c.refresh_Label = label(c.refresh_Box, QStringLiteral("refresh_Label"),
+                            QStringLiteral("Insert the card and press Refresh, or open a disk image file."));
+    c.refresh_btn = named(new QPushButton(QStringLiteral("Refresh"), c.refresh_Box), QStringLiteral("refresh_btn"));
+    c.open_image_btn = named(new QPushButton(QStringLiteral("Open Disk Image…"), c.refresh_Box), QStringLiteral("open_image_btn"));
     refresh->addWidget(c.refresh_Label, 1);
+    refresh->addWidget(c.open_image_btn);
     refresh->addWidget(c.refresh_btn);
-    outer->addWidget(c.refresh_Box);
+    v->addWidget(c.refresh_Box);
+
+    QObject::connect(c.rec_mode_Photo, &QRadioButton::clicked, &c, &MyTableController::Photo_Mode_Radio);
+    QObject::connect(c.rec_mode_Video, &QRadioButton::clicked, &c, &MyTableController::Video_Mode_Radio);
+    QObject::connect(c.rec_mode_RawFile, &QRadioButton::clicked, &c, &MyTableController::RawFile_Mode_Radio);
+    QObject::connect(c.refresh_btn, &QPushButton::clicked, &c, &MyTableController::rebresh_drives);
+    QObject::connect(c.open_image_btn, &QPushButton::clicked, &c, &MyTableController::Open_Disk_Image);
+    return page;
+}
+
+QDialog *waitWindow(QWidget *parent, const QString &name, const QString &text)
+{
+    auto *d = named(new QDialog(parent), name);
+    d->setWindowTitle(QStringLiteral("Lumafind"));
+    auto *l = new QVBoxLayout(d);
+    l->addWidget(new QLabel(text, d));
+    d->setModal(false);
+    return d;
+}
+
+} // namespace
+
+QMainWindow *buildMainWindow(MyTableController &c)
+{
+    auto *win = named(new QMainWindow, QStringLiteral("window"));
+    win->setWindowTitle(QStringLiteral("Lumafind"));
+    win->resize(960, 700);
+    auto *central = new QWidget(win);
+    auto *outer = new QVBoxLayout(central);
+
+    c.help_info = label(central, QStringLiteral("help_info"));
+    c.help_info->setWordWrap(true);
+    c.help_info->setMinimumHeight(64);
+    c.help_info->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    outer->addWidget(c.help_info);
+    c.Search_Type = label(central, QStringLiteral("Search_Type"));
+    QFont bold = c.Search_Type->font();
+    bold.setBold(true);
+    c.Search_Type->setFont(bold);
+    c.Search_Type->hide();
+    outer->addWidget(c.Search_Type);
+
+    c.mediaPage = buildMediaPage(c);
+    outer->addWidget(c.mediaPage, 1);
+    outer->addWidget(buildOptionsPage(c, c.photo, QString(), true), 1);
+    outer->addWidget(buildOptionsPage(c, c.sig, QStringLiteral("_Sig"), false), 1);
+    c.photo.page->hide();
+    c.sig.page->hide();
+    c.Thro_Mode_Chk = c.photo.Thro_Mode_Chk;
+
+    // Hidden fields shared by both sets: the selected medium's identifier and sector count.
+    c.disk_identifier = named(new QLineEdit(central), QStringLiteral("disk_identifier"));
+    c.sectors_val = named(new QLineEdit(central), QStringLiteral("sectors_val"));
+    c.disk_identifier->hide();
+    c.sectors_val->hide();
 
     // Scan progress (shown on the scan screens).
-    c.Mode_label = named(new QLabel(central), "Mode_label");
-    c.sector_label = named(new QLabel(central), "sector_label");
-    c.Progress_Horz = named(new QProgressBar(central), "Progress_Horz");
-    c.stop_scan = named(new QPushButton(QStringLiteral("Stop"), central), "stop_scan");
-    c.Thro_Mode_Chk = named(new QCheckBox(QStringLiteral("Thorough"), central), "Thro_Mode_Chk");
+    c.Mode_label = label(central, QStringLiteral("Mode_label"));
+    c.sector_label = label(central, QStringLiteral("sector_label"));
+    c.Progress_Horz = named(new SectorProgressBar(central), QStringLiteral("Progress_Horz"));
+    c.stop_scan = named(new QPushButton(QStringLiteral("Stop"), central), QStringLiteral("stop_scan"));
     for (QWidget *w : {static_cast<QWidget *>(c.Mode_label), static_cast<QWidget *>(c.sector_label),
-                       static_cast<QWidget *>(c.Progress_Horz), static_cast<QWidget *>(c.stop_scan),
-                       static_cast<QWidget *>(c.Thro_Mode_Chk)}) {
+                       static_cast<QWidget *>(c.Progress_Horz), static_cast<QWidget *>(c.stop_scan)}) {
         outer->addWidget(w);
         w->hide();
     }
-    outer->addStretch(1);
 
     auto *buttons = new QHBoxLayout;
-    c.help_btn = named(new QPushButton(QStringLiteral("Help"), central), "help_btn");
-    c.about_btn = named(new QPushButton(QStringLiteral("About"), central), "about_btn");
-    c.back_btn = named(new QPushButton(QStringLiteral("< Back"), central), "back_btn");
-    c.next_btn = named(new QPushButton(QStringLiteral("Next >"), central), "next_btn");
-    c.exit_btn = named(new QPushButton(QStringLiteral("Exit"), central), "exit_btn");
+    c.help_btn = named(new QPushButton(QStringLiteral("Help"), central), QStringLiteral("help_btn"));
+    c.about_btn = named(new QPushButton(QStringLiteral("About"), central), QStringLiteral("about_btn"));
+    c.back_btn = named(new QPushButton(QStringLiteral("< Back"), central), QStringLiteral("back_btn"));
+    c.next_btn = named(new QPushButton(QStringLiteral("Next >"), central), QStringLiteral("next_btn"));
+    c.exit_btn = named(new QPushButton(QStringLiteral("Exit"), central), QStringLiteral("exit_btn"));
     c.back_btn->setEnabled(false);
+    c.next_btn->setDefault(true);
     buttons->addWidget(c.help_btn);
     buttons->addWidget(c.about_btn);
     buttons->addStretch(1);
@@ -84,6 +265,10 @@ QMainWindow *buildMainWindow(MyTableController &c)
     buttons->addWidget(c.next_btn);
     buttons->addWidget(c.exit_btn);
     outer->addLayout(buttons);
+    QObject::connect(c.next_btn, &QPushButton::clicked, &c, &MyTableController::Next_btn);
+    QObject::connect(c.back_btn, &QPushButton::clicked, &c, &MyTableController::Back_btn);
+
+    c.LoadDisk_Window = waitWindow(win, QStringLiteral("LoadDisk_Window"), QStringLiteral("Looking for storage media…"));
 
     win->setCentralWidget(central);
     c.window = win;

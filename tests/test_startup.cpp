@@ -1,5 +1,6 @@
 #include "app/MyTableController.h"
 #include "app/mainwindow.h"
+#include "app/sectorwidgets.h"
 #include "recordingdialogs.h"
 
 #include <QCheckBox>

@@ -1,0 +1,54 @@
+#pragma once
+// Shared set-up of the GUI tests: a controller with the real main window, answered dialogs,
+// and a stand-in lsblk describing whatever machine the test needs.
+#include "app/MyTableController.h"
+#include "app/mainwindow.h"
+#include "recordingdialogs.h"
+
+#include <QFile>
+#include <QMainWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+struct GuiFixture {
+    QTemporaryDir dir;
+    RecordingDialogs dialogs;
+    std::unique_ptr<lumafind::MyTableController> c;
+    std::unique_ptr<QMainWindow> window;
+
+    // lsblkJson: what the stand-in lsblk prints.
+    explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})")
+    {
+        QFile json(dir.path() + QStringLiteral("/lsblk.json"));
+        json.open(QIODevice::WriteOnly);
+        json.write(lsblkJson);
+        json.close();
+        QFile script(dir.path() + QStringLiteral("/lsblk"));
+        script.open(QIODevice::WriteOnly);
+        script.write("#!/bin/sh\ncat '" + json.fileName().toLocal8Bit() + "'\n");
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("LUMAFIND_LSBLK", script.fileName().toLocal8Bit());
+        c = std::make_unique<lumafind::MyTableController>(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")), &dialogs);
+        window.reset(lumafind::buildMainWindow(*c));
+        c->awakeFromNib();
+        window->show();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get()))
+            qWarning("main window did not become active");
+    }
+    ~GuiFixture()
+    {
+        qunsetenv("LUMAFIND_LSBLK");
+    }
+
+    // A disk image of `sectors` sectors in the fixture's folder (sparse).
+    QString image(const QString &name, qint64 sectors)
+    {
+        QFile f(dir.path() + QLatin1Char('/') + name);
+        f.open(QIODevice::WriteOnly);
+        f.resize(sectors * 512);
+        return f.fileName();
+    }
+};

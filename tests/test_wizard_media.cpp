@@ -1,0 +1,193 @@
+// The media screen and the two options screens of the real main window.
+#include "app/sectorwidgets.h"
+#include "guitestutil.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+
+using namespace lumafind;
+
+namespace {
+QByteArray laptop()
+{
+    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json"));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+const QByteArray kBigDisk = R"({"blockdevices":[{"name":"sdd","path":"/dev/sdd","size":3298534883328,"label":"ARCHIVE",
+    "fstype":"exfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk","mountpoint":"/media/x"}]})";
+} // namespace
+
+class TestWizardMedia : public QObject {
+    Q_OBJECT
+private slots:
+    void mediaListAndRefresh()
+    {
+        GuiFixture f(laptop());
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);
+        QCOMPARE(f.c->idTableView->model()->rowCount(), 8);
+        QCOMPARE(f.c->idTableView->model()->index(0, 0).data().toString(), QStringLiteral("sda1"));
+        QCOMPARE(f.c->idTableView->model()->index(3, 1).data().toString(), QStringLiteral("CANON_DC"));
+        QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);  // no duplicates
+        QVERIFY(f.c->LoadDisk_Window->isHidden());
+    }
+
+    void nextNeedsASelection()
+    {
+        GuiFixture f(laptop());
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.dialogs.alerts.size(), 1);
+        QCOMPARE(f.dialogs.alerts.first().message, QStringLiteral("\nPlease select a storage media from list."));
+        QCOMPARE(f.c->screen_counter, 0);
+        QVERIFY(f.c->mediaPage->isVisible());
+    }
+
+    void optionsScreenFromMedium()
+    {
+        GuiFixture f(laptop());
+        f.c->idTableView->selectRow(3);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 1);
+        QVERIFY(f.c->photo.page->isVisible());
+        QVERIFY(!f.c->mediaPage->isVisible());
+        QVERIFY(f.c->back_btn->isEnabled());
+        QCOMPARE(f.c->Search_Type->text(), QStringLiteral("Search Type : Recover Photo"));
+        QCOMPARE(f.c->disk_identifier->text(), QStringLiteral("mmcblk0p1"));
+        QCOMPARE(f.c->sectors_val->text(), QStringLiteral("62325760"));
+        QCOMPARE(f.c->photo.disk->text(), QStringLiteral("Disk\t\t\t\t:"));
+        QCOMPARE(f.c->photo.vol_name_val->text(), QStringLiteral("CANON_DC"));
+        QCOMPARE(f.c->photo.end_sector_entire_val->text(), QStringLiteral("62325760"));
+        QCOMPARE(f.c->photo.End_slider_val->text(), QStringLiteral("62325760"));
+        QVERIFY(f.c->photo.entire_disk_rd->isChecked());
+        QVERIFY(f.c->photo.disk_sector_info_Box->isVisible());
+        QVERIFY(!f.c->photo.Start_Sec_Box->isVisible());
+        QVERIFY(f.c->Thro_Mode_Chk->isChecked());
+        QCOMPARE(f.c->selectedDevicePath(), QStringLiteral("/dev/mmcblk0p1"));
+        QVERIFY(f.c->help_info->text().startsWith(QStringLiteral("If \u2018Entire Disk\u2019 option")));
+
+        // Back: the media screen, "<None>" everywhere, photo mode again.
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 0);
+        QVERIFY(f.c->mediaPage->isVisible());
+        QVERIFY(!f.c->photo.page->isVisible());
+        QCOMPARE(f.c->sectors_val->text(), QStringLiteral("<None>"));
+        QCOMPARE(f.c->sig.disk_val->text(), QStringLiteral("<None>"));
+        QCOMPARE(Recovery_MODE, 0);
+        QVERIFY(f.c->rec_mode_Photo->isChecked());
+        QVERIFY(!f.c->back_btn->isEnabled());
+        QVERIFY(!f.c->Search_Type->isVisible());
+    }
+
+    void rangeRefusalsKeepTheScreen()
+    {
+        GuiFixture f(laptop());
+        f.c->idTableView->selectRow(0);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        OptionsControls &s = f.c->photo;
+        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
+        QVERIFY(s.Start_Sec_Box->isVisible());
+        QVERIFY(!s.disk_sector_info_Box->isVisible());
+        QVERIFY(f.c->help_info->text().startsWith(QStringLiteral("\u2018Sector Range\u2019")));
+
+        s.Start_slider_val->setText(QStringLiteral("0005"));
+        s.End_slider_val->setText(QStringLiteral("9"));
+        f.c->sectors_val->setText(QStringLiteral("100"));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.dialogs.alerts.size(), 1);
+        QCOMPARE(f.dialogs.alerts.last().informative, QStringLiteral("Please enter valid Start Sector value."));
+        QCOMPARE(f.window->focusWidget(), s.Start_slider_val);
+        QCOMPARE(f.c->screen_counter, 1);
+
+        s.Start_slider_val->setText(QStringLiteral("9"));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nEnd Sector should be greater than Start Sector."));
+        QCOMPARE(f.window->focusWidget(), s.End_slider_val);
+        QCOMPARE(f.c->screen_counter, 1);
+
+        // Pressing Sector Range again discards typed values.
+        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
+        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("0"));
+        QCOMPARE(s.End_slider_val->text(), QStringLiteral("15625000"));
+        // Entire Disk performs no test at all.
+        s.Start_slider_val->setText(QStringLiteral("abc"));
+        QTest::mouseClick(s.entire_disk_rd, Qt::LeftButton);
+        const int before = int(f.dialogs.alerts.size());
+        QVERIFY(f.c->rangeCheck(s));
+        QCOMPARE(int(f.dialogs.alerts.size()), before);
+        QVERIFY(!s.Start_Sec_Box->isVisible());
+    }
+
+    void slidersAndFieldsOnAThreeTerabyteDisk()
+    {
+        GuiFixture f(kBigDisk);
+        f.c->Video_Mode_Radio();
+        f.c->idTableView->selectRow(0);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        OptionsControls &s = f.c->sig;
+        QVERIFY(s.page->isVisible());
+        QVERIFY(!f.c->photo.page->isVisible());
+        QCOMPARE(f.c->Search_Type->text(), QStringLiteral("Search Type : Recover Video"));
+        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
+        // Dragging the end slider to its maximum shows the full count.
+        s.End_Slider->setSliderPosition(0);
+        s.End_Slider->triggerAction(QAbstractSlider::SliderToMaximum);
+        QCOMPARE(s.End_slider_val->text(), QStringLiteral("6442450944"));
+        s.Start_Slider->triggerAction(QAbstractSlider::SliderPageStepAdd);
+        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("64424509"));
+        // Typing moves the slider; a value above the count leaves it; text stays as typed.
+        QTest::keyClicks(s.Start_slider_val, QStringLiteral("1"));  // "644245091"
+        QCOMPARE(s.Start_Slider->sliderPosition(), sectorToSlider(6442450944u, 644245091u));
+        const int pos = s.Start_Slider->sliderPosition();
+        s.Start_slider_val->setText(QStringLiteral("7000000000"));
+        f.c->controlTextDidChange(s.Start_slider_val);
+        QCOMPARE(s.Start_Slider->sliderPosition(), pos);
+        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("7000000000"));
+        s.Start_slider_val->clear();
+        QTest::keyClicks(s.Start_slider_val, QStringLiteral("abc"));
+        QCOMPARE(s.Start_Slider->sliderPosition(), 0);
+        // Setting the slider from code never rewrites the field.
+        s.Start_Slider->setSectorValue(5);
+        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("abc"));
+        // The photo set was not touched.
+        QCOMPARE(f.c->photo.End_slider_val->text(), QString());
+        // A valid range reaches the scan fields unchanged.
+        s.Start_slider_val->setText(QStringLiteral("3000000000"));
+        s.End_slider_val->setText(QStringLiteral("6442450944"));
+        QVERIFY(f.c->rangeCheck(s));
+        const ScanRange r = rangeHandOver(f.c->rangeControls(s));
+        QCOMPARE(r.start, 3000000000u);
+        QCOMPARE(r.end, 6442450944u);
+    }
+
+    void diskImagesStayListed()
+    {
+        GuiFixture f(laptop());
+        const QString img = f.image(QStringLiteral("card.img"), 4096);
+        f.dialogs.fileAnswers.enqueue(img);
+        QTest::mouseClick(f.c->open_image_btn, Qt::LeftButton);
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 9);
+        QCOMPARE(f.c->nsMutaryOfDataObject.last().nsStrFileSystem(), QStringLiteral("Disk Image"));
+        QCOMPARE(f.c->idTableView->selectionModel()->selectedRows().first().row(), 8);
+        QVERIFY(f.c->addDiskImage(img));  // the same image again: selected, not doubled
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 9);
+        QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 9);
+        QVERIFY(!f.c->addDiskImage(f.dir.path() + QStringLiteral("/nothing.img")));
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe disk image cannot be opened."));
+        f.c->idTableView->selectRow(8);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->sectors_val->text(), QStringLiteral("4096"));
+        QCOMPARE(f.c->selectedDevicePath(), img);
+    }
+};
+
+QTEST_MAIN(TestWizardMedia)
+#include "test_wizard_media.moc"
