@@ -46,7 +46,6 @@ void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
     mediaModel_->reload();
 }
 void MyTableController::setNsCheckedListDataObject(const CheckList &rows) { nsCheckedListDataObject = rows; }
-void MyTableController::setNsSIGFileInfoDataObject(const FoundFilesList &rows) { nsSIGFileInfoDataObject = rows; }
 
 int32_t MyTableController::hex2dec(const QString &c) const { return lumafind::hex2dec(c); }
 int32_t MyTableController::hex2int(const QString &h) const { return lumafind::hex2int(h); }

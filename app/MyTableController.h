@@ -49,10 +49,8 @@ public:
 
     QList<MyDataObject> nsMutaryOfDataObject;
     CheckList nsCheckedListDataObject;
-    FoundFilesList nsSIGFileInfoDataObject;
     void setNsMutaryOfDataObject(const QList<MyDataObject> &rows);
     void setNsCheckedListDataObject(const CheckList &rows);
-    void setNsSIGFileInfoDataObject(const FoundFilesList &rows);
     MediaTableModel *mediaModel() const { return mediaModel_; }
 
     const QString &resourcePath() const { return resourceDir_; }

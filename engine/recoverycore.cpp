@@ -1,10 +1,29 @@
 #include "recoverycore.h"
 
+#include "common/hex.h"
+#include "engine/matcher.h"
+#include "engine/naming.h"
+#include "results/MyImageObject.h"
+#include "results/thumbnails.h"
+
+#include <QDir>
 #include <QFile>
+#include <QSet>
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
 
 namespace lumafind {
 
 int32_t Recovery_MODE = 0;
+
+namespace {
+const QString kReadError = QStringLiteral("\nError in storage media reading.");
+const QString kGeneralLabel = QStringLiteral("( Currently performing Search based on: Norvo General Recovery Procedure )");
+const QString kThoroughLabel = QStringLiteral("( Currently performing Search based on: Norvo Thorough Scanning Alogrithm )");
+const QString kScanHelp = QStringLiteral("\nTo stop recovery, click on \u2018Stop\u2019 Button or please wait for the process to be completed.");
+const unsigned char kBlank[kSectorSize] = {};
+} // namespace
 
 RecoveryCore::RecoveryCore()
 {
@@ -36,6 +55,427 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
     if (placeholder.exists() && placeholder.open(QIODevice::ReadOnly))
         Null_Image_Data = placeholder.readAll();
     return problems;
+}
+
+// ---- Scan driver ----
+
+void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
+{
+    request_ = request;
+    observer_ = observer;
+    endSignalled_ = false;
+    unreadableTotal_ = 0;
+    filesFound_ = 0;
+    stopped_ = failed_ = false;
+    std::lock_guard<std::mutex> lock(previewMutex_);
+    endDeferred_ = false;
+}
+
+void RecoveryCore::Photo_Rec_Thread()
+{
+    stop_screen_already_show = 0;
+    if (!Photo_Recovey_Mode(QStringLiteral("GEN"))) {
+        if (stop_screen_already_show == 0)
+            Final_or_Stop_Screen();
+        return;
+    }
+    if (request_.thorough && stop_screen_already_show == 0)
+        Photo_Recovey_Mode(QStringLiteral("THD"));
+    if (stop_screen_already_show == 0)
+        Final_or_Stop_Screen();
+}
+
+void RecoveryCore::Raw_File_Rec_Thread()
+{
+    stop_screen_already_show = 0;
+    if (!Raw_File_Recovey_Mode(QStringLiteral("GEN"))) {
+        if (stop_screen_already_show == 0)
+            Final_or_Stop_Screen();
+        return;
+    }
+    REC_PROC_Array = CheckListHeader_Adv_Array;
+    // Only when the box is on: unchecking Thorough must mean one pass.
+    if (request_.thorough && stop_screen_already_show == 0)
+        Raw_File_Recovey_Mode(QStringLiteral("THD"));
+    {
+        std::lock_guard<std::mutex> lock(previewMutex_);
+        if (session_) {
+            // A preview copy is running: it stops at its next sector and ends the scan.
+            endDeferred_ = true;
+            stop_now = 1;
+            return;
+        }
+    }
+    if (stop_screen_already_show == 0)
+        Final_or_Stop_Screen();
+}
+
+void RecoveryCore::Final_or_Stop_Screen()
+{
+    if (endSignalled_.exchange(true))
+        return;  // the end of a scan is signalled once
+    stop_now = 1;
+    stop_screen_already_show = 1;
+    if (pFile_Disk) {
+        std::fclose(pFile_Disk);
+        pFile_Disk = nullptr;
+    }
+    if (pFile_op) {
+        std::fflush(pFile_op);
+        std::fclose(pFile_op);
+        pFile_op = nullptr;
+    }
+    if (observer_)
+        observer_->endOfScan({filesFound_, unreadableTotal_, stopped_, failed_});
+    stop_now = 0;
+}
+
+void RecoveryCore::beginPreview()
+{
+    std::lock_guard<std::mutex> lock(previewMutex_);
+    session_ = true;
+}
+
+bool RecoveryCore::endPreview()
+{
+    std::lock_guard<std::mutex> lock(previewMutex_);
+    session_ = false;
+    const bool take = endDeferred_;
+    endDeferred_ = false;
+    return take;
+}
+
+bool RecoveryCore::session() const
+{
+    std::lock_guard<std::mutex> lock(previewMutex_);
+    return session_;
+}
+
+// ---- Shared pass steps ----
+
+void RecoveryCore::passStart(const QString &tag)
+{
+    passTag_ = tag;
+    const ScanRange r = rangeHandOver(request_.range);
+    start_sector = r.start;
+    end_sector = r.end;
+    total_sector = r.total;
+    for_index = r.start;
+    runLength_ = 0;
+    observer_->passStarted({tag, tag == QLatin1String("GEN") ? kGeneralLabel : kThoroughLabel, kScanHelp, r.start, r.end,
+                            r.total});
+}
+
+bool RecoveryCore::openForPass(SectorReader &reader)
+{
+    if (pFile_Disk) {
+        std::fclose(pFile_Disk);
+        pFile_Disk = nullptr;
+    }
+    if (reader.open(request_.devicePath)) {
+        pFile_Disk = reader.stream();
+        return true;
+    }
+    // Back one screen, no end-of-scan window; the alert gives the system's reason.
+    observer_->endTimer();
+    observer_->openFailed();
+    stop_now = 0;
+    stop_screen_already_show = 1;
+    failed_ = true;
+    observer_->alert(kReadError, openFailureReason(reader.lastError(), request_.devicePath));
+    return false;
+}
+
+void RecoveryCore::reportUnreadable(uint64_t sector, bool unreadable)
+{
+    if (unreadable) {
+        ++unreadableTotal_;
+        if (runLength_ > 0 && runStart_ + runLength_ == sector) {
+            ++runLength_;
+            return;
+        }
+        if (runLength_ > 0)
+            observer_->unreadableSectors(runStart_, runLength_);
+        runStart_ = sector;
+        runLength_ = 1;
+    } else if (runLength_ > 0) {
+        observer_->unreadableSectors(runStart_, runLength_);
+        runLength_ = 0;
+    }
+}
+
+// After the loop: the pass fails only when the medium was lost or nothing could be read.
+bool RecoveryCore::endOfRange(bool lost, bool anyRead)
+{
+    reportUnreadable(0, false);
+    if (!lost && anyRead)
+        return true;
+    failed_ = true;
+    QString why;
+    if (lost)
+        why = QStringLiteral("The medium stopped answering at sector %1. It may have been removed.").arg(for_index.load());
+    else if (for_index > start_sector)
+        why = QStringLiteral("None of the %1 sectors searched could be read.").arg(for_index - start_sector);
+    observer_->alert(kReadError, why);
+    return false;
+}
+
+// ---- Photo carving ----
+
+bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
+{
+    passStart(tag);
+    SectorReader reader(deviceOpener);
+    if (!openForPass(reader))
+        return false;
+    const bool thorough = tag == QLatin1String("THD");
+    REC_PROC_Array = tag == QLatin1String("GEN") ? Ext_Array : thorough ? Adv_Ext_Array : QStringList();
+    const PassMatcher matcher(REC_PROC_Array);
+
+    bool collecting = false;
+    QString name, uid, ext;
+    uint64_t bytes = 0, limit = 0, fileStart = 0, count = 0;
+    // One buffer for the whole pass, grown to the largest file so far and reused: no fresh
+    // pages per file and no zero-filling.
+    struct Collection {
+        char *data = nullptr;
+        size_t size = 0, capacity = 0;
+        ~Collection() { std::free(data); }
+        bool append(const unsigned char *bytes)
+        {
+            if (size + kSectorSize > capacity) {
+                const size_t grown = std::max<size_t>(capacity * 2, 4 << 20);
+                char *p = static_cast<char *>(std::realloc(data, grown));
+                if (!p)
+                    return false;
+                data = p;
+                capacity = grown;
+            }
+            std::memcpy(data + size, bytes, kSectorSize);
+            size += kSectorSize;
+            return true;
+        }
+    } collection;
+    unsigned char sector[kSectorSize];
+    bool lost = false, anyRead = false;
+
+    auto handOver = [&] {
+        if (collection.size > 0) {
+            FoundFile f;
+            f.name = name;
+            f.uid = uid;
+            f.extension = ext;
+            f.tag = tag;
+            f.startSector = fileStart;
+            f.endSector = fileStart + collection.size / kSectorSize;
+            f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
+            ++filesFound_;
+            observer_->fileFound(std::move(f));
+        }
+        collection.size = 0;
+    };
+
+    uint64_t s = start_sector;
+    const uint64_t end = end_sector;
+    while (s < end && !REC_PROC_Array.isEmpty()) {
+        if (stop_now.load(std::memory_order_relaxed) == 1) {
+            stop_now = 0;
+            reader.close();
+            pFile_Disk = nullptr;
+            observer_->endTimer();
+            reportUnreadable(0, false);
+            handOver();
+            stopped_ = true;
+            Final_or_Stop_Screen();
+            return false;
+        }
+        const SectorReader::Status st = reader.read(s, sector);
+        if (st == SectorReader::Lost) {
+            lost = true;
+            break;
+        }
+        if (st != SectorReader::Ok || runLength_ > 0)
+            reportUnreadable(s, st == SectorReader::Unreadable);
+        anyRead = anyRead || st == SectorReader::Ok;
+        for_index.store(++s, std::memory_order_relaxed);
+        if (std::memcmp(sector, kBlank, kSectorSize) != 0) {
+            const int r = matcher.first(sector);
+            if (r >= 0) {
+                if (collecting)
+                    handOver();
+                collecting = true;
+                ++count;
+                ext = field(REC_PROC_Array, r, Ext_Name);
+                if (thorough) {
+                    ++THD_Image_number;
+                    name = Generate_File_Name(count, QStringLiteral("THD"), ext, 0, {});
+                    uid = Generate_File_UID_Num(THD_Image_number, true, ext);
+                } else {
+                    ++GND_Image_number;
+                    name = Generate_File_Name(count, QStringLiteral("GND"), ext, 0, {});
+                    uid = Generate_File_UID_Num(GND_Image_number, false, ext);
+                }
+                bytes = 0;
+                limit = static_cast<uint64_t>(leadingInt64(field(REC_PROC_Array, r, Max_File_Size)));
+                fileStart = s - 1;
+            }
+        }
+        if (collecting) {
+            bytes += kSectorSize;
+            if (bytes >= limit) {
+                bytes = 0;
+                handOver();
+                collecting = false;
+            } else {
+                if (!collection.append(sector)) {
+                    // Out of memory: keep what was collected as the file and go on.
+                    handOver();
+                    collecting = false;
+                }
+            }
+        }
+    }
+    handOver();
+    reader.close();
+    pFile_Disk = nullptr;
+    return endOfRange(lost, anyRead);
+}
+
+// ---- Video and raw-file carving ----
+
+void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end)
+{
+    const qsizetype at = pending * kRecordStrings;
+    MyImageObject item;
+    if (!addImageWithData_2(MultiHeader_Array.at(at + 5), MultiHeader_Array.at(at + 6), groupStart, end, &item))
+        return;
+    countFoundFile(nsSIGFileInfoDataObject, item.image_Name);
+    FoundFile f;
+    f.name = item.image_Name;
+    f.uid = item.image_UID;
+    f.extension = MultiHeader_Array.at(at);
+    f.tag = passTag_;
+    f.startSector = groupStart;
+    f.endSector = end;
+    f.plannedPath = MultiHeader_Array.at(at + 4);
+    ++filesFound_;
+    observer_->fileFound(std::move(f));
+}
+
+bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
+{
+    const bool general = tag == QLatin1String("GEN");
+    if (general)
+        MultiHeader_Array.clear();
+    passStart(tag);
+    SectorReader reader(deviceOpener);
+    if (!openForPass(reader))
+        return false;
+    REC_PROC_Array = general ? CheckListHeader_Array
+                     : tag == QLatin1String("THD") ? CheckListHeader_Adv_Array
+                                                   : QStringList();
+    const PassMatcher matcher(REC_PROC_Array);
+
+    bool groupOpen = false, headerFound = false;
+    uint64_t groupBytes = 0, groupStart = 0, counter = 0;
+    unsigned char sector[kSectorSize];
+    std::vector<int> joining;
+    bool lost = false, anyRead = false, noRecords = false;
+
+    auto finishAll = [&](uint64_t end) {
+        for (qsizetype p = 0; p < MultiHeader_Array.size() / kRecordStrings; ++p)
+            finishRaw(p, groupStart, end);
+    };
+    auto account = [&](uint64_t next) {
+        if (!headerFound)
+            groupBytes += kSectorSize;
+        qsizetype p = 0;
+        while (p * kRecordStrings < MultiHeader_Array.size()) {
+            if (kRawFileLimit <= groupBytes) {  // every pending file has the fixed limit
+                finishRaw(p, groupStart, next);
+                MultiHeader_Array.remove(p * kRecordStrings, kRecordStrings);
+            } else {
+                ++p;
+            }
+        }
+        headerFound = false;
+        if (MultiHeader_Array.isEmpty())
+            groupBytes = groupStart = 0;
+    };
+
+    uint64_t s = start_sector;
+    const uint64_t end = end_sector;
+    while (s < end) {
+        if (REC_PROC_Array.isEmpty()) {
+            noRecords = true;
+            break;
+        }
+        if (stop_now.load(std::memory_order_relaxed) == 1) {
+            stop_now = 0;
+            reader.close();
+            pFile_Disk = nullptr;
+            observer_->endTimer();
+            reportUnreadable(0, false);
+            finishAll(s);  // the entries stay until the next General pass
+            stopped_ = true;
+            Final_or_Stop_Screen();
+            return false;
+        }
+        const SectorReader::Status st = reader.read(s, sector);
+        if (st == SectorReader::Lost) {
+            lost = true;
+            break;
+        }
+        if (st != SectorReader::Ok || runLength_ > 0)
+            reportUnreadable(s, st == SectorReader::Unreadable);
+        anyRead = anyRead || st == SectorReader::Ok;
+        for_index.store(++s, std::memory_order_relaxed);
+        if (std::memcmp(sector, kBlank, kSectorSize) == 0) {
+            if (groupOpen)
+                account(s);
+            continue;
+        }
+        const int first = matcher.first(sector);
+        if (first >= 0) {
+            if (groupOpen) {
+                finishAll(s);  // the finished files include the sector with the new header
+                MultiHeader_Array.clear();
+                groupBytes = groupStart = 0;
+            }
+            headerFound = true;
+            groupBytes += kSectorSize;
+            // Every later record whose own header matches joins; one file per type.
+            matcher.matchingFrom(sector, first, joining);
+            QSet<QString> types;
+            for (int k : joining) {
+                const QString ext = field(REC_PROC_Array, k, Ext_Name);
+                if (types.contains(ext))
+                    continue;
+                types.insert(ext);
+                groupStart = s - 1;
+                ++counter;
+                const QString name = Generate_File_Name(counter, ext, ext, Recovery_MODE, nsSIGFileInfoDataObject);
+                const QString planned = request_.outputFolder.isEmpty()
+                                            ? ext + QLatin1Char('/') + name
+                                            : QDir(request_.outputFolder).filePath(ext + QLatin1Char('/') + name);
+                MultiHeader_Array << ext << QString::number(kRawFileLimit) << field(REC_PROC_Array, k, Header_Hex)
+                                  << QStringLiteral("0") << planned << name << name;
+            }
+        }
+        if (headerFound)
+            groupOpen = true;
+        if (groupOpen)
+            account(s);
+    }
+    finishAll(s);
+    MultiHeader_Array.clear();
+    reader.close();
+    pFile_Disk = nullptr;
+    if (noRecords && !lost) {
+        reportUnreadable(0, false);
+        return true;
+    }
+    return endOfRange(lost, anyRead);
 }
 
 } // namespace lumafind

@@ -1,7 +1,11 @@
 #pragma once
-// The state every front end shares: the catalogue, the working record lists, the scan fields
-// and the counters that decide names. The GUI controller and the CLI both build on it.
+// The state every front end shares: the catalogue, the working record lists, the scan fields,
+// the counters that decide names, and the carving passes with their thread entries.
 #include "catalogue/catalogue.h"
+#include "catalogue/checklist.h"
+#include "engine/observer.h"
+#include "engine/sectorreader.h"
+#include "media/scanrange.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,12 +13,23 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 namespace lumafind {
 
 // Recovery mode for the whole process: 0 photo, 1 video, 2 raw file. Written only by the
 // front end's main thread before a scan starts; the worker reads it.
 extern int32_t Recovery_MODE;
+
+constexpr uint64_t kRawFileLimit = 18874368;  // every video or raw file carved holds at most this
+
+// What the front end hands a scan: the state of its controls when the scan started.
+struct ScanRequest {
+    QString devicePath;
+    RangeControls range;
+    bool thorough = true;
+    QString outputFolder;
+};
 
 class RecoveryCore : public Catalogue {
 public:
@@ -34,8 +49,8 @@ public:
     std::atomic<uint64_t> for_index{0};
     std::atomic<int32_t> stop_now{0};
     std::atomic<int32_t> stop_screen_already_show{0};
-    FILE *pFile_Disk = nullptr;
-    FILE *pFile_op = nullptr;
+    FILE *pFile_Disk = nullptr;  // the medium's buffered stream while a pass reads it
+    FILE *pFile_op = nullptr;    // output slot; closed by the end-of-scan step when set
 
     // Files found by General and Thorough photo passes since start; never reset.
     uint64_t GND_Image_number = 0;
@@ -45,8 +60,53 @@ public:
     QStringList CheckListHeader_Array;
     QStringList MultiHeader_Array;
     QStringList REC_PROC_Array;
+    // Found-files rows as the worker counts them (names continue these counts).
+    FoundFilesList nsSIGFileInfoDataObject;
+    void setNsSIGFileInfoDataObject(const FoundFilesList &rows) { nsSIGFileInfoDataObject = rows; }
 
     QByteArray Null_Image_Data;  // bytes of NoPreview.png
+
+    // A scan: set the request and observer, then run a thread entry on a worker thread.
+    void prepareScan(const ScanRequest &request, ScanObserver *observer);
+    void Photo_Rec_Thread();
+    void Raw_File_Rec_Thread();
+    // One pass; YES when it read its range to the end.
+    bool Photo_Recovey_Mode(const QString &tag);
+    bool Raw_File_Recovey_Mode(const QString &tag);
+    // The end of the scan: runs at most once per scan, whoever asks first.
+    void Final_or_Stop_Screen();
+    // The Stop button.
+    void stop_usb_disk() { stop_now = 1; }
+
+    // A preview copy is running: the worker then leaves the end of the scan to it.
+    // Returns true when the worker already ended and the caller must end the scan.
+    void beginPreview();
+    bool endPreview();
+    bool session() const;
+
+    // Opens media (tests give failing streams; the real one is fopen "rb").
+    DeviceOpener deviceOpener = openDeviceFile;
+    uint64_t unreadableSectors() const { return unreadableTotal_; }
+    uint64_t filesFound() const { return filesFound_; }
+
+private:
+    bool openForPass(SectorReader &reader);
+    void passStart(const QString &tag);
+    void reportUnreadable(uint64_t sector, bool unreadable);
+    bool endOfRange(bool lost, bool anyRead);
+    void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end);
+
+    ScanRequest request_;
+    QString passTag_;
+    ScanObserver *observer_ = nullptr;
+    std::atomic<bool> endSignalled_{false};
+    std::atomic<uint64_t> unreadableTotal_{0};
+    std::atomic<uint64_t> filesFound_{0};
+    uint64_t runStart_ = 0, runLength_ = 0;
+    bool stopped_ = false, failed_ = false;
+    mutable std::mutex previewMutex_;
+    bool session_ = false;
+    bool endDeferred_ = false;
 };
 
 } // namespace lumafind

@@ -1,0 +1,188 @@
+// Scan throughput and memory: builds a card image of random data with a few hundred real-looking
+// headers, warms the page cache, then times a plain 1 MiB-read pass over the file, a photo
+// General pass and a raw-file General pass with every type checked. Each pass runs in a child
+// process so its peak resident memory is its own.
+//
+//   bench_scan [--size-gib N] [--image PATH] [--keep]
+#include "common/resources.h"
+#include "engine/recoverycore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace lumafind;
+
+namespace {
+
+struct CountingObserver : ScanObserver {
+    uint64_t files = 0, bytes = 0;
+    void fileFound(FoundFile &&f) override
+    {
+        ++files;
+        bytes += uint64_t(f.bytes.size());  // a front end would copy or write them here
+    }
+    void alert(const QString &m, const QString &i) override { std::fprintf(stderr, "alert: %s %s\n", qPrintable(m.trimmed()), qPrintable(i)); }
+    void endOfScan(const ScanSummary &) override {}
+};
+
+uint64_t rng = 0x9E3779B97F4A7C15ull;
+inline uint64_t next()
+{
+    rng ^= rng << 13;
+    rng ^= rng >> 7;
+    rng ^= rng << 17;
+    return rng;
+}
+
+// Real-looking first sectors of the files a card holds.
+QList<QByteArray> headerSamples()
+{
+    auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    QByteArray mp4 = hex("000000186674797069736F6D0000020069736F6D6D703432");
+    QByteArray mov = hex("0000001466747970717420200000000071742020");
+    QByteArray avi = hex("52494646") + QByteArray(4, '\x10') + hex("415649204C495354");
+    return {hex("FFD8FFE1FFFE457869660000"), hex("FFD8FFE000104A464946000101"), hex("89504E470D0A1A0A0000000D49484452"),
+            mp4, mov, avi, hex("255044462D312E370A"), hex("504B030414000600080000002100")};
+}
+
+bool buildImage(const QString &path, qint64 bytes)
+{
+    FILE *f = std::fopen(QFile::encodeName(path).constData(), "wb");
+    if (!f)
+        return false;
+    const QList<QByteArray> samples = headerSamples();
+    std::vector<uint64_t> chunk(1 << 17);  // 1 MiB
+    const qint64 chunks = bytes >> 20;
+    int headers = 0;
+    for (qint64 c = 0; c < chunks; ++c) {
+        for (auto &w : chunk)
+            w = next();
+        auto *p = reinterpret_cast<unsigned char *>(chunk.data());
+        if (c % 10 == 3)
+            std::memset(p, 0, 1 << 20);  // some erased space, as on a used card
+        // About three hundred headers per GiB, at sector starts.
+        if (next() % 10 < 3) {
+            const QByteArray &h = samples.at(int(next() % uint64_t(samples.size())));
+            const size_t at = (next() % 2048) * 512;
+            std::memcpy(p + at, h.constData(), size_t(h.size()));
+            ++headers;
+        }
+        if (std::fwrite(p, 1, 1 << 20, f) != 1 << 20) {
+            std::fclose(f);
+            return false;
+        }
+    }
+    std::fclose(f);
+    std::printf("image: %s, %lld MiB, %d headers\n", qPrintable(path), chunks, headers);
+    return true;
+}
+
+double plainRead(const QString &path, qint64 *total)
+{
+    QElapsedTimer t;
+    t.start();
+    FILE *f = std::fopen(QFile::encodeName(path).constData(), "rb");
+    std::vector<char> buf(1 << 20);
+    qint64 n = 0;
+    size_t got;
+    while ((got = std::fread(buf.data(), 1, buf.size(), f)) > 0)
+        n += qint64(got);
+    std::fclose(f);
+    *total = n;
+    return double(t.nsecsElapsed()) / 1e9;
+}
+
+// Runs one pass in a child; returns seconds, fills peak memory (KiB) and files found.
+double childPass(const QString &path, int mode, long *maxRssKiB, uint64_t *files)
+{
+    int pipefd[2];
+    if (pipe(pipefd) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(pipefd[0]);
+        RecoveryCore core;
+        core.loadResources(resourceDir());
+        Recovery_MODE = mode;
+        if (mode == 2) {
+            core.CheckListHeader_Array = core.RawFile_Array;
+            core.CheckListHeader_Adv_Array = core.Adv_RawFile_Array;
+        }
+        CountingObserver obs;
+        ScanRequest r;
+        r.devicePath = path;
+        r.range = {true, false, QString::number(QFileInfo(path).size() / 512), {}, {}};
+        r.thorough = false;
+        core.prepareScan(r, &obs);
+        QElapsedTimer t;
+        t.start();
+        if (mode == 0)
+            core.Photo_Rec_Thread();
+        else
+            core.Raw_File_Rec_Thread();
+        const double secs = double(t.nsecsElapsed()) / 1e9;
+        const uint64_t out[2] = {uint64_t(secs * 1e9), obs.files};
+        if (write(pipefd[1], out, sizeof out) != sizeof out)
+            _exit(1);
+        _exit(0);
+    }
+    close(pipefd[1]);
+    uint64_t in[2] = {0, 0};
+    if (read(pipefd[0], in, sizeof in) != sizeof in)
+        in[0] = 0;
+    close(pipefd[0]);
+    int status = 0;
+    struct rusage ru {};
+    wait4(pid, &status, 0, &ru);
+    *maxRssKiB = ru.ru_maxrss;
+    *files = in[1];
+    return double(in[0]) / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    qint64 gib = 1;
+    QString path = QDir::currentPath() + QStringLiteral("/bench-card.img");
+    bool keep = false;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--size-gib") && i + 1 < args.size())
+            gib = args[++i].toLongLong();
+        else if (args[i] == QLatin1String("--image") && i + 1 < args.size())
+            path = args[++i];
+        else if (args[i] == QLatin1String("--keep"))
+            keep = true;
+    }
+    if (!QFile::exists(path) || QFileInfo(path).size() != gib << 30) {
+        if (!buildImage(path, gib << 30)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+            return 1;
+        }
+    }
+    qint64 total = 0;
+    plainRead(path, &total);  // warm the page cache
+    const double plain = plainRead(path, &total);
+    const double mb = double(total) / 1e6;
+    std::printf("plain read   : %7.1f MB/s (%.2f s)\n", mb / plain, plain);
+    const char *names[] = {"photo GEN", "", "raw GEN  "};
+    for (int mode : {0, 2}) {
+        long rss = 0;
+        uint64_t files = 0;
+        const double s = childPass(path, mode, &rss, &files);
+        std::printf("%s    : %7.1f MB/s (%.2f s), %.2f x plain read, peak %.1f MB, %llu files\n", names[mode], mb / s, s,
+                    s / plain, double(rss) / 1024.0, static_cast<unsigned long long>(files));
+    }
+    if (!keep)
+        QFile::remove(path);
+    return 0;
+}

@@ -1,0 +1,29 @@
+#pragma once
+// The header search of one pass: each record's header decoded once, and an index from the
+// byte at each record's first position to the records that can start there, so a sector is
+// rejected after a handful of table lookups.
+#include "catalogue/signatures.h"
+
+#include <array>
+#include <vector>
+
+namespace lumafind {
+
+class PassMatcher {
+public:
+    explicit PassMatcher(const QStringList &records);
+    // The first record, in list order, whose header matches the sector; -1 when none does.
+    int first(const unsigned char *sector) const;
+    // Every record from `from` on, in list order, whose header matches the sector.
+    void matchingFrom(const unsigned char *sector, int from, std::vector<int> &out) const;
+
+private:
+    struct Slot {
+        int offset;
+        std::array<std::vector<int>, 256> buckets;
+    };
+    std::vector<DecodedHeader> headers_;
+    std::vector<Slot> slots_;
+};
+
+} // namespace lumafind

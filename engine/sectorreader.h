@@ -1,0 +1,61 @@
+#pragma once
+// The one routine that reads sectors, for the passes, the preview copy and saving.
+// A large stream buffer makes a 512-byte read a memory copy. A failed read is retried sector
+// by sector without the buffer, so one bad sector costs one sector; a sector that still
+// cannot be read becomes 512 zero bytes and is counted; the position stays in step with the
+// sector number. When the device cannot be sought or reopened, it is gone.
+#include <QString>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+namespace lumafind {
+
+constexpr int kSectorSize = 512;
+
+// Opens a medium for reading ("rb"); returns null and sets errno on failure.
+using DeviceOpener = std::function<FILE *(const QString &path)>;
+FILE *openDeviceFile(const QString &path);
+
+class SectorReader {
+public:
+    enum Status { Ok, Unreadable, Lost };
+
+    explicit SectorReader(DeviceOpener opener = openDeviceFile);
+    ~SectorReader();
+    SectorReader(const SectorReader &) = delete;
+    SectorReader &operator=(const SectorReader &) = delete;
+
+    // Opens the medium with a 1 MiB buffer; false with errno set when it cannot be opened.
+    bool open(const QString &path);
+    // The buffered stream (null when closed).
+    FILE *stream() const { return main_; }
+    // Reads sector `sector` into buf (512 bytes). Sequential reads cost a memory copy.
+    Status read(uint64_t sector, unsigned char *buf);
+    void close();
+
+    uint64_t unreadable() const { return unreadable_; }
+    int lastError() const { return lastErrno_; }
+
+private:
+    bool seekMain(uint64_t sector);
+    Status retryRead(uint64_t sector, unsigned char *buf);
+
+    DeviceOpener opener_;
+    QString path_;
+    FILE *main_ = nullptr;
+    FILE *retry_ = nullptr;
+    char *buffer_ = nullptr;
+    uint64_t next_ = 0;          // sector the main stream stands at
+    uint64_t retryEnd_ = 0;      // sectors below this are read through the retry stream
+    uint64_t retryNext_ = UINT64_MAX;
+    uint64_t windowGood_ = 0;    // sectors read in the current retry window
+    uint64_t unreadable_ = 0;
+    int lastErrno_ = 0;
+};
+
+// Human text for an open failure: the system's reason, with the hint that reading a device
+// needs administrator rights or the disk group when permission was refused.
+QString openFailureReason(int err, const QString &path);
+
+} // namespace lumafind

@@ -1,0 +1,24 @@
+#pragma once
+// One found item of the browsers: a photo's thumbnail bytes, or a video or raw file's range.
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+namespace lumafind {
+
+struct MyImageObject {
+    QByteArray imageData;        // photo: JPEG thumbnail bytes (or the placeholder's bytes)
+    QString path;                // video and raw file: the generated file name
+    QString image_Name;          // title (and subtitle)
+    QString image_UID;           // identifier in the browser
+    uint64_t File_Start_Sector = 0;
+    uint64_t File_End_Sector = 0;  // exclusive
+    bool isPhoto = false;
+    QString pass;                // "GEN" or "THD"
+
+    const QString &imageUID() const { return image_UID; }
+    const QString &imageTitle() const { return image_Name; }
+    const QString &imageSubtitle() const { return image_Name; }
+};
+
+} // namespace lumafind

@@ -1,0 +1,52 @@
+#pragma once
+// Photo thumbnails: decoded at most 100 pixels on the longer side, turned upright, JPEG-encoded,
+// in a small bounded pool so a scan never waits on a decode, and delivered in the order found.
+#include "results/MyImageObject.h"
+
+#include <QByteArray>
+#include <QMutex>
+#include <QWaitCondition>
+#include <QThreadPool>
+#include <functional>
+#include <map>
+
+namespace lumafind {
+
+// JPEG bytes of the thumbnail, or empty when the bytes are not a picture Qt can decode cheaply.
+QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels = 100);
+
+// The photo item for found bytes: the thumbnail, or the placeholder when there is none.
+// Empty bytes give no item (returns false).
+bool addImageWithData(const QByteArray &bytes, const QString &name, const QString &uid,
+                      const QByteArray &placeholder, MyImageObject *item);
+
+// The video or raw-file item: the name trimmed; an empty name gives no item (returns false).
+bool addImageWithData_2(const QString &name, const QString &uid, uint64_t start, uint64_t end, MyImageObject *item);
+
+class ThumbnailPipeline {
+public:
+    using Deliver = std::function<void(MyImageObject &&)>;
+    // deliver is called in submission order, from a pool thread, one call at a time.
+    ThumbnailPipeline(QByteArray placeholder, Deliver deliver, int threads = 2,
+                      qint64 byteBudget = 48 * 1024 * 1024);
+    ~ThumbnailPipeline();
+    // Queues the decode of item's photo bytes. Returns at once unless the bytes queued exceed
+    // the budget, which bounds memory while a fast medium outruns the decoders.
+    void submit(QByteArray bytes, MyImageObject item);
+    // Waits until everything submitted has been delivered.
+    void drain();
+
+private:
+    void finished(quint64 seq, MyImageObject &&item, qint64 bytes);
+
+    QByteArray placeholder_;
+    Deliver deliver_;
+    QThreadPool pool_;
+    QMutex mutex_;
+    QWaitCondition changed_;
+    quint64 nextSeq_ = 0, nextDeliver_ = 0;
+    qint64 inFlight_ = 0, budget_;
+    std::map<quint64, MyImageObject> ready_;
+};
+
+} // namespace lumafind

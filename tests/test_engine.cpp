@@ -1,0 +1,396 @@
+// The carving passes and the scan driver on card images the tests build.
+#include "catalogue/checklist.h"
+#include "engine/naming.h"
+#include "engine/recoverycore.h"
+#include "enginetestutil.h"
+#include "faultydevice.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace lumafind;
+
+namespace {
+const QStringList kJpg = rec("jpg", "18874368", "FFD8FF");
+
+struct Scan {
+    RecoveryCore core;
+    RecordingObserver obs;
+    QTemporaryDir dir;
+    QString path;
+    qint64 sectors;
+
+    explicit Scan(const CardImage &img) : sectors(img.data.size() / 512)
+    {
+        path = dir.path() + QStringLiteral("/card.img");
+        img.save(path);
+    }
+    ScanRequest request(bool thorough, qint64 start, qint64 end) const
+    {
+        ScanRequest r;
+        r.devicePath = path;
+        r.thorough = thorough;
+        r.range = start < 0 ? RangeControls{true, false, QString::number(sectors), {}, {}}
+                            : RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
+        return r;
+    }
+    void photo(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
+    {
+        Recovery_MODE = 0;
+        core.Ext_Array = gen;
+        core.Adv_Ext_Array = thd;
+        core.prepareScan(request(thorough, start, end), &obs);
+        core.Photo_Rec_Thread();
+    }
+    void raw(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
+    {
+        Recovery_MODE = 2;
+        core.CheckListHeader_Array = gen;
+        core.CheckListHeader_Adv_Array = thd;
+        FoundFilesList rows;
+        QStringList seen;
+        for (const QStringList *l : {&gen, &thd})
+            for (qsizetype r = 0; r < recordCount(*l); ++r)
+                if (!seen.contains(field(*l, r, Ext_Name))) {
+                    seen << field(*l, r, Ext_Name);
+                    createSignatureListTableRecord(rows, seen.last(), 0, {}, {}, seen.last());
+                }
+        core.setNsSIGFileInfoDataObject(rows);
+        core.prepareScan(request(thorough, start, end), &obs);
+        core.Raw_File_Rec_Thread();
+    }
+};
+} // namespace
+
+class TestEngine : public QObject {
+    Q_OBJECT
+private slots:
+    void naming()
+    {
+        QCOMPARE(Generate_File_Name(9, "GND", "JPG", 0, {}), QStringLiteral("GND00009.JPG"));
+        QCOMPARE(Generate_File_Name(10, "GND", "JPG", 0, {}), QStringLiteral("GND00010.JPG"));
+        QCOMPARE(Generate_File_Name(99999, "GND", "JPG", 0, {}), QStringLiteral("GND99999.JPG"));
+        QCOMPARE(Generate_File_Name(100000, "GND", "JPG", 0, {}), QStringLiteral("GND100000.JPG"));
+        QCOMPARE(Generate_File_Name(0, "GND", "JPG", 0, {}), QStringLiteral("GND00000.JPG"));
+        QCOMPARE(Generate_File_Name(1, "", "JPG", 0, {}), QStringLiteral("00001.JPG"));
+        QCOMPARE(Generate_File_UID_Num(1234, true, "CR2"), QStringLiteral("THD01234.CR2"));
+        // Video and raw-file mode continue the count of the type's row.
+        FoundFilesList rows;
+        createSignatureListTableRecord(rows, "JPG", 4, {}, {}, "JPG");
+        QCOMPARE(Generate_File_Name(1, "JPG", "JPG", 2, rows), QStringLiteral("JPG00005.JPG"));
+        QCOMPARE(Generate_File_Name(7, "MP4", "MP4", 2, rows), QStringLiteral("MP400007.MP4"));
+        QCOMPARE(Generate_File_Name(1, "JPG", "JPG", 0, rows), QStringLiteral("JPG00001.JPG"));
+    }
+
+    void photoFilesEndAtNextHeaderLimitAndRange()
+    {
+        CardImage img(200, true);
+        img.putHex(10, "FFD8FFE1");
+        img.putHex(20, "FFD8FFE0");
+        img.putHex(30, "89504E47");
+        img.putHex(199, "FFD8FFDB");
+        Scan scan(img);
+        scan.photo(kJpg + rec("png", "1536", "89504E47"));
+        QCOMPARE(scan.obs.names(), (QStringList{"GND00001.JPG@10-20", "GND00002.JPG@20-30", "GND00003.PNG@30-32",
+                                                "GND00004.JPG@199-200"}));
+        // The photo's bytes are the sectors carved, the header sector first.
+        QCOMPARE(scan.obs.files.at(0).bytes.toByteArray(), img.sectors(10, 20));
+        QCOMPARE(scan.obs.files.at(0).uid, QStringLiteral("GND00001.JPG"));
+        QCOMPARE(scan.obs.files.at(2).bytes.toByteArray(), img.sectors(30, 32));  // limit 1536: 2 sectors
+        QCOMPARE(scan.obs.ends, 1);
+        QVERIFY(scan.obs.alerts.isEmpty());
+        QCOMPARE(scan.core.for_index.load(), 200u);
+        QCOMPARE(scan.obs.passes.first().modeLabel,
+                 QStringLiteral("( Currently performing Search based on: Norvo General Recovery Procedure )"));
+
+        // A range that starts inside the first file; the second scan restarts names, not UIDs.
+        scan.obs = RecordingObserver();
+        scan.photo(kJpg, {}, false, 15, 25);
+        QCOMPARE(scan.obs.names(), (QStringList{"GND00001.JPG@20-25"}));
+        QCOMPARE(scan.obs.files.first().uid, QStringLiteral("GND00005.JPG"));
+    }
+
+    void photoSizeLimitsAndBlankSectors()
+    {
+        CardImage img(36900);
+        img.putHex(0, "FFD8FFE1");
+        img.putHex(36890, "89504E47");
+        Scan scan(img);
+        scan.photo(kJpg + rec("png", "512", "89504E47") + rec("gif", "-1", "47494638"));
+        // 18874368 bytes: 36863 whole sectors, blank ones included; a 512 limit adds nothing
+        // but still uses a number.
+        QCOMPARE(scan.obs.names(), (QStringList{"GND00001.JPG@0-36863"}));
+        QCOMPARE(scan.obs.files.first().bytes.size(), 36863 * 512);
+        QCOMPARE(scan.core.GND_Image_number, 2u);
+    }
+
+    void photoFirstRecordWinsAndPositions()
+    {
+        CardImage img(40, true);
+        img.putHex(2, "AABBCCDD");
+        img.putHex(5, "EE01", 506);   // position 507
+        img.putHex(7, "EE02", 507);   // position 508: never
+        img.putHex(9, "CAFE", 0);     // "nn" at byte 0
+        img.putHex(11, "CAFE", 100);  // "nn" at byte 100 behind a byte that is not CA
+        Scan scan(img);
+        scan.photo(rec("aaa", "100000", "AABBCC") + rec("bbb", "100000", "AABBCCDD") + rec("eee", "100000", "EE01", "507") +
+                   rec("fff", "100000", "EE02", "508") + rec("nnn", "100000", "CAFE", "nn"));
+        QCOMPARE(scan.obs.names(), (QStringList{"GND00001.AAA@2-5", "GND00002.EEE@5-9", "GND00003.NNN@9-40"}));
+    }
+
+    void photoThoroughPassAndStops()
+    {
+        CardImage img(60, true);
+        img.putHex(5, "FFD8FFE1");
+        img.putHex(40, "424D");
+        Scan scan(img);
+        scan.photo(kJpg, rec("bmp", "10240", "424D"), true);
+        QCOMPARE(scan.obs.passes.size(), 2);
+        QCOMPARE(scan.obs.names(), (QStringList{"GND00001.JPG@5-60", "THD00001.BMP@40-59"}));
+        QCOMPARE(scan.obs.files.last().uid, QStringLiteral("THD00001.BMP"));
+        QCOMPARE(scan.obs.ends, 1);
+
+        // Thorough off: one pass.
+        Scan one(img);
+        one.photo(kJpg, rec("bmp", "10240", "424D"), false);
+        QCOMPARE(one.obs.passes.size(), 1);
+
+        // Stop during the General pass: the partial file is kept, no Thorough pass, one end.
+        Scan stop(img);
+        stop.obs.onFile = [&](const FoundFile &) {};
+        stop.obs.onPass = [&](const PassStart &) { stop.core.stop_usb_disk(); };
+        stop.photo(kJpg, rec("bmp", "10240", "424D"), true);
+        QCOMPARE(stop.obs.passes.size(), 1);
+        QVERIFY(stop.obs.files.isEmpty());
+        QCOMPARE(stop.obs.ends, 1);
+        QCOMPARE(stop.obs.timerEnds, 1);
+        QVERIFY(stop.obs.summary.stopped);
+        QCOMPARE(stop.core.stop_now.load(), 0);
+
+        // Stop in the middle of a file hands the partial file over: stop when the first file
+        // is handed over at sector 10, so the second stops after its first sector.
+        CardImage two(60, true);
+        two.putHex(5, "FFD8FFE1");
+        two.putHex(10, "89504E47");
+        Scan mid(two);
+        mid.obs.onFile = [&](const FoundFile &) { mid.core.stop_usb_disk(); };
+        mid.photo(kJpg + rec("png", "100000", "89504E47"), {}, true);
+        QCOMPARE(mid.obs.names(), (QStringList{"GND00001.JPG@5-10", "GND00002.PNG@10-11"}));
+        QCOMPARE(mid.obs.files.last().bytes.toByteArray(), two.sectors(10, 11));
+        QCOMPARE(mid.obs.ends, 1);
+
+        // Stop between the passes: the Thorough pass stops at its first sector.
+        Scan between(img);
+        between.obs.onPass = [&](const PassStart &p) {
+            if (p.tag == QLatin1String("THD"))
+                between.core.stop_usb_disk();
+        };
+        between.photo(kJpg, rec("bmp", "10240", "424D"), true);
+        QCOMPARE(between.obs.passes.size(), 2);
+        QCOMPARE(between.obs.names(), (QStringList{"GND00001.JPG@5-60"}));
+        QCOMPARE(between.obs.ends, 1);
+        QVERIFY(between.obs.summary.stopped);
+    }
+
+    void deviceThatCannotBeOpened()
+    {
+        CardImage img(10);
+        Scan scan(img);
+        auto m = std::make_shared<FaultyMedium>();
+        m->refuseOpen = true;
+        scan.core.deviceOpener = [m](const QString &) { return openFaulty(m); };
+        scan.photo(kJpg, kJpg, true);
+        QCOMPARE(scan.obs.openFailures, 1);
+        QCOMPARE(scan.obs.timerEnds, 1);
+        QCOMPARE(scan.obs.ends, 0);
+        QCOMPARE(scan.obs.passes.size(), 1);
+        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("disk")));
+        QCOMPARE(scan.core.stop_screen_already_show.load(), 1);
+
+        scan.obs = RecordingObserver();
+        scan.core.deviceOpener = openDeviceFile;
+        scan.path = scan.dir.path() + QStringLiteral("/gone.img");
+        scan.raw(rec("zip", "1", "504B0304"));
+        QCOMPARE(scan.obs.openFailures, 1);
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
+    }
+
+    void rawFilesGroupsLimitsAndRange()
+    {
+        CardImage img(37000, false);
+        img.putHex(0, "6674797069736F6D", 4);  // MP4 at 0 ("ftypisom" at byte 5)
+        img.putHex(100, "255044462D");         // PDF at 100: ends the MP4 with 101
+        img.putHex(36990, "504B0304");         // ZIP at 36990, ends at the range end
+        Scan scan(img);
+        scan.raw(rec("mp4", "4294967295", "6674797069736F6D", "5") + rec("pdf", "100", "255044462D") +
+                 rec("zip", "1", "504B0304"));
+        QCOMPARE(scan.obs.names(), (QStringList{"MP400001.MP4@0-101", "PDF00001.PDF@100-36964", "ZIP00001.ZIP@36990-37000"}));
+        // The fixed limit: 36864 sectors with the header's, whatever the record says.
+        QCOMPARE(scan.core.nsSIGFileInfoDataObject.at(1).NoOfFile, QStringLiteral("1"));
+        QCOMPARE(scan.core.nsSIGFileInfoDataObject.at(1).FileName, QStringLiteral("PDF00001.PDF"));
+        QCOMPARE(scan.obs.files.first().plannedPath, QStringLiteral("MP4/MP400001.MP4"));
+        QCOMPARE(scan.obs.ends, 1);
+
+        // A second General pass over part of it continues the counts of the rows.
+        scan.obs = RecordingObserver();
+        Recovery_MODE = 2;
+        scan.core.prepareScan(scan.request(false, 90, 200), &scan.obs);
+        scan.core.Raw_File_Rec_Thread();
+        QCOMPARE(scan.obs.names(), (QStringList{"PDF00002.PDF@100-200"}));
+    }
+
+    void joiningRecords()
+    {
+        // AABBCC and AABBCCDD, both orders, with and without the longer header's extra byte.
+        for (bool longFirst : {false, true}) {
+            for (bool extraOnCard : {false, true}) {
+                CardImage img(20, true);
+                img.putHex(3, extraOnCard ? "AABBCCDD" : "AABBCC11");
+                Scan scan(img);
+                const QStringList shortRec = rec("sss", "1", "AABBCC"), longRec = rec("lll", "1", "AABBCCDD");
+                scan.raw(longFirst ? longRec + shortRec : shortRec + longRec);
+                QStringList expected;
+                if (extraOnCard)
+                    expected = longFirst ? QStringList{"LLL00001.LLL@3-20", "SSS00001.SSS@3-20"}
+                                         : QStringList{"SSS00001.SSS@3-20", "LLL00001.LLL@3-20"};
+                else
+                    expected = {"SSS00001.SSS@3-20"};
+                QCOMPARE(scan.obs.names(), expected);
+            }
+        }
+        // Two records of one type matching the same sector give one file.
+        CardImage img(10, true);
+        img.putHex(2, "AABBCCDD");
+        Scan scan(img);
+        scan.raw(rec("xxx", "1", "AABB") + rec("xxx", "1", "AABBCC"));
+        QCOMPARE(scan.obs.names(), (QStringList{"XXX00001.XXX@2-10"}));
+    }
+
+    void rawThoroughRules()
+    {
+        CardImage img(30, true);
+        img.putHex(4, "504B0304");
+        img.putHex(10, "377ABCAF271C");
+        Scan scan(img);
+        scan.raw(rec("zip", "1", "504B0304"), rec("7z", "1", "377ABCAF271C"), false);
+        QCOMPARE(scan.obs.passes.size(), 1);  // Thorough off means one pass
+        QCOMPARE(scan.obs.names(), (QStringList{"ZIP00001.ZIP@4-30"}));
+        Scan both(img);
+        both.raw(rec("zip", "1", "504B0304"), rec("7z", "1", "377ABCAF271C"), true);
+        QCOMPARE(both.obs.passes.size(), 2);
+        QCOMPARE(both.obs.names(), (QStringList{"ZIP00001.ZIP@4-30", "7Z00001.7Z@10-30"}));
+        // An empty advanced list: the Thorough pass returns at once, without an alert.
+        Scan empty(img);
+        empty.raw(rec("zip", "1", "504B0304"), {}, true);
+        QCOMPARE(empty.obs.passes.size(), 2);
+        QVERIFY(empty.obs.alerts.isEmpty());
+        QCOMPARE(empty.obs.ends, 1);
+        // Stop while a file is pending: stopped when the ZIP is finished at the 7Z header, so
+        // the 7Z is pending and is handed over with the next sector as its end.
+        Scan stop(img);
+        stop.obs.onFile = [&](const FoundFile &) { stop.core.stop_usb_disk(); };
+        stop.raw(rec("zip", "1", "504B0304") + rec("7z", "1", "377ABCAF271C"), {}, true);
+        QCOMPARE(stop.obs.names(), (QStringList{"ZIP00001.ZIP@4-11", "7Z00001.7Z@10-11"}));
+        QCOMPARE(stop.obs.ends, 1);
+        QVERIFY(stop.obs.summary.stopped);
+        QCOMPARE(stop.obs.passes.size(), 1);
+        QCOMPARE(stop.core.MultiHeader_Array.size(), 7);  // kept until the next General pass
+    }
+
+    void failingMedium_data()
+    {
+        QTest::addColumn<QList<quint64>>("bad");
+        QTest::addColumn<bool>("wholeRequest");
+        QTest::newRow("one bad sector, whole requests fail") << QList<quint64>{25} << true;
+        QTest::newRow("one bad sector, short reads") << QList<quint64>{25} << false;
+        QTest::newRow("a run of bad sectors") << QList<quint64>{24, 25, 26, 27} << true;
+        QTest::newRow("the last sector") << QList<quint64>{4099} << true;
+        QTest::newRow("first sector of a buffer") << QList<quint64>{2048} << true;
+    }
+    void failingMedium()
+    {
+        QFETCH(QList<quint64>, bad);
+        QFETCH(bool, wholeRequest);
+        CardImage img(4100, true);
+        img.putHex(20, "FFD8FFE1");
+        img.putHex(2040, "FFD8FFE0");
+        img.putHex(4000, "FFD8FFDB");
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        medium->failWholeRequest = wholeRequest;
+        for (quint64 s : bad)
+            medium->bad.insert(s);
+        Scan scan(img);
+        scan.core.deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        scan.photo(kJpg, kJpg, true);
+        // Success with the unreadable sectors counted, and the Thorough pass ran.
+        QVERIFY2(scan.obs.alerts.isEmpty(), qPrintable(scan.obs.alerts.join(',')));
+        QCOMPARE(scan.obs.passes.size(), 2);
+        QCOMPARE(scan.obs.summary.unreadable, quint64(bad.size()) * 2);
+        QCOMPARE(scan.obs.unreadable.first().first, bad.first());
+        QCOMPARE(scan.obs.unreadable.first().second, quint64(bad.size()));
+        // Files keep their true layout: zeros where the card could not be read.
+        QByteArray expected = img.data;
+        for (quint64 s : bad)
+            expected.replace(qsizetype(s) * 512, 512, QByteArray(512, '\0'));
+        QCOMPARE(scan.obs.names().mid(0, 3), (QStringList{"GND00001.JPG@20-2040", "GND00002.JPG@2040-4000",
+                                                          "GND00003.JPG@4000-4100"}));
+        for (int i = 0; i < 3; ++i) {
+            const FoundFile &f = scan.obs.files.at(i);
+            QCOMPARE(f.bytes.toByteArray(), expected.mid(qsizetype(f.startSector) * 512, f.bytes.size()));
+        }
+    }
+
+    void mediumThatFailsWholly()
+    {
+        CardImage img(300, true);
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        for (quint64 s = 0; s < 300; ++s)
+            medium->bad.insert(s);
+        Scan scan(img);
+        scan.core.deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        scan.photo(kJpg, kJpg, true);
+        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(scan.obs.passes.size(), 1);  // no Thorough pass
+        QCOMPARE(scan.obs.ends, 1);
+        QVERIFY(scan.obs.summary.failed);
+        QCOMPARE(scan.obs.summary.unreadable, 300u);
+    }
+
+    void mediumThatVanishes()
+    {
+        CardImage img(5000, true);
+        img.putHex(10, "504B0304");
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        medium->vanishAt = 3000;
+        Scan scan(img);
+        scan.core.deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        scan.raw(rec("zip", "1", "504B0304"), rec("zip", "1", "504B0304"), true);
+        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("stopped answering")));
+        QCOMPARE(scan.obs.passes.size(), 1);
+        // What was found before is kept, ending where the medium stopped.
+        QCOMPARE(scan.obs.names(), (QStringList{"ZIP00001.ZIP@10-3000"}));
+        QVERIFY(scan.core.for_index.load() <= 3001u);
+        QCOMPARE(scan.obs.ends, 1);
+    }
+
+    void emptyRangeOrRecords()
+    {
+        CardImage img(10, true);
+        Scan scan(img);
+        scan.photo({}, {}, true);  // no photo records: nothing read
+        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(scan.obs.informatives, QStringList{QString()});
+        Scan zero(img);
+        zero.raw(rec("zip", "1", "504B0304"), {}, true, 5, 5);
+        QCOMPARE(zero.obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(zero.obs.ends, 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEngine)
+#include "test_engine.moc"
