@@ -1,6 +1,9 @@
 #include "MyTableController.h"
 
+#include "app/browserview.h"
 #include "app/dialogs.h"
+#include "app/guiobserver.h"
+#include "app/imagemodel.h"
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "common/hex.h"
@@ -17,7 +20,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QSlider>
+#include <QThread>
 #include <QTimer>
+#include <QVideoWidget>
 
 namespace lumafind {
 
@@ -27,6 +33,9 @@ const QString kEntireDiskHelp = QStringLiteral(
     "If \u2018Entire Disk\u2019 option is selected, Norvo Recovery searches lost data in the entire storage of selected disk. "
     "If you want to perform within a specific sector range or in specific partition, please select other searching criteria. "
     "Else press \u2018Next\u2019 button to start searching data in Entire disk.");
+const QString kFileTypeHelp = QStringLiteral(
+    "\nPlease select the required extension type for recovery process. Press \u2018Next\u2019 button to continue... ");
+const QString kEndOfScanHelp = QStringLiteral("\nTo select another disk for recovery, click on \u2018Back\u2019 Button.");
 const QString kSectorRangeHelp = QStringLiteral(
     "\u2018Sector Range\u2019 option provides facility to specify the range of start and end sector of storage media within "
     "which you want to perform searching for lost data. Please drag knob of Slider to enter sector range or you can also "
@@ -34,18 +43,32 @@ const QString kSectorRangeHelp = QStringLiteral(
 
 MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialogs, QObject *parent)
     : QObject(parent), resourceDir_(resourceDir), dialogs_(dialogs),
-      mediaModel_(new MediaTableModel(&nsMutaryOfDataObject, this))
+      mediaModel_(new MediaTableModel(&nsMutaryOfDataObject, this)),
+      checkModel_(new CheckListModel(&nsCheckedListDataObject, this)),
+      foundModel_(new FoundFilesModel(&shownFoundFiles, this)),
+      imageModel_(new ImageListModel(&images, this)),
+      observer_(std::make_unique<GuiScanObserver>(this))
 {
 }
 
-MyTableController::~MyTableController() = default;
+MyTableController::~MyTableController()
+{
+    if (worker_.joinable()) {
+        stop_now = 1;
+        waitForWorker();
+    }
+}
 
 void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
 {
     nsMutaryOfDataObject = rows;
     mediaModel_->reload();
 }
-void MyTableController::setNsCheckedListDataObject(const CheckList &rows) { nsCheckedListDataObject = rows; }
+void MyTableController::setNsCheckedListDataObject(const CheckList &rows)
+{
+    nsCheckedListDataObject = rows;
+    checkModel_->reload();
+}
 
 int32_t MyTableController::hex2dec(const QString &c) const { return lumafind::hex2dec(c); }
 int32_t MyTableController::hex2int(const QString &h) const { return lumafind::hex2int(h); }
@@ -343,6 +366,27 @@ void MyTableController::Next_btn()
     case 1:
         if (!rangeCheck(currentSet()))
             return;
+        screen_counter = 2;
+        Thro_Mode_Chk_SIG->setChecked(true);
+        select_unselect_Chk->setChecked(true);
+        show_hide_2_screen(true);
+        stop_now = 0;
+        addedCount_ = 0;
+        if (Recovery_MODE == 0) {
+            show_hide_3_screen_Photo(false);
+            startScan();
+            return;
+        }
+        Fill_Check_List();
+        show_hide_3_screen_RawFile(false);
+        return;
+    case 2:
+        if (Recovery_MODE == 0 || !Apply_Check_List())
+            return;
+        screen_counter = 3;
+        show_hide_3_screen_RawFile(true);
+        show_hide_4_screen_RawFile(false);
+        startScan();
         return;
     default:
         return;
@@ -369,9 +413,283 @@ void MyTableController::Back_btn()
         Reload_Drive_list_Function();
         return;
     }
+    case 2: {
+        screen_counter = 1;
+        OptionsControls &s = currentSet();
+        if (s.entire_disk_rd->isChecked() && !s.sector_range_rd->isChecked())
+            help_info->setText(kEntireDiskHelp);
+        else if (!s.entire_disk_rd->isChecked() && s.sector_range_rd->isChecked())
+            help_info->setText(kSectorRangeHelp);
+        images.clear();
+        zoom_slider->setValue(50);
+        imageBrowser->setZoom(0.55);
+        imageModel_->reload();
+        zoom_label->hide();
+        zoom_slider->hide();
+        show_hide_2_screen(false);
+        if (Recovery_MODE == 0)
+            show_hide_3_screen_Photo(true);
+        else
+            show_hide_3_screen_RawFile(true);
+        photo.open_folder->hide();
+        sig.open_folder->hide();
+        stop_now = 0;
+        addedCount_ = 0;
+        return;
+    }
+    case 3:
+        screen_counter = 2;
+        images.clear();
+        imageModel_->reload();
+        photo.open_folder->hide();
+        sig.open_folder->hide();
+        help_info->setText(kFileTypeHelp);
+        show_hide_4_screen_RawFile(true);
+        show_hide_3_screen_RawFile(false);
+        stop_now = 0;
+        addedCount_ = 0;
+        return;
     default:
         return;
     }
+}
+
+// ---- Scan screens ----
+
+void MyTableController::show_hide_3_screen_Photo(bool hidden)
+{
+    setVisible({idImagesclview, imageBrowser, Progress_Horz, sector_label, Mode_label, stop_scan}, !hidden);
+    next_btn->setEnabled(hidden);
+    back_btn->setEnabled(hidden);
+    photoScanPage->setHidden(hidden);
+}
+
+void MyTableController::show_hide_3_screen_RawFile(bool hidden)
+{
+    setVisible({idCheckTableView, idChecktablesclview, select_unselect_Chk, Thro_Mode_Chk_SIG}, !hidden);
+    fileTypePage->setHidden(hidden);
+}
+
+void MyTableController::show_hide_4_screen_RawFile(bool hidden)
+{
+    QuickLook_View->clear();
+    if (!hidden) {
+        mMovieView->setVisible(Recovery_MODE == 1);
+        QuickLook_View->setVisible(Recovery_MODE != 1);
+    }
+    setVisible({sig.open_folder, Progress_Horz, sector_label, Mode_label, stop_scan, idImagesclview_2, imageBrowser_2,
+                QuickLook_View_Box, idSigTableView, idSigtablesclview},
+               !hidden);
+    next_btn->setEnabled(hidden);
+    back_btn->setEnabled(hidden);
+    if (Recovery_MODE == 1)
+        mMovieView->setHidden(hidden);
+    else
+        QuickLook_View->setHidden(hidden);
+    QuickLook_View->clear();
+    rawScanPage->setHidden(hidden);
+}
+
+void MyTableController::Fill_Check_List()
+{
+    lumafind::Fill_Check_List(nsCheckedListDataObject, basicFor(Recovery_MODE), advancedFor(Recovery_MODE));
+    checkModel_->reload();
+    help_info->setText(kFileTypeHelp);
+}
+
+bool MyTableController::Apply_Check_List()
+{
+    FoundFilesList rows;
+    const bool any = lumafind::Apply_Check_List(nsCheckedListDataObject, basicFor(Recovery_MODE), advancedFor(Recovery_MODE),
+                                                CheckListHeader_Array, CheckListHeader_Adv_Array, rows);
+    setNsSIGFileInfoDataObject(rows);
+    shownFoundFiles = rows;
+    foundModel_->reload();
+    if (!any) {
+        dialogs_->alert(window, QStringLiteral("\nPlease select atleast one extension type."), QString(), {QStringLiteral("OK")});
+        idCheckTableView->setFocus(Qt::OtherFocusReason);
+    }
+    return any;
+}
+
+void MyTableController::Select_Unselect_Check_btn()
+{
+    Select_Unselect(nsCheckedListDataObject, select_unselect_Chk->isChecked());
+    checkModel_->reload();
+}
+
+void MyTableController::clickTable()
+{
+    select_unselect_Chk->setChecked(selectAllState(nsCheckedListDataObject));
+}
+
+void MyTableController::zoomSliderDidChange()
+{
+    imageBrowser->setZoom(zoom_slider->value() / 100.0);
+}
+
+// ---- The running scan ----
+
+void MyTableController::startScan()
+{
+    ScanRequest r;
+    OptionsControls &s = currentSet();
+    r.devicePath = selectedDevicePath_.isEmpty() ? MyDataObject(disk_identifier->text(), {}, {}, {}, {}, {}).devicePath()
+                                                 : selectedDevicePath_;
+    r.range = rangeControls(s);
+    r.thorough = Recovery_MODE == 0 ? Thro_Mode_Chk->isChecked() : Thro_Mode_Chk_SIG->isChecked();
+    // The video and raw-file scan follows the folder shown on its own options screen.
+    r.outputFolder = s.path->text();
+    unreadableShown_ = 0;
+    observer_->begin();
+    prepareScan(r, observer_.get());
+    // The timer exists before the worker can ask to end it.
+    if (!mSetLabelTimer) {
+        mSetLabelTimer = new QTimer(this);
+        mSetLabelTimer->setInterval(500);
+        connect(mSetLabelTimer, &QTimer::timeout, this, &MyTableController::timerTickSetLabel);
+    }
+    mSetLabelTimer->start();
+    workerDone_ = false;
+    const int mode = Recovery_MODE;
+    worker_ = std::thread([this, mode] {
+        if (mode == 0)
+            Photo_Rec_Thread();
+        else
+            Raw_File_Rec_Thread();
+        workerDone_ = true;
+        QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
+    });
+}
+
+void MyTableController::workerFinished()
+{
+    if (worker_.joinable() && workerDone_)
+        worker_.join();
+    endProgressTimer();
+}
+
+void MyTableController::waitForWorker()
+{
+    while (worker_.joinable() && !workerDone_) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(2);
+    }
+    if (worker_.joinable())
+        worker_.join();
+    QCoreApplication::processEvents();
+}
+
+void MyTableController::timerTickSetLabel()
+{
+    const uint64_t f = for_index, e = end_sector;
+    if (f <= e) {
+        sector_label->setText(progressText(f, start_sector, e, total_sector));
+        Progress_Horz->setSectorValue(f - start_sector);
+    }
+}
+
+void MyTableController::endProgressTimer()
+{
+    if (mSetLabelTimer)
+        mSetLabelTimer->stop();
+}
+
+void MyTableController::onPassStarted(const PassStart &p)
+{
+    if (p.tag == QLatin1String("GEN")) {
+        images.clear();
+        imageModel_->reload();
+        if (Recovery_MODE == 0) {
+            zoom_slider->setValue(50);
+            imageBrowser->setZoom(0.55);
+        } else {
+            Prev_Index = 2147483647u;
+        }
+    }
+    Mode_label->setText(p.modeLabel);
+    Progress_Horz->setSectorMaximum(p.totalSector);
+    Progress_Horz->setSectorValue(0);
+    sector_label->setText(progressText(p.startSector, p.startSector, p.endSector, p.totalSector));
+    Thro_Mode_Chk->setEnabled(false);
+    photo.browse_path->setEnabled(false);
+    sig.browse_path->setEnabled(false);
+    if (Recovery_MODE != 0)
+        QuickLook_View_Box->setTitle(QStringLiteral("No file is selected to preview"));
+    help_info->setText(p.helpText);
+}
+
+void MyTableController::addImageWithData(MyImageObject &&item)
+{
+    images.append(std::move(item));
+    imageModel_->appended();
+    if (++addedCount_ % 6 == 0)
+        imageBrowser->scrollTo(imageModel_->index(int(images.size()) - 1));
+}
+
+void MyTableController::addImageWithData_2(MyImageObject &&item)
+{
+    const qsizetype row = countFoundFile(shownFoundFiles, item.image_Name);
+    images.append(std::move(item));
+    imageModel_->appended();
+    if (row >= 0)
+        foundModel_->reload();
+    if (++addedCount_ % 4 == 0)
+        imageBrowser_2->scrollTo(imageModel_->index(int(images.size()) - 1));
+}
+
+void MyTableController::onUnreadableSectors(uint64_t, uint64_t count)
+{
+    unreadableShown_ += count;
+}
+
+void MyTableController::workerAlert(const QString &message, const QString &informative)
+{
+    dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+}
+
+void MyTableController::onOpenFailed()
+{
+    --screen_counter;
+    endProgressTimer();
+    if (Recovery_MODE == 0) {
+        show_hide_2_screen(false);
+        show_hide_3_screen_Photo(true);
+    } else {
+        show_hide_3_screen_RawFile(false);
+        show_hide_4_screen_RawFile(true);
+    }
+    photo.open_folder->hide();
+    addedCount_ = 0;
+}
+
+void MyTableController::onEndOfScan(const ScanSummary &s)
+{
+    help_info->setText(kEndOfScanHelp);
+    setVisible({ClearThumbnail_Label, Mode_label, Progress_Horz, sector_label, stop_scan}, false);
+    QString text = s.found == 1 ? QStringLiteral("Lumafind found 1 file") : QStringLiteral("Lumafind found %1 files").arg(s.found);
+    text += s.stopped ? QStringLiteral(" before the search was stopped.") : QStringLiteral(".");
+    if (s.unreadable > 0)
+        text += QStringLiteral("\n%1 sectors of the medium could not be read; they were treated as blank.").arg(s.unreadable);
+    if (s.failed)
+        text += QStringLiteral("\nThe search ended early because the medium could not be read.");
+    QDialog *info = Recovery_MODE == 0 ? SaveFile_Info_Window : SaveFile_Info_For_RAW_Window;
+    (Recovery_MODE == 0 ? saveInfoText : saveInfoRawText)->setText(text);
+    dialogs_->runModal(info);
+    info->hide();
+    if (Recovery_MODE == 0) {
+        zoom_label->show();
+        zoom_slider->show();
+        photo.open_folder->show();
+    } else {
+        zoom_label->hide();
+        zoom_slider->hide();
+        sig.open_folder->show();
+    }
+    back_btn->setEnabled(true);
+    photo.browse_path->setEnabled(true);
+    sig.browse_path->setEnabled(true);
+    Thro_Mode_Chk->setEnabled(true);
 }
 
 } // namespace lumafind

@@ -7,10 +7,14 @@
 #include "engine/recoverycore.h"
 #include "media/MyDataObject.h"
 #include "media/scanrange.h"
+#include "results/MyImageObject.h"
 
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 class QCheckBox;
 class QDialog;
@@ -20,13 +24,20 @@ class QLineEdit;
 class QMainWindow;
 class QPushButton;
 class QRadioButton;
+class QSlider;
+class QVideoWidget;
 class QTableView;
 class QTimer;
 class QWidget;
 
 namespace lumafind {
 
+class BrowserView;
+class CheckListModel;
 class Dialogs;
+class FoundFilesModel;
+class GuiScanObserver;
+class ImageListModel;
 class MediaTableModel;
 class SectorProgressBar;
 class SectorSlider;
@@ -49,9 +60,19 @@ public:
 
     QList<MyDataObject> nsMutaryOfDataObject;
     CheckList nsCheckedListDataObject;
+    QList<MyImageObject> images;        // the items of both browsers
+    FoundFilesList shownFoundFiles;     // the found-files rows as the table shows them
     void setNsMutaryOfDataObject(const QList<MyDataObject> &rows);
     void setNsCheckedListDataObject(const CheckList &rows);
     MediaTableModel *mediaModel() const { return mediaModel_; }
+    CheckListModel *checkListModel() const { return checkModel_; }
+    FoundFilesModel *foundFilesModel() const { return foundModel_; }
+    ImageListModel *imageModel() const { return imageModel_; }
+    // Counts items added since the wizard last reset it; decides when a browser scrolls.
+    uint64_t addedItems() const { return addedCount_; }
+    // Unreadable sectors of the running or last scan.
+    uint64_t unreadableOfScan() const { return unreadableShown_; }
+    bool scanRunning() const { return worker_.joinable(); }
 
     const QString &resourcePath() const { return resourceDir_; }
     Dialogs *dialogs() const { return dialogs_; }
@@ -78,6 +99,29 @@ public:
     // Show or hide a screen (hidden = true hides it).
     void show_hide_1_screen(bool hidden);
     void show_hide_2_screen(bool hidden);
+    void show_hide_3_screen_Photo(bool hidden);
+    void show_hide_3_screen_RawFile(bool hidden);
+    void show_hide_4_screen_RawFile(bool hidden);
+
+    // File types (video and raw-file mode).
+    void Fill_Check_List();
+    bool Apply_Check_List();
+
+    // A scan: the worker thread and the progress timer.
+    void startScan();
+    void timerTickSetLabel();
+    void endProgressTimer();
+    // Waits, handling events, until the worker has ended (tests and exit).
+    void waitForWorker();
+
+    // What the worker asks of the window, on the GUI thread.
+    void onPassStarted(const PassStart &p);
+    void addImageWithData(MyImageObject &&item);
+    void addImageWithData_2(MyImageObject &&item);
+    void onUnreadableSectors(uint64_t first, uint64_t count);
+    void workerAlert(const QString &message, const QString &informative);
+    void onOpenFailed();
+    void onEndOfScan(const ScanSummary &s);
 
     // Hexadecimal helpers, as controller methods.
     int32_t hex2dec(const QString &c) const;
@@ -108,6 +152,23 @@ public:
     QLabel *sector_label = nullptr;
     SectorProgressBar *Progress_Horz = nullptr;
     QPushButton *stop_scan = nullptr;
+    QWidget *photoScanPage = nullptr, *fileTypePage = nullptr, *rawScanPage = nullptr;
+    BrowserView *imageBrowser = nullptr, *imageBrowser_2 = nullptr;
+    QWidget *idImagesclview = nullptr, *idImagesclview_2 = nullptr;
+    QSlider *zoom_slider = nullptr;
+    QLabel *zoom_label = nullptr;
+    QLabel *ClearThumbnail_Label = nullptr;
+    QTableView *idCheckTableView = nullptr;
+    QWidget *idChecktablesclview = nullptr;
+    QCheckBox *select_unselect_Chk = nullptr;
+    QCheckBox *Thro_Mode_Chk_SIG = nullptr;
+    QTableView *idSigTableView = nullptr;
+    QWidget *idSigtablesclview = nullptr;
+    QGroupBox *QuickLook_View_Box = nullptr;
+    QLabel *QuickLook_View = nullptr;
+    QVideoWidget *mMovieView = nullptr;
+    QDialog *SaveFile_Info_Window = nullptr, *SaveFile_Info_For_RAW_Window = nullptr;
+    QLabel *saveInfoText = nullptr, *saveInfoRawText = nullptr;
 
 public slots:
     void Next_btn();
@@ -121,6 +182,11 @@ public slots:
     void Entire_Disk_Radio_Sig() { entireDiskRadio(sig); }
     void Sector_Range_Radio() { sectorRangeRadio(photo); }
     void Sector_Range_Radio_Sig() { sectorRangeRadio(sig); }
+    void stop_usb_disk() { RecoveryCore::stop_usb_disk(); }
+    void Select_Unselect_Check_btn();
+    void clickTable();
+    void Thro_Mode_Chk_SIG_Btn() {}
+    void zoomSliderDidChange();
 
 private:
     void reportMissingDatabases();
@@ -130,7 +196,18 @@ private:
     QString resourceDir_;
     Dialogs *dialogs_;
     QStringList missingDatabases_;
+    void workerFinished();
+    void resetAdded() { addedCount_ = 0; }
+
     MediaTableModel *mediaModel_;
+    CheckListModel *checkModel_;
+    FoundFilesModel *foundModel_;
+    ImageListModel *imageModel_;
+    std::unique_ptr<GuiScanObserver> observer_;
+    std::thread worker_;
+    std::atomic<bool> workerDone_{false};
+    uint64_t addedCount_ = 0;
+    uint64_t unreadableShown_ = 0;
     QList<MyDataObject> openedImages_;
     QString selectedDevicePath_;
 };
@@ -139,5 +216,7 @@ private:
 extern const QString kMediaHelp;
 extern const QString kEntireDiskHelp;
 extern const QString kSectorRangeHelp;
+extern const QString kFileTypeHelp;
+extern const QString kEndOfScanHelp;
 
 } // namespace lumafind

@@ -1,6 +1,8 @@
 #include "mainwindow.h"
 
 #include "app/MyTableController.h"
+#include "app/browserview.h"
+#include "app/imagemodel.h"
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 
@@ -18,7 +20,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableView>
+#include <QSlider>
+#include <QSplitter>
 #include <QVBoxLayout>
+#include <QVideoWidget>
 
 namespace lumafind {
 
@@ -193,6 +198,135 @@ QWidget *buildMediaPage(MyTableController &c)
     return page;
 }
 
+QWidget *buildPhotoScanPage(MyTableController &c)
+{
+    auto *page = named(new QWidget, QStringLiteral("photo_scan_page"));
+    auto *v = new QVBoxLayout(page);
+    c.idImagesclview = named(new QWidget(page), QStringLiteral("idImagesclview"));
+    auto *l = new QVBoxLayout(c.idImagesclview);
+    l->setContentsMargins(0, 0, 0, 0);
+    c.imageBrowser = named(new BrowserView(c.idImagesclview), QStringLiteral("imageBrowser"));
+    c.imageBrowser->setModel(c.imageModel());
+    l->addWidget(c.imageBrowser);
+    v->addWidget(c.idImagesclview, 1);
+    auto *row = new QHBoxLayout;
+    c.ClearThumbnail_Label = label(page, QStringLiteral("ClearThumbnail_Label"), QStringLiteral("Photos appear here as they are found."));
+    c.zoom_label = label(page, QStringLiteral("zoom_label"), QStringLiteral("Thumbnail size"));
+    c.zoom_slider = named(new QSlider(Qt::Horizontal, page), QStringLiteral("zoom_slider"));
+    c.zoom_slider->setRange(0, 100);
+    c.zoom_slider->setValue(50);
+    c.zoom_slider->setMaximumWidth(200);
+    c.zoom_label->hide();
+    c.zoom_slider->hide();
+    c.photo.open_folder = named(new QPushButton(QStringLiteral("Open Output Folder"), page), QStringLiteral("open_folder"));
+    c.photo.open_folder->hide();
+    row->addWidget(c.ClearThumbnail_Label, 1);
+    row->addWidget(c.zoom_label);
+    row->addWidget(c.zoom_slider);
+    row->addWidget(c.photo.open_folder);
+    v->addLayout(row);
+    QObject::connect(c.zoom_slider, &QSlider::valueChanged, &c, &MyTableController::zoomSliderDidChange);
+    return page;
+}
+
+QWidget *buildFileTypePage(MyTableController &c)
+{
+    auto *page = named(new QWidget, QStringLiteral("file_type_page"));
+    auto *v = new QVBoxLayout(page);
+    c.idChecktablesclview = named(new QWidget(page), QStringLiteral("idChecktablesclview"));
+    auto *l = new QVBoxLayout(c.idChecktablesclview);
+    l->setContentsMargins(0, 0, 0, 0);
+    c.idCheckTableView = named(new QTableView(c.idChecktablesclview), QStringLiteral("idCheckTableView"));
+    c.idCheckTableView->setModel(c.checkListModel());
+    c.idCheckTableView->verticalHeader()->hide();
+    c.idCheckTableView->setSelectionMode(QAbstractItemView::NoSelection);
+    c.idCheckTableView->horizontalHeader()->setStretchLastSection(true);
+    c.idCheckTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    l->addWidget(c.idCheckTableView);
+    v->addWidget(c.idChecktablesclview, 1);
+    auto *row = new QHBoxLayout;
+    c.select_unselect_Chk = named(new QCheckBox(QStringLiteral("Select all"), page), QStringLiteral("select_unselect_Chk"));
+    c.Thro_Mode_Chk_SIG = named(new QCheckBox(QStringLiteral("Thorough search (a second pass for rarer types)"), page),
+                                QStringLiteral("Thro_Mode_Chk_SIG"));
+    row->addWidget(c.select_unselect_Chk);
+    row->addStretch(1);
+    row->addWidget(c.Thro_Mode_Chk_SIG);
+    v->addLayout(row);
+    QObject::connect(c.select_unselect_Chk, &QCheckBox::clicked, &c, &MyTableController::Select_Unselect_Check_btn);
+    QObject::connect(c.Thro_Mode_Chk_SIG, &QCheckBox::clicked, &c, &MyTableController::Thro_Mode_Chk_SIG_Btn);
+    QObject::connect(c.checkListModel(), &CheckListModel::stateClicked, &c, &MyTableController::clickTable);
+    return page;
+}
+
+QWidget *buildRawScanPage(MyTableController &c)
+{
+    auto *page = named(new QWidget, QStringLiteral("raw_scan_page"));
+    auto *v = new QVBoxLayout(page);
+    auto *split = new QSplitter(Qt::Horizontal, page);
+    auto *left = new QWidget(split);
+    auto *lv = new QVBoxLayout(left);
+    lv->setContentsMargins(0, 0, 0, 0);
+    c.idImagesclview_2 = named(new QWidget(left), QStringLiteral("idImagesclview_2"));
+    auto *il = new QVBoxLayout(c.idImagesclview_2);
+    il->setContentsMargins(0, 0, 0, 0);
+    c.imageBrowser_2 = named(new BrowserView(c.idImagesclview_2), QStringLiteral("imageBrowser_2"));
+    c.imageBrowser_2->setModel(c.imageModel());
+    c.imageBrowser_2->setViewMode(QListView::ListMode);
+    c.imageBrowser_2->setIconSize(QSize(16, 16));
+    c.imageBrowser_2->setGridSize(QSize());
+    c.imageBrowser_2->setSpacing(1);
+    il->addWidget(c.imageBrowser_2);
+    lv->addWidget(c.idImagesclview_2, 3);
+    c.idSigtablesclview = named(new QWidget(left), QStringLiteral("idSigtablesclview"));
+    auto *sl = new QVBoxLayout(c.idSigtablesclview);
+    sl->setContentsMargins(0, 0, 0, 0);
+    c.idSigTableView = named(new QTableView(c.idSigtablesclview), QStringLiteral("idSigTableView"));
+    c.idSigTableView->setModel(c.foundFilesModel());
+    c.idSigTableView->verticalHeader()->hide();
+    c.idSigTableView->horizontalHeader()->setStretchLastSection(true);
+    c.idSigTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    sl->addWidget(c.idSigTableView);
+    lv->addWidget(c.idSigtablesclview, 1);
+    c.QuickLook_View_Box = named(new QGroupBox(QStringLiteral("No file is selected to preview"), split), QStringLiteral("QuickLook_View_Box"));
+    auto *pv = new QVBoxLayout(c.QuickLook_View_Box);
+    c.QuickLook_View = label(c.QuickLook_View_Box, QStringLiteral("QuickLook_View"));
+    c.QuickLook_View->setAlignment(Qt::AlignCenter);
+    c.QuickLook_View->setMinimumSize(220, 220);
+    c.mMovieView = named(new QVideoWidget(c.QuickLook_View_Box), QStringLiteral("mMovieView"));
+    c.mMovieView->setMinimumSize(220, 160);
+    pv->addWidget(c.QuickLook_View, 1);
+    pv->addWidget(c.mMovieView, 1);
+    split->setStretchFactor(0, 3);
+    split->setStretchFactor(1, 2);
+    v->addWidget(split, 1);
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    c.sig.open_folder = named(new QPushButton(QStringLiteral("Open Output Folder"), page), QStringLiteral("open_folder_Sig"));
+    c.sig.open_folder->hide();
+    row->addWidget(c.sig.open_folder);
+    v->addLayout(row);
+    return page;
+}
+
+QDialog *infoWindow(QWidget *parent, const QString &name, QLabel **text)
+{
+    auto *d = named(new QDialog(parent), name);
+    d->setWindowTitle(QStringLiteral("Lumafind"));
+    auto *l = new QVBoxLayout(d);
+    *text = new QLabel(d);
+    (*text)->setWordWrap(true);
+    (*text)->setMinimumWidth(360);
+    l->addWidget(*text);
+    auto *ok = new QPushButton(QStringLiteral("OK"), d);
+    ok->setDefault(true);
+    QObject::connect(ok, &QPushButton::clicked, d, [d] { d->done(1); });
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(ok);
+    l->addLayout(row);
+    return d;
+}
+
 QDialog *waitWindow(QWidget *parent, const QString &name, const QString &text)
 {
     auto *d = named(new QDialog(parent), name);
@@ -229,6 +363,13 @@ QMainWindow *buildMainWindow(MyTableController &c)
     outer->addWidget(c.mediaPage, 1);
     outer->addWidget(buildOptionsPage(c, c.photo, QString(), true), 1);
     outer->addWidget(buildOptionsPage(c, c.sig, QStringLiteral("_Sig"), false), 1);
+    c.photoScanPage = buildPhotoScanPage(c);
+    c.fileTypePage = buildFileTypePage(c);
+    c.rawScanPage = buildRawScanPage(c);
+    for (QWidget *page : {c.photoScanPage, c.fileTypePage, c.rawScanPage}) {
+        outer->addWidget(page, 1);
+        page->hide();
+    }
     c.photo.page->hide();
     c.sig.page->hide();
     c.Thro_Mode_Chk = c.photo.Thro_Mode_Chk;
@@ -265,9 +406,12 @@ QMainWindow *buildMainWindow(MyTableController &c)
     buttons->addWidget(c.next_btn);
     buttons->addWidget(c.exit_btn);
     outer->addLayout(buttons);
+    QObject::connect(c.stop_scan, &QPushButton::clicked, &c, &MyTableController::stop_usb_disk);
     QObject::connect(c.next_btn, &QPushButton::clicked, &c, &MyTableController::Next_btn);
     QObject::connect(c.back_btn, &QPushButton::clicked, &c, &MyTableController::Back_btn);
 
+    c.SaveFile_Info_Window = infoWindow(win, QStringLiteral("SaveFile_Info_Window"), &c.saveInfoText);
+    c.SaveFile_Info_For_RAW_Window = infoWindow(win, QStringLiteral("SaveFile_Info_For_RAW_Window"), &c.saveInfoRawText);
     c.LoadDisk_Window = waitWindow(win, QStringLiteral("LoadDisk_Window"), QStringLiteral("Looking for storage media…"));
 
     win->setCentralWidget(central);

@@ -41,3 +41,36 @@ private:
 };
 
 } // namespace lumafind
+
+namespace lumafind {
+
+// The file-type check-list; the "State" column is a check box the user edits.
+class CheckListModel : public RowTableModel {
+    Q_OBJECT
+public:
+    CheckListModel(CheckList *rows, QObject *parent = nullptr);
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    bool setData(const QModelIndex &index, const QVariant &value, int role) override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+signals:
+    void stateClicked();
+
+private:
+    CheckList *rows_;
+};
+
+// The found-files table: one row per checked type with its count.
+class FoundFilesModel : public RowTableModel {
+    Q_OBJECT
+public:
+    FoundFilesModel(const FoundFilesList *rows, QObject *parent = nullptr);
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+
+private:
+    const FoundFilesList *rows_;
+};
+
+} // namespace lumafind

@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
-#include <QMutexLocker>
 
 namespace lumafind {
 
@@ -64,52 +63,63 @@ bool addImageWithData_2(const QString &name, const QString &uid, uint64_t start,
 ThumbnailPipeline::ThumbnailPipeline(QByteArray placeholder, Deliver deliver, int threads, qint64 byteBudget)
     : placeholder_(std::move(placeholder)), deliver_(std::move(deliver)), budget_(byteBudget)
 {
-    pool_.setMaxThreadCount(threads);
+    for (int i = 0; i < threads; ++i)
+        threads_.emplace_back([this] { run(); });
 }
 
 ThumbnailPipeline::~ThumbnailPipeline()
 {
     drain();
-    pool_.waitForDone();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quit_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread &t : threads_)
+        t.join();
 }
 
 void ThumbnailPipeline::submit(QByteArray bytes, MyImageObject item)
 {
     const qint64 size = bytes.size();
-    quint64 seq;
-    {
-        QMutexLocker lock(&mutex_);
-        while (inFlight_ > 0 && inFlight_ + size > budget_)
-            changed_.wait(&mutex_);
-        seq = nextSeq_++;
-        inFlight_ += size;
-    }
-    pool_.start([this, seq, size, bytes = std::move(bytes), item = std::move(item)]() mutable {
-        MyImageObject made = item;
-        addImageWithData(bytes, item.image_Name, item.image_UID, placeholder_, &made);
-        bytes = QByteArray();
-        finished(seq, std::move(made), size);
-    });
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return inFlight_ == 0 || inFlight_ + size <= budget_; });
+    inFlight_ += size;
+    jobs_.push_back(Job{nextSeq_++, std::move(bytes), std::move(item)});
+    changed_.notify_all();
 }
 
-void ThumbnailPipeline::finished(quint64 seq, MyImageObject &&item, qint64 bytes)
+void ThumbnailPipeline::run()
 {
-    QMutexLocker lock(&mutex_);
-    inFlight_ -= bytes;
-    ready_.emplace(seq, std::move(item));
-    for (auto it = ready_.find(nextDeliver_); it != ready_.end(); it = ready_.find(nextDeliver_)) {
-        deliver_(std::move(it->second));
-        ready_.erase(it);
-        ++nextDeliver_;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return quit_ || !jobs_.empty(); });
+        if (jobs_.empty())
+            return;
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        MyImageObject made = job.item;
+        addImageWithData(job.bytes, job.item.image_Name, job.item.image_UID, placeholder_, &made);
+        const qint64 size = job.bytes.size();
+        job.bytes = QByteArray();
+        lock.lock();
+        inFlight_ -= size;
+        ready_.emplace(job.seq, std::move(made));
+        // Deliver in the order found, one call at a time.
+        for (auto it = ready_.find(nextDeliver_); it != ready_.end(); it = ready_.find(nextDeliver_)) {
+            deliver_(std::move(it->second));
+            ready_.erase(it);
+            ++nextDeliver_;
+        }
+        changed_.notify_all();
     }
-    changed_.wakeAll();
 }
 
 void ThumbnailPipeline::drain()
 {
-    QMutexLocker lock(&mutex_);
-    while (nextDeliver_ < nextSeq_)
-        changed_.wait(&mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return nextDeliver_ == nextSeq_; });
 }
 
 } // namespace lumafind

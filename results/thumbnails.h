@@ -4,11 +4,13 @@
 #include "results/MyImageObject.h"
 
 #include <QByteArray>
-#include <QMutex>
-#include <QWaitCondition>
-#include <QThreadPool>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 namespace lumafind {
 
@@ -37,13 +39,20 @@ public:
     void drain();
 
 private:
-    void finished(quint64 seq, MyImageObject &&item, qint64 bytes);
+    struct Job {
+        quint64 seq;
+        QByteArray bytes;
+        MyImageObject item;
+    };
+    void run();
 
     QByteArray placeholder_;
     Deliver deliver_;
-    QThreadPool pool_;
-    QMutex mutex_;
-    QWaitCondition changed_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    std::vector<std::thread> threads_;
+    bool quit_ = false;
     quint64 nextSeq_ = 0, nextDeliver_ = 0;
     qint64 inFlight_ = 0, budget_;
     std::map<quint64, MyImageObject> ready_;

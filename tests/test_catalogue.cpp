@@ -1,4 +1,5 @@
 #include "catalogue/catalogue.h"
+#include "catalogue/checklist.h"
 #include "catalogue/formatsdoc.h"
 #include "catalogue/signatures.h"
 
@@ -220,6 +221,74 @@ private slots:
                 }
             }
         }
+    }
+
+    void checkListFromTwoDatabases()
+    {
+        const QStringList basic = parsed(record(QStringLiteral(".avi")) + record(QStringLiteral(".mov")) + record(QStringLiteral(".mov")));
+        QStringList adv = parsed(record(QStringLiteral(".mov")) + record(QStringLiteral(".mp4")));
+        adv[5] = QStringLiteral("advanced mov");
+        CheckList rows;
+        Fill_Check_List(rows, basic, adv);
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows.at(0).Extension, QStringLiteral("AVI"));
+        QCOMPARE(rows.at(1).Extension, QStringLiteral("MOV"));
+        QCOMPARE(rows.at(1).Thoro, QString());
+        QCOMPARE(rows.at(1).Description, QStringLiteral("JPEG image"));  // from the basic record
+        QCOMPARE(rows.at(2).Thoro, QStringLiteral("YES"));
+        QVERIFY(Check_For_One_Extension_Selection(rows));
+        QVERIFY(selectAllState(rows));
+
+        // Unchecking MOV removes both basic MOV records and the advanced one.
+        rows[1].State = false;
+        QVERIFY(!selectAllState(rows));
+        QStringList chk, chkAdv;
+        FoundFilesList found;
+        QVERIFY(Apply_Check_List(rows, basic, adv, chk, chkAdv, found));
+        QCOMPARE(recordCount(chk), 1);
+        QCOMPARE(field(chk, 0, Ext_Name), QStringLiteral("AVI"));
+        QCOMPARE(recordCount(chkAdv), 1);
+        QCOMPARE(field(chkAdv, 0, Ext_Name), QStringLiteral("MP4"));
+        QCOMPARE(found.size(), 2);
+        QCOMPARE(found.at(0).FileTypes, QStringLiteral("AVI"));
+        QCOMPARE(found.at(1).NoOfFile, QStringLiteral("0"));
+
+        // Select none keeps the order; nothing checked refuses to go on.
+        Select_Unselect(rows, false);
+        QCOMPARE(rows.at(2).Extension, QStringLiteral("MP4"));
+        QVERIFY(!Check_For_One_Extension_Selection(rows));
+        QVERIFY(!Apply_Check_List(rows, basic, adv, chk, chkAdv, found));
+        QVERIFY(found.isEmpty());
+        QVERIFY(!Check_For_One_Extension_Selection({}));
+        Select_Unselect(rows, true);
+        QVERIFY(selectAllState(rows));
+    }
+
+    void checkListSortAndCounts()
+    {
+        CheckList rows;
+        for (const char *e : {"jpg", "BMP", "Avi", "JPG"})
+            createExtensionListTableRecord(rows, QString::fromLatin1(e), 0x100, QString(), QString());
+        QVERIFY(!rows.first().State);  // only the low byte counts
+        sortCheckList(rows);
+        QStringList order;
+        for (const CheckListRow &r : rows)
+            order << r.Extension;
+        QCOMPARE(order, (QStringList{"Avi", "BMP", "jpg", "JPG"}));
+
+        FoundFilesList found;
+        createSignatureListTableRecord(found, QStringLiteral("MOV"), 0, {}, {}, QStringLiteral("MOV"));
+        QCOMPARE(countFoundFile(found, QStringLiteral("MOV00001.MOV")), 0);
+        QCOMPARE(countFoundFile(found, QStringLiteral("MOV00002.MOV")), 0);
+        QCOMPARE(found.first().NoOfFile, QStringLiteral("2"));
+        QCOMPARE(found.first().FileName, QStringLiteral("MOV00002.MOV"));
+        QCOMPARE(found.first().FilePath, QStringLiteral("MOV00002.MOV"));
+        QCOMPARE(countFoundFile(found, QStringLiteral("MP400001.MP4")), -1);
+        QCOMPARE(found.first().value(QStringLiteral("NoOfFile")), QStringLiteral("2"));
+        CheckListRow row{QStringLiteral("X"), {}, {}, true};
+        QVERIFY(row.setValue(QStringLiteral("State"), 0));
+        QVERIFY(!row.State);
+        QVERIFY(!row.setValue(QStringLiteral("Other"), 1));
     }
 
     void formatsDocumentIsCurrent()

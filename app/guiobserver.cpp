@@ -1,0 +1,68 @@
+#include "guiobserver.h"
+
+#include "app/MyTableController.h"
+#include "app/dialogs.h"
+#include "catalogue/checklist.h"
+
+namespace lumafind {
+
+void GuiScanObserver::begin()
+{
+    thumbnails_ = std::make_unique<ThumbnailPipeline>(c_->Null_Image_Data, [c = c_](MyImageObject &&item) {
+        onGuiThread(c, [c, item = std::move(item)]() mutable { c->addImageWithData(std::move(item)); }, false);
+    });
+}
+
+void GuiScanObserver::passStarted(const PassStart &p)
+{
+    onGuiThread(c_, [c = c_, p] { c->onPassStarted(p); }, false);
+}
+
+void GuiScanObserver::fileFound(FoundFile &&f)
+{
+    if (!f.bytes.isNull()) {
+        MyImageObject item;
+        item.image_Name = f.name;
+        item.image_UID = f.uid;
+        item.File_Start_Sector = f.startSector;
+        item.File_End_Sector = f.endSector;
+        item.pass = f.tag;
+        thumbnails_->submit(f.bytes.toByteArray(), std::move(item));
+        return;
+    }
+    MyImageObject item;
+    if (!addImageWithData_2(f.name, f.uid, f.startSector, f.endSector, &item))
+        return;
+    item.pass = f.tag;
+    onGuiThread(c_, [c = c_, item = std::move(item)]() mutable { c->addImageWithData_2(std::move(item)); }, false);
+}
+
+void GuiScanObserver::unreadableSectors(uint64_t first, uint64_t count)
+{
+    onGuiThread(c_, [c = c_, first, count] { c->onUnreadableSectors(first, count); }, false);
+}
+
+void GuiScanObserver::alert(const QString &message, const QString &informative)
+{
+    onGuiThread(c_, [c = c_, message, informative] { c->workerAlert(message, informative); }, true);
+}
+
+void GuiScanObserver::openFailed()
+{
+    onGuiThread(c_, [c = c_] { c->onOpenFailed(); }, false);
+}
+
+void GuiScanObserver::endTimer()
+{
+    onGuiThread(c_, [c = c_] { c->endProgressTimer(); }, false);
+}
+
+void GuiScanObserver::endOfScan(const ScanSummary &s)
+{
+    // Every thumbnail reaches the browser before the end-of-scan window.
+    if (thumbnails_)
+        thumbnails_->drain();
+    onGuiThread(c_, [c = c_, s] { c->onEndOfScan(s); }, true);
+}
+
+} // namespace lumafind

@@ -1,0 +1,46 @@
+#pragma once
+// The GUI side of a scan: every call of the worker becomes a change of the window made on the
+// GUI thread, in the worker's order; alerts and the end of the scan keep the worker waiting.
+// Photo thumbnails are decoded in a small pool and reach the browser in the order found.
+#include "engine/observer.h"
+#include "results/thumbnails.h"
+
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+#include <atomic>
+#include <memory>
+
+namespace lumafind {
+
+class MyTableController;
+
+// Runs f on obj's thread: directly when already there, else queued (in order) or blocking.
+template <typename F>
+void onGuiThread(QObject *obj, F &&f, bool blocking)
+{
+    if (QThread::currentThread() == obj->thread())
+        f();
+    else
+        QMetaObject::invokeMethod(obj, std::forward<F>(f), blocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+}
+
+class GuiScanObserver : public ScanObserver {
+public:
+    explicit GuiScanObserver(MyTableController *c) : c_(c) {}
+    // A new scan: a fresh thumbnail pool.
+    void begin();
+    void passStarted(const PassStart &p) override;
+    void fileFound(FoundFile &&f) override;
+    void unreadableSectors(uint64_t first, uint64_t count) override;
+    void alert(const QString &message, const QString &informative) override;
+    void openFailed() override;
+    void endTimer() override;
+    void endOfScan(const ScanSummary &s) override;
+
+private:
+    MyTableController *c_;
+    std::unique_ptr<ThumbnailPipeline> thumbnails_;
+};
+
+} // namespace lumafind

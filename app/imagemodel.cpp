@@ -1,0 +1,181 @@
+#include "imagemodel.h"
+
+#include "catalogue/checklist.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QMimeData>
+#include <QMimeDatabase>
+#include <QPixmap>
+#include <QStyle>
+#include <algorithm>
+
+namespace lumafind {
+
+namespace {
+const QString kItemsMime = QStringLiteral("application/x-lumafind-browser-items");
+}
+
+void setUpIconTheme()
+{
+    const QString theme = QIcon::themeName();
+    if (!theme.isEmpty() && theme != QLatin1String("hicolor"))
+        return;
+    QStringList paths = QIcon::themeSearchPaths();
+    for (const QString &p : {QStringLiteral("/usr/share/icons"), QStringLiteral("/usr/local/share/icons")})
+        if (!paths.contains(p) && QDir(p).exists())
+            paths << p;
+    QIcon::setThemeSearchPaths(paths);
+    QIcon::setThemeName(QStringLiteral("Adwaita"));
+}
+
+QIcon typeIcon(const QString &extension)
+{
+    static QHash<QString, QIcon> cache;
+    const QString key = extension.toLower();
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return *it;
+    const QMimeType mime = QMimeDatabase().mimeTypeForFile(QStringLiteral("x.") + key, QMimeDatabase::MatchExtension);
+    QIcon icon = QIcon::fromTheme(mime.iconName());
+    if (icon.isNull())
+        icon = QIcon::fromTheme(mime.genericIconName());
+    if (icon.isNull())
+        icon = QApplication::style()->standardIcon(QStyle::SP_FileIcon);
+    cache.insert(key, icon);
+    return icon;
+}
+
+ImageListModel::ImageListModel(QList<MyImageObject> *images, QObject *parent)
+    : QAbstractListModel(parent), images_(images)
+{
+}
+
+int ImageListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(images_->size());
+}
+
+QIcon ImageListModel::iconFor(const MyImageObject &item) const
+{
+    if (!item.isPhoto)
+        return typeIcon(extensionOf(item.image_Name));
+    auto it = icons_.find(item.image_UID);
+    if (it != icons_.end())
+        return *it;
+    QPixmap pm;
+    pm.loadFromData(item.imageData);
+    QIcon icon(pm);
+    icons_.insert(item.image_UID, icon);
+    return icon;
+}
+
+QVariant ImageListModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.row() >= images_->size())
+        return {};
+    const MyImageObject &item = images_->at(index.row());
+    switch (role) {
+    case Qt::DisplayRole:
+        return item.imageTitle();
+    case Qt::DecorationRole:
+        return iconFor(item);
+    case Qt::ToolTipRole:
+        if (item.isPhoto)
+            return QStringLiteral("%1\nsectors %2 to %3").arg(item.image_Name).arg(item.File_Start_Sector).arg(item.File_End_Sector);
+        return QStringLiteral("%1\nsectors %2 to %3 (%4 bytes)")
+            .arg(item.image_Name)
+            .arg(item.File_Start_Sector)
+            .arg(item.File_End_Sector)
+            .arg((item.File_End_Sector - item.File_Start_Sector) * 512);
+    case Qt::UserRole:
+        return item.image_UID;
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags ImageListModel::flags(const QModelIndex &index) const
+{
+    Qt::ItemFlags f = QAbstractListModel::flags(index);
+    return index.isValid() ? f | Qt::ItemIsDragEnabled : f | Qt::ItemIsDropEnabled;
+}
+
+QStringList ImageListModel::mimeTypes() const
+{
+    return {kItemsMime};
+}
+
+QMimeData *ImageListModel::mimeData(const QModelIndexList &indexes) const
+{
+    // Only the rows, under a private type: other programs receive nothing.
+    QStringList rows;
+    for (const QModelIndex &i : indexes)
+        rows << QString::number(i.row());
+    auto *data = new QMimeData;
+    data->setData(kItemsMime, rows.join(QLatin1Char(',')).toLatin1());
+    return data;
+}
+
+bool ImageListModel::canDropMimeData(const QMimeData *data, Qt::DropAction, int, int, const QModelIndex &) const
+{
+    return data && data->hasFormat(kItemsMime);
+}
+
+bool ImageListModel::dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int, const QModelIndex &parent)
+{
+    if (!canDropMimeData(data, action, row, 0, parent))
+        return false;
+    QList<int> rows;
+    for (const QByteArray &r : data->data(kItemsMime).split(','))
+        rows << r.toInt();
+    moveItems(rows, row < 0 ? (parent.isValid() ? parent.row() : int(images_->size())) : row);
+    return true;
+}
+
+void ImageListModel::appended()
+{
+    const int n = int(images_->size());
+    beginInsertRows({}, n - 1, n - 1);
+    endInsertRows();
+}
+
+void ImageListModel::reload()
+{
+    beginResetModel();
+    if (images_->isEmpty())
+        icons_.clear();
+    endResetModel();
+}
+
+void ImageListModel::moveItems(QList<int> rows, int destination)
+{
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QList<MyImageObject> moved;
+    int below = 0;
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it) {
+        if (*it < 0 || *it >= images_->size())
+            continue;
+        moved.prepend(images_->takeAt(*it));
+        if (*it < destination)
+            ++below;
+    }
+    destination = std::clamp(destination - below, 0, int(images_->size()));
+    beginResetModel();
+    for (int i = 0; i < moved.size(); ++i)
+        images_->insert(destination + i, moved.at(i));
+    endResetModel();
+}
+
+void ImageListModel::removeItems(QList<int> rows)
+{
+    std::sort(rows.begin(), rows.end());
+    beginResetModel();
+    for (auto it = rows.crbegin(); it != rows.crend(); ++it)
+        if (*it >= 0 && *it < images_->size())
+            images_->removeAt(*it);
+    endResetModel();
+}
+
+} // namespace lumafind

@@ -1,0 +1,48 @@
+#pragma once
+// The items of the two browsers: photo thumbnails, or type icons for video and raw files.
+// Items can be reordered by dragging inside a browser; nothing can be dragged out.
+#include "results/MyImageObject.h"
+
+#include <QAbstractListModel>
+#include <QIcon>
+#include <QList>
+
+namespace lumafind {
+
+// The icon for a file type (by extension): the theme's icon for it, its generic icon, or a
+// plain file icon; never null. Made by the GUI only.
+QIcon typeIcon(const QString &extension);
+// Makes the desktop's icon theme reachable when none is set (bare X servers, offscreen).
+void setUpIconTheme();
+
+class ImageListModel : public QAbstractListModel {
+    Q_OBJECT
+public:
+    explicit ImageListModel(QList<MyImageObject> *images, QObject *parent = nullptr);
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+    Qt::DropActions supportedDropActions() const override { return Qt::MoveAction; }
+    Qt::DropActions supportedDragActions() const override { return Qt::MoveAction; }
+    QStringList mimeTypes() const override;
+    QMimeData *mimeData(const QModelIndexList &indexes) const override;
+    bool canDropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                         const QModelIndex &parent) const override;
+    bool dropMimeData(const QMimeData *data, Qt::DropAction action, int row, int column,
+                      const QModelIndex &parent) override;
+
+    // Items appended by the controller.
+    void appended();
+    void reload();
+    // Moves the items at `rows` (kept in order) to `destination`, counted before the move.
+    void moveItems(QList<int> rows, int destination);
+    // Removes the items at `rows`.
+    void removeItems(QList<int> rows);
+
+private:
+    QIcon iconFor(const MyImageObject &item) const;
+    QList<MyImageObject> *images_;
+    mutable QHash<QString, QIcon> icons_;  // by UID
+};
+
+} // namespace lumafind
