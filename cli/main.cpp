@@ -1,0 +1,510 @@
+// lumafind-cli: the whole recovery from a terminal, with the same databases, passes, rules,
+// names and messages as the wizard.
+//
+//   lumafind-cli list [--json]
+//   lumafind-cli formats [--mode photo|video|raw]
+//   lumafind-cli scan [SOURCE] [--mode photo|video|raw] [--types EXT,...] [--thorough | --no-thorough]
+//                     [--start N --end M] [--out DIR] [--report FILE.csv] [--quiet]
+#include "catalogue/checklist.h"
+#include "catalogue/formatsdoc.h"
+#include "common/resources.h"
+#include "engine/recoverycore.h"
+#include "media/samemedium.h"
+#include "media/scanrange.h"
+#include "media/volumes.h"
+#include "results/saver.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <mutex>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace lumafind;
+
+namespace {
+
+enum Exit { kOk = 0, kMedium = 1, kUsage = 2, kIncomplete = 3, kStopped = 130 };
+
+const char *kUsageText =
+    "usage: lumafind-cli list [--json]\n"
+    "       lumafind-cli formats [--mode photo|video|raw]\n"
+    "       lumafind-cli scan [SOURCE] [--mode photo|video|raw] [--types EXT,EXT,...] [--thorough | --no-thorough]\n"
+    "                         [--start N --end M] [--out DIR] [--report FILE.csv] [--quiet]\n";
+
+void err(const QString &text)
+{
+    std::fprintf(stderr, "lumafind-cli: %s\n", qPrintable(text));
+}
+
+int usage(const QString &problem)
+{
+    if (!problem.isEmpty())
+        err(problem);
+    std::fputs(kUsageText, stderr);
+    return kUsage;
+}
+
+int modeFromName(const QString &name)
+{
+    if (name == QLatin1String("photo"))
+        return 0;
+    if (name == QLatin1String("video"))
+        return 1;
+    if (name == QLatin1String("raw"))
+        return 2;
+    return -1;
+}
+
+const char *kModeNames[] = {"photo", "video", "raw"};
+
+// ---- list ----
+
+int cmdList(const QStringList &args)
+{
+    bool json = false;
+    for (const QString &a : args) {
+        if (a == QLatin1String("--json"))
+            json = true;
+        else
+            return usage(QStringLiteral("unknown option %1").arg(a));
+    }
+    const QList<MyDataObject> rows = getVolumeToFSGetInfo();
+    if (json) {
+        QJsonArray out;
+        for (const MyDataObject &r : rows)
+            out.append(QJsonObject{{"identifier", r.nsStrDiskIdentifier()}, {"volume", r.nsStrVolName()},
+                                   {"filesystem", r.nsStrFileSystem()}, {"capacity", r.nsStrSize()},
+                                   {"parent", r.nsStrParentDisk()}, {"sectors", r.nsStrSectors()}});
+        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Indented).constData());
+        return kOk;
+    }
+    if (rows.isEmpty()) {
+        std::printf("No removable media found. A disk image can be scanned with: lumafind-cli scan IMAGE\n");
+        return kOk;
+    }
+    std::printf("%-14s %-16s %-16s %-14s %-10s %s\n", "IDENTIFIER", "VOLUME", "FILE SYSTEM", "CAPACITY", "PARENT", "SECTORS");
+    for (const MyDataObject &r : rows)
+        std::printf("%-14s %-16s %-16s %-14s %-10s %s\n", qPrintable(r.nsStrDiskIdentifier()), qPrintable(r.nsStrVolName()),
+                    qPrintable(r.nsStrFileSystem()), qPrintable(r.nsStrSize().trimmed()), qPrintable(r.nsStrParentDisk()),
+                    qPrintable(r.nsStrSectors()));
+    return kOk;
+}
+
+// ---- formats ----
+
+int cmdFormats(const QStringList &args)
+{
+    int mode = 0;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--mode") && i + 1 < args.size()) {
+            mode = modeFromName(args[++i]);
+            if (mode < 0)
+                return usage(QStringLiteral("--mode is photo, video or raw"));
+        } else {
+            return usage(QStringLiteral("unknown option %1").arg(args[i]));
+        }
+    }
+    Catalogue cat;
+    cat.loadAll(resourceDir());
+    std::printf("%-7s %-34s %-10s %-12s %-16s %s\n", "TYPE", "HEADER", "POSITION", "LIMIT", "DATABASE", "DESCRIPTION");
+    const char *names[3][2] = {{"KovExt2.dll", "KovExt2Adv.dll"}, {"KovVideo.dll", "KovVideoAdv.dll"}, {"KovRaw.dll", "KovRawAdv.dll"}};
+    for (int adv = 0; adv < 2; ++adv) {
+        const QStringList &list = adv ? cat.advancedFor(mode) : cat.basicFor(mode);
+        for (const FormatLine &l : formatLines(QString::fromLatin1(names[mode][adv]), list))
+            std::printf("%-7s %-34s %-10s %-12s %-16s %s\n", qPrintable(l.extension), qPrintable(l.header), qPrintable(l.position),
+                        qPrintable(l.limit), qPrintable(l.database), qPrintable(l.description));
+    }
+    return kOk;
+}
+
+// ---- scan ----
+
+std::atomic<RecoveryCore *> gCore{nullptr};
+std::atomic<bool> gInterrupted{false};
+
+extern "C" void onInterrupt(int)
+{
+    gInterrupted = true;
+    if (RecoveryCore *c = gCore.load())
+        c->stop_now = 1;  // the Stop button
+}
+
+struct Source {
+    QString path;      // what is opened
+    QString sectors;   // sector count as text
+};
+
+// SOURCE: a device identifier (sdb1), a /dev path, or a disk image file.
+int resolveSource(const QString &arg, Source *out)
+{
+    QString path = arg;
+    if (path.isEmpty()) {
+        path = resourceDir() + QStringLiteral("/sample-card.img");
+        if (!QFile::exists(path)) {
+            err(QStringLiteral("the bundled sample card %1 is missing; build the project first").arg(path));
+            return kMedium;
+        }
+    } else if (!arg.contains(QLatin1Char('/')) && !QFileInfo::exists(arg)) {
+        path.clear();
+        for (const MyDataObject &r : getVolumeToFSGetInfo())
+            if (r.nsStrDiskIdentifier() == arg)
+                path = r.devicePath();
+        if (path.isEmpty() && QFileInfo::exists(QStringLiteral("/dev/") + arg))
+            path = QStringLiteral("/dev/") + arg;
+        if (path.isEmpty()) {
+            err(QStringLiteral("no medium or file named %1 (see lumafind-cli list)").arg(arg));
+            return kUsage;
+        }
+    }
+    path = QFileInfo(path).absoluteFilePath();
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        err(QStringLiteral("Error in storage media reading. ") + openFailureReason(errno, path));
+        return kMedium;
+    }
+    struct stat st {};
+    fstat(fd, &st);
+    uint64_t bytes = 0;
+    if (S_ISBLK(st.st_mode)) {
+        if (ioctl(fd, BLKGETSIZE64, &bytes) != 0)
+            bytes = 0;
+    } else if (S_ISREG(st.st_mode)) {
+        bytes = uint64_t(st.st_size);
+    } else {
+        ::close(fd);
+        err(QStringLiteral("Error in storage media reading. %1 is not a disk, partition or disk image.").arg(path));
+        return kMedium;
+    }
+    ::close(fd);
+    out->path = path;
+    out->sectors = QString::number(bytes / 512);
+    return kOk;
+}
+
+QString csv(const QString &v)
+{
+    if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n')))
+        return v;
+    return QLatin1Char('"') + QString(v).replace(QStringLiteral("\""), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+class CliObserver : public ScanObserver {
+public:
+    FileSaver *saver = nullptr;
+    std::mutex mutex;
+    QList<SaveRecord> found;  // when nothing is saved
+    QMap<QString, uint64_t> perType;
+    bool openFailed_ = false;
+    ScanSummary summary;
+    bool ended = false;
+
+    void fileFound(FoundFile &&f) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            ++perType[f.extension];
+            if (!saver) {
+                SaveRecord r;
+                r.name = f.name;
+                r.type = f.extension;
+                r.pass = f.tag;
+                r.startSector = f.startSector;
+                r.endSector = f.endSector;
+                r.bytes = f.bytes.isNull() ? (f.endSector - f.startSector) * 512 : uint64_t(f.bytes.size());
+                found.append(r);
+            }
+        }
+        if (saver)
+            saver->add(f);
+    }
+    void alert(const QString &message, const QString &informative) override
+    {
+        err(message.trimmed() + (informative.isEmpty() ? QString() : QLatin1Char(' ') + informative));
+    }
+    void openFailed() override { openFailed_ = true; }
+    void endOfScan(const ScanSummary &s) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        summary = s;
+        ended = true;
+    }
+    QString perTypeText()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        QStringList parts;
+        for (auto it = perType.cbegin(); it != perType.cend(); ++it)
+            parts << QStringLiteral("%1 %2").arg(it.key()).arg(it.value());
+        return parts.join(QStringLiteral("  "));
+    }
+};
+
+void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock)
+{
+    const uint64_t start = core.start_sector, end = core.end_sector, total = core.total_sector;
+    const uint64_t at = core.for_index;
+    const uint64_t done = at > start ? at - start : 0;
+    const double pct = total ? 100.0 * double(done) / double(total) : 0.0;
+    const double secs = std::max(0.001, double(clock.elapsed()) / 1000.0);
+    const double mbps = double(done) * 512.0 / 1e6 / secs;
+    const double left = done ? secs * double(total - std::min(done, total)) / double(done) : 0.0;
+    char bar[21];
+    const int filled = int(pct / 5.0);
+    for (int i = 0; i < 20; ++i)
+        bar[i] = i < filled ? '#' : '.';
+    bar[20] = 0;
+    std::fprintf(stderr, "\r\x1b[K[%s] %3.0f%%  %llu of %llu sectors  %.1f MB/s  %d:%02d left  %s", bar, pct,
+                 static_cast<unsigned long long>(at), static_cast<unsigned long long>(end), mbps, int(left) / 60,
+                 int(left) % 60, qPrintable(obs.perTypeText()));
+    std::fflush(stderr);
+}
+
+int cmdScan(const QStringList &args)
+{
+    QString sourceArg, outDir, reportPath, types, start, end;
+    int mode = 0;
+    bool thorough = true, quiet = false, typesGiven = false, startGiven = false, endGiven = false;
+    int thoroughFlags = 0;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        auto value = [&](QString *into) {
+            if (i + 1 >= args.size())
+                return false;
+            *into = args[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--mode")) {
+            if (!value(&v) || (mode = modeFromName(v)) < 0)
+                return usage(QStringLiteral("--mode is photo, video or raw"));
+        } else if (a == QLatin1String("--types")) {
+            if (!value(&types))
+                return usage(QStringLiteral("--types needs a list of types"));
+            typesGiven = true;
+        } else if (a == QLatin1String("--thorough")) {
+            thorough = true;
+            ++thoroughFlags;
+        } else if (a == QLatin1String("--no-thorough")) {
+            thorough = false;
+            ++thoroughFlags;
+        } else if (a == QLatin1String("--start")) {
+            if (!value(&start))
+                return usage(QStringLiteral("--start needs a sector"));
+            startGiven = true;
+        } else if (a == QLatin1String("--end")) {
+            if (!value(&end))
+                return usage(QStringLiteral("--end needs a sector"));
+            endGiven = true;
+        } else if (a == QLatin1String("--out")) {
+            if (!value(&outDir))
+                return usage(QStringLiteral("--out needs a folder"));
+        } else if (a == QLatin1String("--report")) {
+            if (!value(&reportPath))
+                return usage(QStringLiteral("--report needs a file"));
+        } else if (a == QLatin1String("--quiet")) {
+            quiet = true;
+        } else if (a.startsWith(QLatin1String("--"))) {
+            return usage(QStringLiteral("unknown option %1").arg(a));
+        } else if (sourceArg.isEmpty()) {
+            sourceArg = a;
+        } else {
+            return usage(QStringLiteral("only one SOURCE can be scanned at a time"));
+        }
+    }
+    if (thoroughFlags > 1)
+        return usage(QStringLiteral("give --thorough or --no-thorough, not both"));
+    if (startGiven != endGiven)
+        return usage(QStringLiteral("--start and --end go together"));
+    if (typesGiven && mode == 0)
+        return usage(QStringLiteral("--types applies to video and raw mode; photo mode searches every photo record"));
+
+    RecoveryCore core;
+    const QStringList missing = core.loadResources(resourceDir());
+    for (const QString &m : missing)
+        err(QStringLiteral("warning: the signature database %1 is missing, unreadable or empty in %2").arg(m, resourceDir()));
+    Recovery_MODE = mode;
+
+    Source source;
+    if (int rc = resolveSource(sourceArg, &source))
+        return rc;
+
+    RangeControls range{!startGiven, startGiven, source.sectors, start, end};
+    const RangeAlert check = checkRange(range);
+    if (check.number != 0) {
+        err(check.message().mid(1) + (check.informative().isEmpty() ? QString() : QLatin1Char(' ') + check.informative()));
+        return kUsage;
+    }
+
+    if (mode != 0) {
+        CheckList rows;
+        Fill_Check_List(rows, core.basicFor(mode), core.advancedFor(mode));
+        QStringList valid;
+        for (const CheckListRow &r : rows)
+            valid << r.Extension;
+        if (typesGiven) {
+            QStringList wanted;
+            for (const QString &t : types.split(QLatin1Char(','), Qt::SkipEmptyParts))
+                wanted << t.trimmed().toUpper().remove(QLatin1Char('.'));
+            for (const QString &w : wanted)
+                if (!valid.contains(w, Qt::CaseInsensitive))
+                    return usage(QStringLiteral("unknown type %1 for %2 mode; valid types: %3")
+                                     .arg(w, QLatin1String(kModeNames[mode]), valid.join(QLatin1Char(','))));
+            for (CheckListRow &r : rows)
+                r.State = wanted.contains(r.Extension, Qt::CaseInsensitive);
+        }
+        FoundFilesList found;
+        if (!Apply_Check_List(rows, core.basicFor(mode), core.advancedFor(mode), core.CheckListHeader_Array,
+                              core.CheckListHeader_Adv_Array, found))
+            return usage(QStringLiteral("Please select atleast one extension type. Valid types: %1").arg(valid.join(QLatin1Char(','))));
+        core.setNsSIGFileInfoDataObject(found);
+    }
+
+    std::unique_ptr<FileSaver> saver;
+    if (!outDir.isEmpty()) {
+        QString why;
+        if (folderOnMedium(outDir, source.path, &why)) {
+            err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
+            return kUsage;
+        }
+        saver = std::make_unique<FileSaver>(outDir, source.path);
+        if (!saver->prepare(&why)) {
+            err(why);
+            return kUsage;
+        }
+    }
+
+    CliObserver obs;
+    obs.saver = saver.get();
+    ScanRequest request;
+    request.devicePath = source.path;
+    request.range = range;
+    request.thorough = thorough;
+    request.outputFolder = outDir.isEmpty() ? QString() : QFileInfo(outDir).absoluteFilePath();
+    core.prepareScan(request, &obs);
+
+    gCore = &core;
+    struct sigaction sa {};
+    sa.sa_handler = onInterrupt;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+
+    const bool showProgress = !quiet && isatty(STDERR_FILENO);
+    std::mutex doneMutex;
+    std::condition_variable doneCv;
+    bool done = false;
+    QElapsedTimer clock;
+    clock.start();
+    std::thread worker([&] {
+        if (mode == 0)
+            core.Photo_Rec_Thread();
+        else
+            core.Raw_File_Rec_Thread();
+        std::lock_guard<std::mutex> lock(doneMutex);
+        done = true;
+        doneCv.notify_all();
+    });
+    {
+        std::unique_lock<std::mutex> lock(doneMutex);
+        while (!doneCv.wait_for(lock, std::chrono::milliseconds(250), [&] { return done; }))
+            if (showProgress)
+                printProgress(core, obs, clock);
+    }
+    worker.join();
+    if (showProgress) {
+        printProgress(core, obs, clock);
+        std::fputc('\n', stderr);
+    }
+    gCore = nullptr;
+    if (saver)
+        saver->finish();
+
+    const QList<SaveRecord> records = saver ? saver->records() : obs.found;
+    if (!reportPath.isEmpty()) {
+        QFile report(reportPath);
+        if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            err(QStringLiteral("cannot write the report %1: %2").arg(reportPath, report.errorString()));
+        } else {
+            QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path\n";
+            for (const SaveRecord &r : records)
+                text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+                            .arg(csv(r.name), csv(r.type), r.pass)
+                            .arg(r.startSector)
+                            .arg(r.endSector)
+                            .arg(r.bytes)
+                            .arg(csv(r.savedPath))
+                            .toUtf8();
+            report.write(text);
+        }
+    }
+
+    const uint64_t unreadable = core.unreadableSectors() + (saver ? saver->unreadableSectors() : 0);
+    if (!quiet) {
+        QMap<QString, QPair<uint64_t, uint64_t>> table;  // type -> found, saved
+        for (const SaveRecord &r : records) {
+            ++table[r.type].first;
+            if (!r.savedPath.isEmpty())
+                ++table[r.type].second;
+        }
+        std::printf("%llu files found in %s (%s mode, sectors %llu to %llu)\n", static_cast<unsigned long long>(records.size()),
+                    qPrintable(source.path), kModeNames[mode], static_cast<unsigned long long>(core.start_sector.load()),
+                    static_cast<unsigned long long>(core.end_sector.load()));
+        if (!table.isEmpty()) {
+            std::printf("  %-8s %8s %8s\n", "TYPE", "FOUND", "SAVED");
+            for (auto it = table.cbegin(); it != table.cend(); ++it)
+                std::printf("  %-8s %8llu %8s\n", qPrintable(it.key()), static_cast<unsigned long long>(it.value().first),
+                            saver ? qPrintable(QString::number(it.value().second)) : "-");
+        }
+        std::printf("unreadable sectors: %llu\n", static_cast<unsigned long long>(unreadable));
+        if (saver)
+            std::printf("saved %llu files to %s\n", static_cast<unsigned long long>(saver->savedCount()), qPrintable(saver->folder()));
+    }
+    if (saver && !saver->stopReason().isEmpty())
+        err(saver->stopReason() + QStringLiteral(" The report still lists every file found."));
+
+    if (gInterrupted)
+        return kStopped;
+    if (obs.openFailed_ || obs.summary.failed)
+        return kMedium;
+    if (unreadable > 0 || (saver && saver->failedCount() > 0))
+        return kIncomplete;
+    return kOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("Lumafind"));
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage(QString());
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("list"))
+        return cmdList(args);
+    if (command == QLatin1String("formats"))
+        return cmdFormats(args);
+    if (command == QLatin1String("scan"))
+        return cmdScan(args);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h")) {
+        std::fputs(kUsageText, stdout);
+        return kOk;
+    }
+    return usage(QStringLiteral("unknown command %1").arg(command));
+}

@@ -1,0 +1,221 @@
+// lumafind-cli end to end, on images the tests build.
+#include "enginetestutil.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+namespace {
+const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
+
+struct Run {
+    int code = -1;
+    QString out, err;
+};
+
+Run cli(const QStringList &args, const QString &cwd = QString())
+{
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    p.start(kCli, args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray jpeg(int w, int h)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(Qt::blue);
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    img.save(&b, "JPG");
+    return out;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList reportRows(const QString &path)
+{
+    QStringList rows = QString::fromUtf8(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return rows;
+}
+} // namespace
+
+class TestCli : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+    QString card;
+    CardImage image{600, true};
+
+private slots:
+    void initTestCase()
+    {
+        image.put(10, jpeg(200, 150));
+        image.put(50, jpeg(90, 90));
+        image.putHex(100, "6674797069736F6D", 4);  // MP4
+        image.putHex(300, "255044462D312E35");     // PDF
+        image.putHex(400, "504B0304");             // ZIP
+        card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(image.save(card));
+    }
+
+    void photoScanReportAndSavedBytes()
+    {
+        const QString out = dir.path() + QStringLiteral("/photos");
+        const QString report = dir.path() + QStringLiteral("/photos.csv");
+        const Run r = cli({"scan", card, "--out", out, "--report", report, "--no-thorough"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.out.contains(QLatin1String("2 files found")));
+        QVERIFY(r.out.contains(QLatin1String("unreadable sectors: 0")));
+        const QStringList rows = reportRows(report);
+        QCOMPARE(rows.first(), QStringLiteral("name,type,pass,start_sector,end_sector,bytes,saved_path"));
+        QCOMPARE(rows.size(), 3);
+        QVERIFY(rows.at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,10,50,")));
+        QVERIFY(rows.at(2).startsWith(QStringLiteral("GND00002.JPG,JPG,GEN,50,")));
+        // The saved photo is exactly the sectors the pass carved.
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), image.sectors(10, 50));
+        // An existing file is never overwritten: the second scan adds a suffix.
+        QVERIFY(QFile::remove(out + QStringLiteral("/JPG/GND00002.JPG")));
+        QFile keep(out + QStringLiteral("/JPG/GND00002.JPG"));
+        QVERIFY(keep.open(QIODevice::WriteOnly));
+        keep.write("keep me");
+        keep.close();
+        QCOMPARE(cli({"scan", card, "--out", out, "--no-thorough", "--quiet"}).code, 0);
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00002.JPG")), QByteArray("keep me"));
+        QVERIFY(QFile::exists(out + QStringLiteral("/JPG/GND00002_1.JPG")));
+        QVERIFY(QDir(out + QStringLiteral("/JPG")).entryList(QStringList{QStringLiteral(".*part")}, QDir::Hidden | QDir::Files).isEmpty());
+    }
+
+    void rawAndVideoModesWithTypes()
+    {
+        const QString report = dir.path() + QStringLiteral("/raw.csv");
+        Run r = cli({"scan", card, "--mode", "raw", "--report", report, "--quiet"});
+        QCOMPARE(r.code, 0);
+        QStringList rows = reportRows(report);
+        QCOMPARE(rows.size(), 3);
+        QVERIFY(rows.at(1).startsWith(QStringLiteral("PDF00001.PDF,PDF,GEN,300,401,")));
+        QVERIFY(rows.at(2).startsWith(QStringLiteral("ZIP00001.ZIP,ZIP,GEN,400,600,102400,")));
+        QVERIFY(rows.at(2).endsWith(QLatin1Char(',')));  // nothing saved without --out
+
+        r = cli({"scan", card, "--mode", "raw", "--types", "zip", "--report", report, "--quiet"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(reportRows(report).size(), 2);
+        r = cli({"scan", card, "--mode", "video", "--types", "mp4,mov", "--report", report, "--quiet", "--no-thorough"});
+        QCOMPARE(r.code, 0);
+        rows = reportRows(report);
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(rows.at(1).startsWith(QStringLiteral("MP400001.MP4,MP4,GEN,100,600,")));
+
+        r = cli({"scan", card, "--mode", "raw", "--types", "zip,nope"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("unknown type NOPE")));
+        QVERIFY(r.err.contains(QLatin1String("PDF")));
+        r = cli({"scan", card, "--types", "jpg"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("photo mode")));
+        r = cli({"scan", card, "--mode", "raw", "--types", ","});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("Please select atleast one extension type.")));
+    }
+
+    void rangeRulesAndBadSources()
+    {
+        Run r = cli({"scan", card, "--start", "10"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("--start and --end go together")));
+        r = cli({"scan", card, "--start", "20", "--end", "20"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("lumafind-cli: End Sector should be greater than Start Sector.")));
+        r = cli({"scan", card, "--start", "0", "--end", "601"});
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains(QLatin1String("Maximum sector range exceeded Please enter valid End Sector value.")));
+        r = cli({"scan", card, "--start", "5a", "--end", "60"});
+        QVERIFY(r.err.contains(QLatin1String("Please enter valid Start Sector value.")));
+        const QString report = dir.path() + QStringLiteral("/range.csv");
+        r = cli({"scan", card, "--start", "40", "--end", "60", "--report", report, "--quiet"});
+        QCOMPARE(r.code, 0);
+        QVERIFY(reportRows(report).at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,50,60,")));
+
+        r = cli({"scan", dir.path()});
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains(QLatin1String("Error in storage media reading.")));
+        r = cli({"scan", dir.path() + QStringLiteral("/missing.img")});
+        QCOMPARE(r.code, 1);
+        r = cli({"scan", "card.img", "--quiet"}, dir.path());  // relative to the current folder
+        QCOMPARE(r.code, 0);
+        QCOMPARE(cli({"scan", card, "--bogus"}).code, 2);
+        QCOMPARE(cli({"frobnicate"}).code, 2);
+    }
+
+    void interruptKeepsThePartialFile()
+    {
+        CardImage big(1, false);
+        const QString path = dir.path() + QStringLiteral("/big.img");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(jpeg(64, 64));
+        f.resize(qint64(16) << 30);  // 16 GiB, sparse: seconds of reading, so the scan is still running
+        f.close();
+        const QString out = dir.path() + QStringLiteral("/interrupted");
+        const QString report = dir.path() + QStringLiteral("/interrupted.csv");
+        QProcess p;
+        p.start(kCli, {"scan", path, "--out", out, "--report", report, "--quiet"});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(400);
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 130);
+        const QStringList rows = reportRows(report);
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(rows.at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,0,")));
+        const QByteArray saved = readAll(out + QStringLiteral("/JPG/GND00001.JPG"));
+        QVERIFY(saved.startsWith("\xFF\xD8\xFF"));
+        QVERIFY(saved.size() < 52428800);
+    }
+
+    void listWithAStandInLsblk()
+    {
+        const QString script = dir.path() + QStringLiteral("/lsblk");
+        QFile s(script);
+        QVERIFY(s.open(QIODevice::WriteOnly));
+        s.write("#!/bin/sh\ncat '" LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json'\n");
+        s.close();
+        s.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LUMAFIND_LSBLK"), script);
+        p.setProcessEnvironment(env);
+        p.start(kCli, {"list", "--json"});
+        QVERIFY(p.waitForFinished(20000));
+        QCOMPARE(p.exitCode(), 0);
+        const QJsonArray rows = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        QCOMPARE(rows.size(), 8);
+        const QJsonObject first = rows.first().toObject();
+        QCOMPARE(first.value("identifier").toString(), QStringLiteral("sda1"));
+        QCOMPARE(first.value("volume").toString(), QStringLiteral("STICK"));
+        QCOMPARE(first.value("filesystem").toString(), QStringLiteral("MS-DOS (FAT32)"));
+        QCOMPARE(first.value("capacity").toString(), QStringLiteral("7.45  GB "));
+        QCOMPARE(first.value("parent").toString(), QStringLiteral("sda"));
+        QCOMPARE(first.value("sectors").toString(), QStringLiteral("15625000"));
+        p.start(kCli, {"list"});
+        QVERIFY(p.waitForFinished(20000));
+        QVERIFY(p.readAllStandardOutput().contains("CANON_DC"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "test_cli.moc"
