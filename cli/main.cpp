@@ -382,7 +382,7 @@ int cmdScan(const QStringList &args)
             err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
-        saver = std::make_unique<FileSaver>(outDir, source.path);
+        saver = std::make_unique<FileSaver>(outDir, source.path, source.sectors.toULongLong());
         if (!saver->prepare(&why)) {
             err(why);
             return kUsage;
@@ -440,14 +440,16 @@ int cmdScan(const QStringList &args)
         if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             err(QStringLiteral("cannot write the report %1: %2").arg(reportPath, report.errorString()));
         } else {
-            QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path\n";
+            // The first seven columns are the contract; how each file was cut and which saved
+            // file holds it follow.
+            QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in\n";
             for (const SaveRecord &r : records)
-                text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7\n")
+                text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9\n")
                             .arg(csv(r.name), csv(r.type), r.pass)
                             .arg(r.startSector)
                             .arg(r.endSector)
                             .arg(r.bytes)
-                            .arg(csv(r.savedPath))
+                            .arg(csv(r.savedPath), r.extent.isEmpty() ? QStringLiteral("carved") : r.extent, csv(r.containedIn))
                             .toUtf8();
             report.write(text);
         }

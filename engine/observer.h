@@ -24,6 +24,9 @@ struct FoundFile {
     // during the call: a front end that keeps them copies them (bytes.toByteArray()).
     QByteArrayView bytes;
     QString plannedPath;     // video and raw-file mode: output folder / type / name
+    // Video and raw-file mode: the file was ended by the next header, so its last sector is
+    // the next file's first.
+    bool lastSectorIsNextHeader = false;
 };
 
 struct ScanSummary {

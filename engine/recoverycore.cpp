@@ -343,7 +343,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 
 // ---- Video and raw-file carving ----
 
-void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end)
+void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader)
 {
     const qsizetype at = pending * kRecordStrings;
     MyImageObject item;
@@ -358,6 +358,7 @@ void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t en
     f.startSector = groupStart;
     f.endSector = end;
     f.plannedPath = MultiHeader_Array.at(at + 4);
+    f.lastSectorIsNextHeader = byNextHeader;
     ++filesFound_;
     observer_->fileFound(std::move(f));
 }
@@ -382,9 +383,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     std::vector<int> joining;
     bool lost = false, anyRead = false, noRecords = false;
 
-    auto finishAll = [&](uint64_t end) {
+    auto finishAll = [&](uint64_t end, bool byNextHeader) {
         for (qsizetype p = 0; p < MultiHeader_Array.size() / kRecordStrings; ++p)
-            finishRaw(p, groupStart, end);
+            finishRaw(p, groupStart, end, byNextHeader);
     };
     auto account = [&](uint64_t next) {
         if (!headerFound)
@@ -392,7 +393,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         qsizetype p = 0;
         while (p * kRecordStrings < MultiHeader_Array.size()) {
             if (kRawFileLimit <= groupBytes) {  // every pending file has the fixed limit
-                finishRaw(p, groupStart, next);
+                finishRaw(p, groupStart, next, false);
                 MultiHeader_Array.remove(p * kRecordStrings, kRecordStrings);
             } else {
                 ++p;
@@ -416,7 +417,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             pFile_Disk = nullptr;
             observer_->endTimer();
             reportUnreadable(0, false);
-            finishAll(s);  // the entries stay until the next General pass
+            finishAll(s, false);  // the entries stay until the next General pass
             stopped_ = true;
             Final_or_Stop_Screen();
             return false;
@@ -438,7 +439,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         const int first = matcher.first(sector);
         if (first >= 0) {
             if (groupOpen) {
-                finishAll(s);  // the finished files include the sector with the new header
+                finishAll(s, true);  // the finished files include the sector with the new header
                 MultiHeader_Array.clear();
                 groupBytes = groupStart = 0;
             }
@@ -467,7 +468,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         if (groupOpen)
             account(s);
     }
-    finishAll(s);
+    finishAll(s, false);
     MultiHeader_Array.clear();
     reader.close();
     pFile_Disk = nullptr;

@@ -94,7 +94,7 @@ private:
     void passStart(const QString &tag);
     void reportUnreadable(uint64_t sector, bool unreadable);
     bool endOfRange(bool lost, bool anyRead);
-    void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end);
+    void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);
 
     ScanRequest request_;
     QString passTag_;

@@ -67,8 +67,8 @@ QString safeComponent(const QString &name)
     return out.left(200);
 }
 
-FileSaver::FileSaver(const QString &outDir, const QString &source, DeviceOpener opener)
-    : dir_(QDir(outDir).absolutePath()), source_(source), opener_(opener), reader_(opener)
+FileSaver::FileSaver(const QString &outDir, const QString &source, uint64_t mediumSectors, DeviceOpener opener)
+    : dir_(QDir(outDir).absolutePath()), source_(source), mediumSectors_(mediumSectors), opener_(opener), reader_(opener)
 {
 }
 
@@ -168,9 +168,9 @@ void FileSaver::run()
             rec.error = QStringLiteral("not saved: saving had stopped");
         const bool ok = !stopped && write(job, rec);
         lock.lock();
-        if (ok)
+        if (ok && !rec.savedPath.isEmpty())
             ++saved_;
-        else
+        else if (!ok)
             ++failed_;
         if (!ok && !stopped && stopReason_.isEmpty())
             stopReason_ = rec.error;
@@ -186,46 +186,28 @@ void FileSaver::run()
     }
 }
 
-bool FileSaver::copyRange(uint64_t start, uint64_t end, int fd, QString *error)
+bool FileSaver::copyOut(ByteSource &src, uint64_t bytes, int fd, QString *error)
 {
-    if (!readerOpen_) {
-        if (!reader_.open(source_)) {
-            *error = QStringLiteral("the medium cannot be opened: %1").arg(openFailureReason(reader_.lastError(), source_));
+    const uint64_t before = reader_.unreadable();
+    std::vector<char> buf(1 << 20);
+    for (uint64_t at = 0; at < bytes;) {
+        const int64_t want = int64_t(std::min<uint64_t>(buf.size(), bytes - at));
+        const int64_t got = src.read(at, buf.data(), want);
+        if (got <= 0) {
+            *error = QStringLiteral("the medium stopped answering");
             return false;
         }
-        readerOpen_ = true;
-    }
-    const uint64_t before = reader_.unreadable();
-    std::vector<unsigned char> buf(1 << 20);
-    size_t used = 0;
-    auto flush = [&]() {
-        size_t off = 0;
-        while (off < used) {
-            const ssize_t n = ::write(fd, buf.data() + off, used - off);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
+        for (int64_t off = 0; off < got;) {
+            const ssize_t n = ::write(fd, buf.data() + off, size_t(got - off));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                *error = QString::fromLocal8Bit(std::strerror(errno));
                 return false;
             }
-            off += size_t(n);
+            off += n;
         }
-        used = 0;
-        return true;
-    };
-    for (uint64_t s = start; s < end; ++s) {
-        if (reader_.read(s, buf.data() + used) == SectorReader::Lost) {
-            *error = QStringLiteral("the medium stopped answering at sector %1").arg(s);
-            return false;
-        }
-        used += kSectorSize;
-        if (used == buf.size() && !flush()) {
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-            return false;
-        }
-    }
-    if (!flush()) {
-        *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
+        at += uint64_t(got);
     }
     std::lock_guard<std::mutex> lock(mutex_);
     unreadable_ += reader_.unreadable() - before;
@@ -234,6 +216,41 @@ bool FileSaver::copyRange(uint64_t start, uint64_t end, int fd, QString *error)
 
 bool FileSaver::write(Job &job, SaveRecord &rec)
 {
+    // Where the file really ends: its format's own length, else the carved range (without the
+    // next file's header sector).
+    const bool photo = !job.bytes.isEmpty();
+    if (!readerOpen_)
+        readerOpen_ = reader_.open(source_);
+    if (!photo && !readerOpen_) {
+        rec.error = QStringLiteral("Saving stopped: the medium cannot be opened: %1").arg(openFailureReason(reader_.lastError(), source_));
+        return false;
+    }
+    MemorySource memory(job.bytes);
+    std::unique_ptr<MediumSource> medium;
+    if (readerOpen_)
+        medium = std::make_unique<MediumSource>(reader_, job.file.startSector, mediumSectors_, job.bytes);
+    ByteSource *src = medium ? static_cast<ByteSource *>(medium.get()) : &memory;
+    uint64_t carved = photo ? uint64_t(job.bytes.size()) : (job.file.endSector - job.file.startSector) * kSectorSize;
+    if (!photo && job.file.lastSectorIsNextHeader && carved >= kSectorSize)
+        carved -= kSectorSize;
+    Extent extent = findExtent(job.file.extension, *src, carved);
+    if (!extent.declared)
+        extent.bytes = std::min<uint64_t>(carved, src->size());
+    rec.extent = extent.declared ? QStringLiteral("declared") : QStringLiteral("carved");
+    rec.bytes = extent.bytes;
+    // One file, one copy: a file that starts inside one already saved is part of it.
+    const uint64_t startByte = job.file.startSector * kSectorSize;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = savedExtents_.upper_bound(startByte);
+        if (it != savedExtents_.begin()) {
+            --it;
+            if (startByte < it->second.first) {
+                rec.containedIn = it->second.second;
+                return true;
+            }
+        }
+    }
     const QString type = safeComponent(job.file.extension.isEmpty() ? QStringLiteral("FILES") : job.file.extension);
     const QString folder = dir_ + QLatin1Char('/') + type;
     const QString name = safeComponent(job.file.name);
@@ -249,23 +266,7 @@ bool FileSaver::write(Job &job, SaveRecord &rec)
         return false;
     }
     QString error;
-    bool ok;
-    if (!job.bytes.isEmpty()) {
-        qint64 off = 0;
-        ok = true;
-        while (ok && off < job.bytes.size()) {
-            const ssize_t n = ::write(fd, job.bytes.constData() + off, size_t(job.bytes.size() - off));
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0;
-            if (ok)
-                off += n;
-            else
-                error = QString::fromLocal8Bit(std::strerror(errno));
-        }
-    } else {
-        ok = copyRange(job.file.startSector, job.file.endSector, fd, &error);
-    }
+    bool ok = copyOut(*src, extent.bytes, fd, &error);
     if (::close(fd) != 0 && ok) {
         ok = false;
         error = QString::fromLocal8Bit(std::strerror(errno));
@@ -292,7 +293,8 @@ bool FileSaver::write(Job &job, SaveRecord &rec)
         if (r == 0) {
             giveToInvokingUser(final);
             rec.savedPath = final;
-            rec.bytes = uint64_t(QFileInfo(final).size());
+            std::lock_guard<std::mutex> lock(mutex_);
+            savedExtents_[startByte] = {startByte + extent.bytes, candidate};
             return true;
         }
         if (errno != EEXIST) {

@@ -5,12 +5,14 @@
 // while the list of what was found stays complete.
 #include "engine/observer.h"
 #include "engine/sectorreader.h"
+#include "results/extents/extent.h"
 
 #include <QList>
 #include <QString>
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -22,6 +24,8 @@ struct SaveRecord {
     uint64_t bytes = 0;        // bytes saved (or carved, when not saved)
     QString savedPath;         // empty when not saved
     QString error;             // why it was not saved
+    QString extent;            // "declared": the format's own end; "carved": the range the scan found
+    QString containedIn;       // the saved file that already holds this one
 };
 
 // A name that is safe as one path component: printable, no separator, not "." or "..".
@@ -29,8 +33,9 @@ QString safeComponent(const QString &name);
 
 class FileSaver {
 public:
-    // outDir: the output folder; source: the medium that video and raw-file ranges are read from.
-    FileSaver(const QString &outDir, const QString &source, DeviceOpener opener = openDeviceFile);
+    // outDir: the output folder; source: the medium that files are read from (all of a video or
+    // raw file, and whatever of a photo lies beyond its carved bytes); mediumSectors: its size.
+    FileSaver(const QString &outDir, const QString &source, uint64_t mediumSectors, DeviceOpener opener = openDeviceFile);
     ~FileSaver();
     FileSaver(const FileSaver &) = delete;
     FileSaver &operator=(const FileSaver &) = delete;
@@ -61,9 +66,11 @@ private:
     };
     void run();
     bool write(Job &job, SaveRecord &rec);
-    bool copyRange(uint64_t start, uint64_t end, int fd, QString *error);
+    bool copyOut(ByteSource &src, uint64_t bytes, int fd, QString *error);
 
     QString dir_, source_;
+    uint64_t mediumSectors_;
+    std::map<uint64_t, std::pair<uint64_t, QString>> savedExtents_;  // start byte -> end byte, name
     DeviceOpener opener_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -1,3 +1,4 @@
+#include "media/samemedium.h"
 #include "media/scanrange.h"
 #include "media/volumes.h"
 
@@ -141,6 +142,63 @@ private slots:
         QVERIFY(runLsblk().isEmpty());
         QVERIFY(getVolumeToFSGetInfo().isEmpty());
         qunsetenv("LUMAFIND_LSBLK");
+    }
+
+    void outputFolderOnTheScannedMedium()
+    {
+        // A recorded machine: sysfs with a card (sdb: sdb1, sdb2), a LUKS volume on sdc1, a loop
+        // device backed by an image file, and the system disk; mountinfo mounting them in a
+        // temporary tree.
+        QTemporaryDir root;
+        const QString r = root.path();
+        auto mk = [&](const QString &rel, const QByteArray &content = QByteArray()) {
+            QDir().mkpath(QFileInfo(r + rel).absolutePath());
+            QFile f(r + rel);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(content);
+        };
+        mk("/sys/devices/sdb/dev", "8:16\n");
+        mk("/sys/devices/sdb/sdb1/dev", "8:17\n");
+        mk("/sys/devices/sdb/sdb1/partition", "1\n");
+        mk("/sys/devices/sdb/sdb2/dev", "8:18\n");
+        mk("/sys/devices/sdb/sdb2/partition", "2\n");
+        mk("/sys/devices/sdc/dev", "8:32\n");
+        mk("/sys/devices/sdc/sdc1/dev", "8:33\n");
+        mk("/sys/devices/sdc/sdc1/partition", "1\n");
+        mk("/sys/devices/dm-0/dev", "253:0\n");
+        QDir().mkpath(r + "/sys/devices/dm-0/slaves");
+        QVERIFY(QFile::link(r + "/sys/devices/sdc/sdc1", r + "/sys/devices/dm-0/slaves/sdc1"));
+        const QString image = r + "/card.img";
+        mk("/card.img", QByteArray(4096, 0));
+        mk("/other.img", QByteArray(4096, 0));
+        mk("/sys/devices/loop0/dev", "7:0\n");
+        mk("/sys/devices/loop0/loop/backing_file", image.toLocal8Bit() + "\n");
+        mk("/sys/devices/nvme0n1/nvme0n1p2/dev", "259:2\n");
+        mk("/sys/devices/nvme0n1/nvme0n1p2/partition", "2\n");
+        QDir().mkpath(r + "/sys/class/block");
+        for (const char *dev : {"sdb", "sdb/sdb1", "sdb/sdb2", "sdc", "sdc/sdc1", "dm-0", "loop0", "nvme0n1/nvme0n1p2"})
+            QVERIFY(QFile::link(r + "/sys/devices/" + dev, r + "/sys/class/block/" + QFileInfo(QString::fromLatin1(dev)).fileName()));
+        for (const char *m : {"/media/CARD/out", "/media/SECRET", "/media/IMG", "/home/ann"})
+            QDir().mkpath(r + m);
+        mk("/mountinfo", QStringLiteral("21 1 259:2 / / rw,relatime - ext4 /dev/nvme0n1p2 rw\n"
+                                        "40 21 8:17 / %1/media/CARD rw - vfat /dev/sdb1 rw\n"
+                                        "41 21 253:0 / %1/media/SECRET rw - ext4 /dev/mapper/lumafind-test-secret rw\n"
+                                        "42 21 7:0 / %1/media/IMG rw - vfat /dev/lumafind-test-loop rw\n").arg(r).toLocal8Bit());
+        const BlockLayout layout{r + "/mountinfo", r + "/sys/class/block"};
+
+        QString why;
+        QVERIFY(folderOnMedium(r + "/media/CARD/out", "/dev/sdb1", &why, layout));
+        QVERIFY(why.contains(QLatin1String("disk sdb")));
+        QVERIFY(folderOnMedium(r + "/media/CARD/new/deeper", "/dev/sdb", &why, layout));  // not made yet
+        QVERIFY(folderOnMedium(r + "/media/CARD", "/dev/sdb2", &why, layout));            // same card
+        QVERIFY(!folderOnMedium(r + "/media/CARD", "/dev/sdc", &why, layout));
+        QVERIFY(folderOnMedium(r + "/media/SECRET", "/dev/sdc1", &why, layout));          // through LUKS
+        QVERIFY(folderOnMedium(r + "/media/SECRET", "/dev/sdc", &why, layout));
+        QVERIFY(folderOnMedium(r + "/media/IMG", image, &why, layout));                   // loop on the image
+        QVERIFY(!folderOnMedium(r + "/media/IMG", r + "/other.img", &why, layout));
+        QVERIFY(!folderOnMedium(r + "/home/ann", "/dev/sdb1", &why, layout));
+        QVERIFY(!folderOnMedium(r + "/home/ann", image, &why, layout));  // an image on the same disk is fine
+        QCOMPARE(physicalBacking("dm-0", layout), QStringList{"sdc"});
     }
 
     void rangeCheckTable_data()

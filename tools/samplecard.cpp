@@ -13,7 +13,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <cstdio>
-#include <zlib.h>
+#include "tools/storedzip.h"
 
 namespace {
 
@@ -47,30 +47,9 @@ bool writeJpeg(const QString &path, const QImage &img, QImageIOHandler::Transfor
     return w.write(img);
 }
 
-// A ZIP archive with stored (uncompressed) members, written by hand.
 bool writeZip(const QString &path, const QList<QPair<QByteArray, QByteArray>> &members)
 {
-    QByteArray out, central;
-    auto le16 = [](QByteArray &b, quint16 v) { b.append(char(v & 0xFF)).append(char(v >> 8)); };
-    auto le32 = [&](QByteArray &b, quint32 v) { le16(b, quint16(v & 0xFFFF)); le16(b, quint16(v >> 16)); };
-    for (const auto &[name, data] : members) {
-        const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(data.constData()), uInt(data.size())));
-        const quint32 offset = quint32(out.size());
-        le32(out, 0x04034b50); le16(out, 10); le16(out, 0); le16(out, 0); le16(out, 0); le16(out, 0x5A21);
-        le32(out, crc); le32(out, quint32(data.size())); le32(out, quint32(data.size()));
-        le16(out, quint16(name.size())); le16(out, 0);
-        out += name;
-        out += data;
-        le32(central, 0x02014b50); le16(central, 20); le16(central, 10); le16(central, 0); le16(central, 0);
-        le16(central, 0); le16(central, 0x5A21); le32(central, crc); le32(central, quint32(data.size()));
-        le32(central, quint32(data.size())); le16(central, quint16(name.size())); le16(central, 0); le16(central, 0);
-        le16(central, 0); le16(central, 0); le32(central, 0); le32(central, offset);
-        central += name;
-    }
-    const quint32 centralOffset = quint32(out.size());
-    out += central;
-    le32(out, 0x06054b50); le16(out, 0); le16(out, 0); le16(out, quint16(members.size())); le16(out, quint16(members.size()));
-    le32(out, quint32(central.size())); le32(out, centralOffset); le16(out, 0);
+    const QByteArray out = storedZip(members);
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
 }

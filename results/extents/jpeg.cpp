@@ -1,0 +1,97 @@
+// JPEG: markers from SOI to the EOI of the main image. Segments are skipped by their length,
+// so the EOI of a thumbnail inside an APP segment does not end the file; entropy-coded data
+// is skipped by its byte-stuffing (FF 00) and restart-marker rules.
+#include "extent.h"
+
+#include <cstring>
+#include <vector>
+
+namespace lumafind {
+
+namespace {
+// Sequential byte access over a source, a megabyte at a time.
+class Bytes {
+public:
+    explicit Bytes(ByteSource &s) : s_(s), buf_(1 << 20) {}
+    int at(uint64_t o)
+    {
+        if (o < base_ || o >= base_ + len_) {
+            base_ = o;
+            len_ = uint64_t(std::max<int64_t>(0, s_.read(o, buf_.data(), int64_t(buf_.size()))));
+            if (len_ == 0)
+                return -1;
+        }
+        return buf_[size_t(o - base_)];
+    }
+    // Next FF at or after o; nullopt at the end of the source.
+    std::optional<uint64_t> nextFF(uint64_t o)
+    {
+        for (;;) {
+            if (at(o) < 0)
+                return std::nullopt;
+            const unsigned char *start = buf_.data() + (o - base_);
+            const size_t n = size_t(base_ + len_ - o);
+            if (const void *hit = std::memchr(start, 0xFF, n))
+                return o + uint64_t(static_cast<const unsigned char *>(hit) - start);
+            o = base_ + len_;
+        }
+    }
+
+private:
+    ByteSource &s_;
+    std::vector<unsigned char> buf_;
+    uint64_t base_ = 0, len_ = 0;
+};
+} // namespace
+
+std::optional<uint64_t> jpegEnd(ByteSource &s)
+{
+    Bytes b(s);
+    if (b.at(0) != 0xFF || b.at(1) != 0xD8)
+        return std::nullopt;
+    uint64_t p = 2;
+    bool sawFrame = false;
+    for (;;) {
+        if (b.at(p) != 0xFF)
+            return std::nullopt;
+        while (b.at(p) == 0xFF)
+            ++p;  // fill bytes
+        const int m = b.at(p++);
+        if (m < 0 || m == 0x00 || m == 0xD8)
+            return std::nullopt;
+        if (m == 0xD9)
+            return sawFrame ? std::optional<uint64_t>(p) : std::nullopt;
+        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7))
+            continue;  // markers without a length
+        const int hi = b.at(p), lo = b.at(p + 1);
+        if (hi < 0 || lo < 0)
+            return std::nullopt;
+        const int len = (hi << 8) | lo;
+        if (len < 2)
+            return std::nullopt;
+        if ((m >= 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC))
+            sawFrame = true;
+        p += uint64_t(len);
+        if (m != 0xDA)
+            continue;
+        // Entropy-coded data: up to the first FF that is neither stuffing nor a restart marker.
+        for (;;) {
+            const auto ff = b.nextFF(p);
+            if (!ff)
+                return std::nullopt;
+            const int next = b.at(*ff + 1);
+            if (next < 0)
+                return std::nullopt;
+            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
+                p = *ff + 2;
+            } else if (next == 0xFF) {
+                p = *ff + 1;
+            } else {
+                p = *ff;
+                break;
+            }
+        }
+    }
+}
+
+} // namespace lumafind

@@ -1,0 +1,261 @@
+// The end finders on real-shaped files: exact ends, files followed by garbage, truncated files,
+// embedded thumbnails, 64-bit box sizes and damaged size fields (which must never cut a file).
+#include "results/extents/extent.h"
+#include "tools/storedzip.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+using namespace lumafind;
+
+namespace {
+QByteArray encoded(const char *format, int w = 160, int h = 120, int quality = -1)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    for (int y = 0; y < h; y += 8)
+        for (int x = 0; x < w; x += 8)
+            p.fillRect(x, y, 8, 8, QColor::fromHsv((x * 3 + y) % 360, 200, 200));
+    p.end();
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    QImageWriter writer(&b, format);
+    if (quality >= 0)
+        writer.setQuality(quality);
+    writer.write(img);
+    return out;
+}
+
+QByteArray noise(int n, quint32 seed = 7)
+{
+    QByteArray b(n, 0);
+    QRandomGenerator g(seed);
+    for (char &c : b)
+        c = char(g.bounded(256));
+    return b;
+}
+
+Extent extentOf(const QString &ext, const QByteArray &bytes, uint64_t carved = 0)
+{
+    MemorySource s(bytes);
+    return findExtent(ext, s, carved ? carved : uint64_t(bytes.size()));
+}
+
+QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
+QByteArray be64(quint64 v) { QByteArray b(8, 0); qToBigEndian(v, b.data()); return b; }
+QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray box(const char *type, const QByteArray &payload) { return be32(quint32(8 + payload.size())) + type + payload; }
+
+QByteArray clip()
+{
+    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The checks every declared format must pass: exact, followed by garbage or zeros, truncated.
+void checkFamily(const QString &ext, const QByteArray &file)
+{
+    QVERIFY2(!file.isEmpty(), qPrintable(ext));
+    Extent e = extentOf(ext, file);
+    QVERIFY2(e.declared, qPrintable(ext));
+    QCOMPARE(e.bytes, uint64_t(file.size()));
+    e = extentOf(ext, file + noise(3000));
+    QVERIFY2(e.declared, qPrintable(ext + " + garbage"));
+    QCOMPARE(e.bytes, uint64_t(file.size()));
+    e = extentOf(ext, file + QByteArray(3000, '\0'));
+    QCOMPARE(e.bytes, uint64_t(file.size()));
+    // Truncated: whatever it answers, it is never shorter than what there is.
+    const QByteArray cut = file.left(file.size() * 2 / 3);
+    e = extentOf(ext, cut);
+    QVERIFY2(!e.declared || e.bytes <= uint64_t(cut.size()), qPrintable(ext + " truncated"));
+    QVERIFY(e.bytes >= uint64_t(cut.size()) || e.declared);
+}
+} // namespace
+
+class TestExtents : public QObject {
+    Q_OBJECT
+private slots:
+    void picturesDeclareTheirEnd()
+    {
+        checkFamily("JPG", encoded("jpeg", 300, 200, 80));
+        checkFamily("PNG", encoded("png"));
+        checkFamily("BMP", encoded("bmp"));
+        checkFamily("TIF", encoded("tiff"));
+        checkFamily("WEBP", encoded("webp"));
+        // A hand-made GIF: header, global colour table, an extension, one image, trailer.
+        QByteArray gif("GIF89a");
+        gif += QByteArray::fromHex("02000200800000000000FFFFFF");    // 2x2, 2-colour table
+        gif += QByteArray::fromHex("21F9040000000000");              // graphic control extension
+        gif += QByteArray::fromHex("2C000000000200020000");          // image descriptor
+        gif += QByteArray::fromHex("02024484003B");                  // LZW data, terminator, trailer
+        checkFamily("GIF", gif);
+    }
+
+    void jpegThumbnailsAndStuffing()
+    {
+        // An Exif APP1 segment that holds a whole thumbnail JPEG, EOI included.
+        const QByteArray main = encoded("jpeg", 320, 240, 90), thumb = encoded("jpeg", 40, 30, 50);
+        QByteArray app1 = "Exif\0\0" + thumb;
+        QByteArray seg = QByteArray::fromHex("FFE1") + QByteArray(2, 0) + app1;
+        qToBigEndian<quint16>(quint16(app1.size() + 2), seg.data() + 2);
+        const QByteArray withThumb = main.left(2) + seg + main.mid(2);
+        checkFamily("JPG", withThumb);
+        // Restart markers inside the entropy-coded data do not end it.
+        QByteArray rst = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, 1) + QByteArray::fromHex("FFC0000B080001000101011100");
+        rst += QByteArray::fromHex("FFDA0008010100003F00") + QByteArray::fromHex("1234FF00FFD05678FFD7") + QByteArray::fromHex("FFD9");
+        QCOMPARE(extentOf("JPG", rst + noise(100)).bytes, uint64_t(rst.size()));
+        // No EOI at all: the carved range.
+        const Extent cut = extentOf("JPG", main.left(main.size() - 2) + QByteArray(512, 0x11));
+        QVERIFY(!cut.declared);
+    }
+
+    void isoMediaBoxes()
+    {
+        const QByteArray mp4 = clip();
+        checkFamily("MP4", mp4);
+        // Movie box at the end, with a 64-bit media data box.
+        const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isommp42", 16));
+        const QByteArray payload = noise(40000, 3);
+        const QByteArray mdat = be32(1) + "mdat" + be64(16 + payload.size()) + payload;
+        const QByteArray moovAtEnd = ftyp + mdat + box("moov", box("mvhd", QByteArray(100, 0)));
+        checkFamily("MOV", moovAtEnd);
+        // A size field damaged to be small inside the carved range: no answer, not a short file.
+        QByteArray damaged = moovAtEnd;
+        qToBigEndian<quint64>(quint64(16 + 1000), damaged.data() + ftyp.size() + 8);
+        Extent e = extentOf("MOV", damaged + noise(2000));
+        QVERIFY(!e.declared);
+        QCOMPARE(e.bytes, uint64_t(damaged.size() + 2000));
+        // Damaged to be huge: beyond the medium, no answer.
+        qToBigEndian<quint64>(quint64(1) << 40, damaged.data() + ftyp.size() + 8);
+        QVERIFY(!extentOf("MOV", damaged).declared);
+        // No movie box at all (a stream cut before its index): carved.
+        QVERIFY(!extentOf("MP4", ftyp + mdat).declared);
+        // The index first, its data box damaged to end early: the chunk offsets reach beyond.
+        QByteArray faststart = mp4;
+        const qsizetype mdatAt = faststart.indexOf("mdat") - 4;
+        QVERIFY(mdatAt > 0);
+        qToBigEndian<quint32>(4096, faststart.data() + mdatAt);
+        QVERIFY(!extentOf("MP4", faststart).declared);
+        // The next file's ftyp ends this one.
+        QCOMPARE(extentOf("MP4", mp4 + mp4).bytes, uint64_t(mp4.size()));
+    }
+
+    void riffAsfAndMatroska()
+    {
+        QByteArray avi = "RIFF" + le32(4 + 12 + 1000) + "AVI " + "LIST" + le32(4) + "hdrl" + noise(1000);
+        QByteArray avix = "RIFF" + le32(4 + 500) + "AVIX" + noise(500);
+        checkFamily("AVI", avi + avix);
+        QCOMPARE(extentOf("AVI", avi + noise(600)).bytes, uint64_t(avi.size()));
+        QByteArray wav = "RIFF" + le32(4 + 24 + 8 + 801) + "WAVE" + "fmt " + le32(16) + QByteArray(16, 1) + "data" + le32(801) + noise(801) + '\0';
+        checkFamily("WAV", wav);
+
+        const QByteArray headerGuid = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
+        const QByteArray fpoGuid = QByteArray::fromHex("A1DCAB8C47A9CF118EE400C00C205365");
+        const QByteArray fpo = fpoGuid + le64(104) + QByteArray(16, 7) + le64(5000) + QByteArray(56, 0);
+        QByteArray asf = headerGuid + le64(30 + fpo.size()) + le32(1) + QByteArray(2, 0) + fpo;
+        asf += noise(5000 - asf.size());
+        checkFamily("WMV", asf);
+
+        QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
+        QByteArray segmentPayload = noise(3000);
+        QByteArray mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader
+                         + QByteArray::fromHex("18538067") + QByteArray::fromHex("010000000000") + be32(0) + QByteArray();
+        mkv.chop(4);
+        QByteArray size8(8, 0);
+        qToBigEndian<quint64>(quint64(segmentPayload.size()) | (quint64(1) << 56), size8.data());
+        mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader + QByteArray::fromHex("18538067")
+              + size8 + segmentPayload;
+        checkFamily("MKV", mkv);
+        // A live recording leaves the segment size unknown: carved.
+        QByteArray live = mkv;
+        live.replace(4 + 1 + ebmlHeader.size() + 4, 8, QByteArray::fromHex("01FFFFFFFFFFFFFF"));
+        QVERIFY(!extentOf("MKV", live).declared);
+    }
+
+    void mpegStreams()
+    {
+        QByteArray ts;
+        for (int i = 0; i < 400; ++i) {
+            QByteArray packet(188, char(i));
+            packet[0] = 0x47;
+            ts += QByteArray(4, char(i)) + packet;  // M2TS: a time stamp before each packet
+        }
+        checkFamily("MTS", ts);
+        QCOMPARE(extentOf("MTS", ts + QByteArray(192, 0x47)).bytes, uint64_t(ts.size() + 192));
+
+        QByteArray ps;
+        for (int i = 0; i < 50; ++i) {
+            ps += QByteArray::fromHex("000001BA440004000401018BB3F8");  // MPEG-2 pack header
+            QByteArray pes = QByteArray::fromHex("000001E0") + QByteArray(2, 0) + noise(300, quint32(i));
+            qToBigEndian<quint16>(300, pes.data() + 4);
+            ps += pes;
+        }
+        ps += QByteArray::fromHex("000001B9");
+        checkFamily("MPG", ps);
+    }
+
+    void documentsAndArchives()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.path() + QStringLiteral("/d.pdf");
+        {
+            QPdfWriter w(path);
+            QPainter p(&w);
+            p.drawText(100, 100, QStringLiteral("hello"));
+        }
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray pdf = f.readAll();
+        checkFamily("PDF", pdf);
+        // The last %%EOF in the carved range: an incremental update is kept.
+        const QByteArray updated = pdf + QByteArray("1 0 obj\n<<>>\nendobj\n%%EOF\n");
+        QCOMPARE(extentOf("PDF", updated + QByteArray(700, 0)).bytes, uint64_t(updated.size()));
+
+        const QByteArray zip = storedZip({{"a.txt", noise(5000, 1)}, {"b/c.txt", "hello"}}, "a comment");
+        checkFamily("ZIP", zip);
+        // A damaged local header: carved, not cut.
+        QByteArray bad = zip;
+        bad[30 + 5 + 100] = 'x';
+        bad.replace(18, 4, le32(0xFFFFFF));
+        QVERIFY(!extentOf("ZIP", bad).declared);
+
+        // An OLE compound file: header, one allocation-table sector, a directory and data.
+        QByteArray ole(512 * 6, 0);
+        ole.replace(0, 8, QByteArray::fromHex("D0CF11E0A1B11AE1"));
+        qToLittleEndian<quint16>(9, ole.data() + 0x1E);
+        qToLittleEndian<quint32>(1, ole.data() + 0x2C);
+        qToLittleEndian<quint32>(0xFFFFFFFE, ole.data() + 0x44);
+        qToLittleEndian<quint32>(0, ole.data() + 0x48);
+        for (int i = 0; i < 109; ++i)
+            qToLittleEndian<quint32>(i == 0 ? 0 : 0xFFFFFFFF, ole.data() + 0x4C + 4 * i);
+        QByteArray fat(512, char(0xFF));
+        const quint32 used[] = {0xFFFFFFFD, 0xFFFFFFFE, 3, 4, 0xFFFFFFFE};  // FAT, directory, a 3-sector stream
+        for (int i = 0; i < 5; ++i)
+            qToLittleEndian<quint32>(used[i], fat.data() + 4 * i);
+        ole.replace(512, 512, fat);
+        checkFamily("DOC", ole);
+    }
+
+    void unknownTypesAreCarved()
+    {
+        const QByteArray data = noise(4096);
+        const Extent e = extentOf("XYZ", data, 2048);
+        QVERIFY(!e.declared);
+        QCOMPARE(e.bytes, 2048u);
+        QVERIFY(!hasExtentFinder("XYZ"));
+        QVERIFY(hasExtentFinder("mp4"));
+    }
+};
+
+QTEST_MAIN(TestExtents)
+#include "test_extents.moc"
