@@ -8,9 +8,11 @@
 #include "app/tablemodels.h"
 #include "common/hex.h"
 #include "media/volumes.h"
+#include "results/saver.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QDir>
 #include <QDialog>
 #include <QGroupBox>
 #include <QItemSelectionModel>
@@ -53,10 +55,19 @@ MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialog
 
 MyTableController::~MyTableController()
 {
+    quitting_ = true;
     if (worker_.joinable()) {
         stop_now = 1;
         waitForWorker();
     }
+    if (previewThread_.joinable()) {
+        stop_now = 1;
+        while (previewShowing_)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        previewThread_.join();
+    }
+    if (saver_)
+        saver_->cancel();
 }
 
 void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
@@ -232,6 +243,7 @@ void MyTableController::rangeInitialisation(OptionsControls &s, const MyDataObje
     resetRange(s, medium.nsStrSectors());
     help_info->setText(kEntireDiskHelp);
     selectedDevicePath_ = medium.devicePath();
+    askedNoFolder_ = false;
 }
 
 void MyTableController::entireDiskRadio(OptionsControls &s)
@@ -363,9 +375,22 @@ void MyTableController::Next_btn()
         show_hide_2_screen(false);
         return;
     }
-    case 1:
+    case 1: {
         if (!rangeCheck(currentSet()))
             return;
+        OptionsControls &s = currentSet();
+        if (!s.path->text().isEmpty() && folderIsOnMedium(s.path->text()))
+            return;
+        if (s.path->text().isEmpty() && !askedNoFolder_) {
+            // An hour's scan of a dying card should not end with nothing kept: ask once.
+            const int answer = dialogs_->alert(window, QStringLiteral("\nNo output folder is chosen."),
+                                               QStringLiteral("Without one, found files are only listed; you can still save them "
+                                                              "after the search. Choose a folder now?"),
+                                               {QStringLiteral("Choose Folder\u2026"), QStringLiteral("Continue Without Saving")});
+            if (answer == 1 && !Browse_Path())
+                return;
+            askedNoFolder_ = true;
+        }
         screen_counter = 2;
         Thro_Mode_Chk_SIG->setChecked(true);
         select_unselect_Chk->setChecked(true);
@@ -380,6 +405,7 @@ void MyTableController::Next_btn()
         Fill_Check_List();
         show_hide_3_screen_RawFile(false);
         return;
+    }
     case 2:
         if (Recovery_MODE == 0 || !Apply_Check_List())
             return;
@@ -541,7 +567,18 @@ void MyTableController::startScan()
     // The video and raw-file scan follows the folder shown on its own options screen.
     r.outputFolder = s.path->text();
     unreadableShown_ = 0;
-    observer_->begin();
+    scanFolder_ = r.outputFolder;
+    saver_.reset();
+    if (!scanFolder_.isEmpty()) {
+        saver_ = std::make_unique<FileSaver>(scanFolder_, r.devicePath, uint64_t(leadingInt64(sectors_val->text())), deviceOpener);
+        QString why;
+        if (!saver_->prepare(&why)) {
+            alert(QStringLiteral("\nThe output folder cannot be used."), why + QStringLiteral(" Found files will only be listed."));
+            saver_.reset();
+            scanFolder_.clear();
+        }
+    }
+    observer_->begin(saver_.get());
     prepareScan(r, observer_.get());
     // The timer exists before the worker can ask to end it.
     if (!mSetLabelTimer) {
@@ -645,6 +682,8 @@ void MyTableController::onUnreadableSectors(uint64_t, uint64_t count)
 
 void MyTableController::workerAlert(const QString &message, const QString &informative)
 {
+    if (quitting_)
+        return;
     dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
 }
 
@@ -667,16 +706,35 @@ void MyTableController::onEndOfScan(const ScanSummary &s)
 {
     help_info->setText(kEndOfScanHelp);
     setVisible({ClearThumbnail_Label, Mode_label, Progress_Horz, sector_label, stop_scan}, false);
+    if (quitting_)
+        return;  // the program is closing: nothing to show
+    // A preview being prepared is shown first; it stops at its next sector now.
+    while (previewShowing_ && !quitting_)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QString text = s.found == 1 ? QStringLiteral("Lumafind found 1 file") : QStringLiteral("Lumafind found %1 files").arg(s.found);
     text += s.stopped ? QStringLiteral(" before the search was stopped.") : QStringLiteral(".");
+    if (saver_) {
+        text += QStringLiteral("\n%1 saved in %2.").arg(saver_->savedCount()).arg(QDir::toNativeSeparators(scanFolder_));
+        const QList<SaveRecord> records = saver_->records();
+        const auto contained = std::count_if(records.begin(), records.end(), [](const SaveRecord &r) { return !r.containedIn.isEmpty(); });
+        if (contained > 0)
+            text += QStringLiteral("\n%1 were parts of files already saved and were not saved again.").arg(contained);
+        if (saver_->failedCount() > 0)
+            text += QStringLiteral("\n%1 could not be saved: %2").arg(saver_->failedCount()).arg(saver_->stopReason());
+    } else if (s.found > 0) {
+        text += QStringLiteral("\nNo output folder was chosen, so the files are only listed. Use \u201cSave found files\u2026\u201d to save them.");
+    }
     if (s.unreadable > 0)
         text += QStringLiteral("\n%1 sectors of the medium could not be read; they were treated as blank.").arg(s.unreadable);
     if (s.failed)
         text += QStringLiteral("\nThe search ended early because the medium could not be read.");
     QDialog *info = Recovery_MODE == 0 ? SaveFile_Info_Window : SaveFile_Info_For_RAW_Window;
     (Recovery_MODE == 0 ? saveInfoText : saveInfoRawText)->setText(text);
-    dialogs_->runModal(info);
+    (Recovery_MODE == 0 ? saveFoundButton : saveFoundButtonRaw)->setVisible(!saver_ && s.found > 0);
+    const int code = dialogs_->runModal(info);
     info->hide();
+    if (code == 2)
+        QTimer::singleShot(0, this, [this] { saveFoundFiles(); });
     if (Recovery_MODE == 0) {
         zoom_label->show();
         zoom_slider->show();

@@ -21,6 +21,7 @@ class QDialog;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QMediaPlayer;
 class QMainWindow;
 class QPushButton;
 class QRadioButton;
@@ -35,6 +36,7 @@ namespace lumafind {
 class BrowserView;
 class CheckListModel;
 class Dialogs;
+class FileSaver;
 class FoundFilesModel;
 class GuiScanObserver;
 class ImageListModel;
@@ -169,10 +171,37 @@ public:
     QVideoWidget *mMovieView = nullptr;
     QDialog *SaveFile_Info_Window = nullptr, *SaveFile_Info_For_RAW_Window = nullptr;
     QLabel *saveInfoText = nullptr, *saveInfoRawText = nullptr;
+    QPushButton *saveFoundButton = nullptr, *saveFoundButtonRaw = nullptr;  // "Save found files…"
+    QDialog *BrowseInfo_Window = nullptr, *HelpWindow = nullptr, *AboutWindow = nullptr, *ClearPreview_Window = nullptr;
+    QPushButton *Help_File_Label = nullptr;
+
+    // Output folder, information windows, exit.
+    bool Browse_Path();                  // both Browse buttons
+    bool chooseOutputFolder(const QString &folder);  // checks and fills both folder fields
+    void HelpFilePressed();
+    bool Exit_App();                     // true when the application is to terminate
+    void deletePreviewFiles();
+    QString outputFolder() const;        // the folder of the running or last scan ("" = none)
+    void saveFoundFiles();               // after a scan without an output folder
+    bool saveFoundFilesTo(const QString &folder);
+
+    // Preview of a video or raw-file item.
+    void imageBrowserSelectionDidChange();
+    void previewItem(int row);
+    bool previewRunning() const { return previewThread_.joinable(); }
+    QString previewState() const { return previewState_; }  // "movie", "picture", "icon" or ""
+    uint64_t previewCopies() const { return previewCopies_; }
+    QString previewDirectory() const;
 
 public slots:
     void Next_btn();
     void Back_btn();
+    void Help_btn();
+    void About_btn();
+    void Exit_Btn();
+    void Open_Folder_btn();
+    void Open_Folder_btn_Sig() { Open_Folder_btn(); }
+    void Browse_Path_Sig() { Browse_Path(); }
     void Photo_Mode_Radio();
     void Video_Mode_Radio();
     void RawFile_Mode_Radio();
@@ -198,6 +227,23 @@ private:
     QStringList missingDatabases_;
     void workerFinished();
     void resetAdded() { addedCount_ = 0; }
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void finishPreview(const QString &path, const QString &name, const QString &problem);
+    void setQuickLook_View(const QString &path, const QString &name);
+    void Image_Preview(const QString &path);
+    void closemovie_Win();
+    bool folderIsOnMedium(const QString &folder);
+
+    bool quitting_ = false;
+    bool askedNoFolder_ = false;
+    QString scanFolder_;                 // where the running or last scan saves
+    std::unique_ptr<FileSaver> saver_;
+    std::thread previewThread_;
+    std::atomic<bool> previewShowing_{false};  // from the selection until the preview is shown
+    QString previewedUid_;
+    QString previewState_;
+    uint64_t previewCopies_ = 0;
+    QMediaPlayer *player_ = nullptr;
 
     MediaTableModel *mediaModel_;
     CheckListModel *checkModel_;

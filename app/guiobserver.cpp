@@ -3,11 +3,13 @@
 #include "app/MyTableController.h"
 #include "app/dialogs.h"
 #include "catalogue/checklist.h"
+#include "results/saver.h"
 
 namespace lumafind {
 
-void GuiScanObserver::begin()
+void GuiScanObserver::begin(FileSaver *saver)
 {
+    saver_ = saver;
     thumbnails_ = std::make_unique<ThumbnailPipeline>(c_->Null_Image_Data, [c = c_](MyImageObject &&item) {
         onGuiThread(c, [c, item = std::move(item)]() mutable { c->addImageWithData(std::move(item)); }, false);
     });
@@ -20,6 +22,8 @@ void GuiScanObserver::passStarted(const PassStart &p)
 
 void GuiScanObserver::fileFound(FoundFile &&f)
 {
+    if (saver_)
+        saver_->add(f);  // written as it is found
     if (!f.bytes.isNull()) {
         MyImageObject item;
         item.image_Name = f.name;
@@ -62,6 +66,9 @@ void GuiScanObserver::endOfScan(const ScanSummary &s)
     // Every thumbnail reaches the browser before the end-of-scan window.
     if (thumbnails_)
         thumbnails_->drain();
+    // The end-of-scan window comes after the last queued file is written.
+    if (saver_)
+        saver_->finish();
     onGuiThread(c_, [c = c_, s] { c->onEndOfScan(s); }, true);
 }
 

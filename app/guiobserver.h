@@ -28,8 +28,8 @@ void onGuiThread(QObject *obj, F &&f, bool blocking)
 class GuiScanObserver : public ScanObserver {
 public:
     explicit GuiScanObserver(MyTableController *c) : c_(c) {}
-    // A new scan: a fresh thumbnail pool.
-    void begin();
+    // A new scan: a fresh thumbnail pool; found files also go to saver when there is one.
+    void begin(class FileSaver *saver);
     void passStarted(const PassStart &p) override;
     void fileFound(FoundFile &&f) override;
     void unreadableSectors(uint64_t first, uint64_t count) override;
@@ -41,6 +41,7 @@ public:
 private:
     MyTableController *c_;
     std::unique_ptr<ThumbnailPipeline> thumbnails_;
+    FileSaver *saver_ = nullptr;
 };
 
 } // namespace lumafind

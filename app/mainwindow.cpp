@@ -13,6 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -308,7 +309,7 @@ QWidget *buildRawScanPage(MyTableController &c)
     return page;
 }
 
-QDialog *infoWindow(QWidget *parent, const QString &name, QLabel **text)
+QDialog *infoWindow(QWidget *parent, const QString &name, QLabel **text, QPushButton **saveFound)
 {
     auto *d = named(new QDialog(parent), name);
     d->setWindowTitle(QStringLiteral("Lumafind"));
@@ -321,9 +322,25 @@ QDialog *infoWindow(QWidget *parent, const QString &name, QLabel **text)
     ok->setDefault(true);
     QObject::connect(ok, &QPushButton::clicked, d, [d] { d->done(1); });
     auto *row = new QHBoxLayout;
+    if (saveFound) {
+        *saveFound = named(new QPushButton(QStringLiteral("Save found files…"), d), name + QStringLiteral("_save"));
+        QObject::connect(*saveFound, &QPushButton::clicked, d, [d] { d->done(2); });
+        row->addWidget(*saveFound);
+    }
     row->addStretch(1);
     row->addWidget(ok);
     l->addLayout(row);
+    return d;
+}
+
+QDialog *noteWindow(QWidget *parent, const QString &name, const QString &title, const QString &text, const QString &button)
+{
+    QLabel *label = nullptr;
+    QDialog *d = infoWindow(parent, name, &label, nullptr);
+    d->setWindowTitle(title);
+    label->setText(text);
+    label->setTextFormat(Qt::RichText);
+    d->findChildren<QPushButton *>().first()->setText(button);
     return d;
 }
 
@@ -408,10 +425,46 @@ QMainWindow *buildMainWindow(MyTableController &c)
     outer->addLayout(buttons);
     QObject::connect(c.stop_scan, &QPushButton::clicked, &c, &MyTableController::stop_usb_disk);
     QObject::connect(c.next_btn, &QPushButton::clicked, &c, &MyTableController::Next_btn);
+    QObject::connect(c.help_btn, &QPushButton::clicked, &c, &MyTableController::Help_btn);
+    QObject::connect(c.about_btn, &QPushButton::clicked, &c, &MyTableController::About_btn);
+    QObject::connect(c.exit_btn, &QPushButton::clicked, &c, &MyTableController::Exit_Btn);
+    QObject::connect(c.photo.browse_path, &QPushButton::clicked, &c, [&c] { c.Browse_Path(); });
+    QObject::connect(c.sig.browse_path, &QPushButton::clicked, &c, &MyTableController::Browse_Path_Sig);
+    QObject::connect(c.photo.open_folder, &QPushButton::clicked, &c, &MyTableController::Open_Folder_btn);
+    QObject::connect(c.sig.open_folder, &QPushButton::clicked, &c, &MyTableController::Open_Folder_btn_Sig);
+    QObject::connect(c.imageBrowser_2->selectionModel(), &QItemSelectionModel::selectionChanged, &c,
+                     &MyTableController::imageBrowserSelectionDidChange);
+    win->installEventFilter(&c);
     QObject::connect(c.back_btn, &QPushButton::clicked, &c, &MyTableController::Back_btn);
 
-    c.SaveFile_Info_Window = infoWindow(win, QStringLiteral("SaveFile_Info_Window"), &c.saveInfoText);
-    c.SaveFile_Info_For_RAW_Window = infoWindow(win, QStringLiteral("SaveFile_Info_For_RAW_Window"), &c.saveInfoRawText);
+    c.SaveFile_Info_Window = infoWindow(win, QStringLiteral("SaveFile_Info_Window"), &c.saveInfoText, &c.saveFoundButton);
+    c.SaveFile_Info_For_RAW_Window =
+        infoWindow(win, QStringLiteral("SaveFile_Info_For_RAW_Window"), &c.saveInfoRawText, &c.saveFoundButtonRaw);
+    c.BrowseInfo_Window = noteWindow(win, QStringLiteral("BrowseInfo_Window"), QStringLiteral("Output folder"),
+                                     QStringLiteral("<p>Choose where the recovered files will be saved.</p>"
+                                                    "<p><b>Choose a folder on another disk than the card you are recovering.</b> "
+                                                    "Writing to that card can overwrite the very files you want back, so "
+                                                    "Lumafind refuses a folder on it.</p>"),
+                                     QStringLiteral("Continue"));
+    c.HelpWindow = noteWindow(win, QStringLiteral("HelpWindow"), QStringLiteral("Lumafind Help"),
+                              QStringLiteral("<p>Lumafind leads you through four steps: choose what to recover and the card, "
+                                             "choose the range and the output folder, choose the file types (videos and "
+                                             "raw files), then watch the search.</p><p>The full guide explains the modes, "
+                                             "the Thorough pass, the rights needed to read a card and where files go.</p>"),
+                              QStringLiteral("Close"));
+    c.Help_File_Label = named(new QPushButton(QStringLiteral("Open the Lumafind guide (Help.pdf)"), c.HelpWindow),
+                              QStringLiteral("Help_File_Label"));
+    c.Help_File_Label->setFlat(true);
+    c.Help_File_Label->setCursor(Qt::OpenHandCursor);
+    c.Help_File_Label->setStyleSheet(QStringLiteral("QPushButton { color: blue; text-decoration: underline; font-weight: bold; }"));
+    static_cast<QVBoxLayout *>(c.HelpWindow->layout())->insertWidget(1, c.Help_File_Label);
+    QObject::connect(c.Help_File_Label, &QPushButton::clicked, &c, &MyTableController::HelpFilePressed);
+    c.AboutWindow = noteWindow(win, QStringLiteral("AboutWindow"), QStringLiteral("About Lumafind"),
+                               QStringLiteral("<h3>Lumafind %1</h3><p>Recovers photos, videos and other files from memory "
+                                              "cards, USB disks and disk images, reading the medium sector by sector and "
+                                              "never writing to it.</p>").arg(QStringLiteral(LUMAFIND_VERSION)),
+                               QStringLiteral("OK"));
+    c.ClearPreview_Window = waitWindow(win, QStringLiteral("ClearPreview_Window"), QStringLiteral("Preparing the preview…"));
     c.LoadDisk_Window = waitWindow(win, QStringLiteral("LoadDisk_Window"), QStringLiteral("Looking for storage media…"));
 
     win->setCentralWidget(central);

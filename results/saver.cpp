@@ -126,6 +126,21 @@ void FileSaver::finish()
     changed_.wait(lock, [&] { return pending_ == 0; });
 }
 
+void FileSaver::cancel()
+{
+    cancelled_ = true;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (const Job &job : jobs_) {
+        records_[job.index].error = QStringLiteral("not saved: the program was closed");
+        ++failed_;
+        queuedBytes_ -= job.bytes.size();
+        --pending_;
+    }
+    jobs_.clear();
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return pending_ == 0; });
+}
+
 QList<SaveRecord> FileSaver::records() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -191,6 +206,10 @@ bool FileSaver::copyOut(ByteSource &src, uint64_t bytes, int fd, QString *error)
     const uint64_t before = reader_.unreadable();
     std::vector<char> buf(1 << 20);
     for (uint64_t at = 0; at < bytes;) {
+        if (cancelled_) {
+            *error = QStringLiteral("the program was closed");
+            return false;
+        }
         const int64_t want = int64_t(std::min<uint64_t>(buf.size(), bytes - at));
         const int64_t got = src.read(at, buf.data(), want);
         if (got <= 0) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <condition_variable>
 #include <deque>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -46,6 +47,8 @@ public:
     void add(const FoundFile &f);
     // Waits until every queued file is written or refused.
     void finish();
+    // Drops what is queued and abandons the file being written (its partial file is removed).
+    void cancel();
 
     // After finish(): one record per file added, in order.
     QList<SaveRecord> records() const;
@@ -78,6 +81,7 @@ private:
     QList<SaveRecord> records_;
     std::thread thread_;
     bool quit_ = false;
+    std::atomic<bool> cancelled_{false};
     int pending_ = 0;
     qint64 queuedBytes_ = 0;
     uint64_t saved_ = 0, failed_ = 0, unreadable_ = 0;

@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <atomic>
+#include <functional>
 #include <memory>
 
 struct FaultyMedium {
@@ -14,7 +16,10 @@ struct FaultyMedium {
     QSet<quint64> bad;              // sectors that never read
     bool failWholeRequest = true;   // false: deliver the bytes before the bad sector first
     quint64 vanishAt = ~0ull;       // from this sector on the device is gone
-    int opens = 0;
+    std::atomic<int> opens{0};
+    // Called before each read request with the number of the open (1 = first) and the first
+    // sector asked for: a test can hold a reader back here.
+    std::function<void(int open, quint64 sector)> onRead;
     bool refuseOpen = false;
 };
 
@@ -22,12 +27,15 @@ namespace faulty_detail {
 struct Cookie {
     std::shared_ptr<FaultyMedium> m;
     off64_t pos = 0;
+    int open = 0;
 };
 
 inline ssize_t read(void *c, char *buf, size_t size)
 {
     auto *k = static_cast<Cookie *>(c);
     FaultyMedium &m = *k->m;
+    if (m.onRead)
+        m.onRead(k->open, quint64(k->pos) / 512);
     const quint64 first = quint64(k->pos) / 512;
     if (first >= m.vanishAt) {
         errno = ENODEV;
@@ -75,11 +83,11 @@ inline int close(void *c)
 // A stream over the medium; null with errno set when the medium refuses or is gone.
 inline FILE *openFaulty(const std::shared_ptr<FaultyMedium> &m)
 {
-    ++m->opens;
+    const int open = ++m->opens;
     if (m->refuseOpen || m->vanishAt == 0) {
         errno = m->refuseOpen ? EACCES : ENODEV;
         return nullptr;
     }
     cookie_io_functions_t io{faulty_detail::read, nullptr, faulty_detail::seek, faulty_detail::close};
-    return fopencookie(new faulty_detail::Cookie{m, 0}, "rb", io);
+    return fopencookie(new faulty_detail::Cookie{m, 0, open}, "rb", io);
 }

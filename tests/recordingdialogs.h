@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QQueue>
+#include <functional>
 
 struct RecordedAlert {
     QString message, informative;
@@ -17,6 +18,8 @@ public:
     QQueue<QString> folderAnswers;   // default: cancelled
     QQueue<QString> fileAnswers;
     QList<QString> modalWindows;     // object names of windows run modally
+    QQueue<int> modalAnswers;        // default 1 (the window's OK button)
+    std::function<void(QDialog *)> onModal;
     QList<QUrl> opened;
 
     int alert(QWidget *, const QString &message, const QString &informative, const QStringList &buttons) override
@@ -38,5 +41,7 @@ public:
 inline int RecordingDialogs::runModal(QDialog *window)
 {
     modalWindows.append(window->objectName());
-    return 1;
+    if (onModal)
+        onModal(window);
+    return modalAnswers.isEmpty() ? 1 : modalAnswers.dequeue();
 }

@@ -69,7 +69,9 @@ private slots:
         selectImage(f, makeCard(f));
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QCOMPARE(f.c->screen_counter, 1);
+        f.dialogs.alertAnswers.enqueue(0);  // no output folder: continue without saving
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nNo output folder is chosen."));
         QCOMPARE(f.c->screen_counter, 2);
         QVERIFY(f.c->photoScanPage->isVisible());
         QVERIFY(!f.c->next_btn->isEnabled());
@@ -115,6 +117,7 @@ private slots:
         selectImage(f, makeCard(f));
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.c->sig.page->isVisible());
+        f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QCOMPARE(f.c->screen_counter, 2);
         QVERIFY(f.c->fileTypePage->isVisible());
@@ -169,6 +172,7 @@ private slots:
         const QString path = f.image(QStringLiteral("big.img"), 4 << 20);  // 2 GiB, sparse
         selectImage(f, path);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.c->scanRunning());
         QVERIFY(QTest::qWaitFor([&] { return f.c->for_index.load() > 1000; }, 10000));
@@ -190,6 +194,7 @@ private slots:
         selectImage(f, path);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QFile::remove(path);  // the card was removed after it was listed
+        f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(QTest::qWaitFor([&] { return !f.c->scanRunning(); }, 10000));
         QCoreApplication::processEvents();
