@@ -12,7 +12,6 @@ BrowserView::BrowserView(QWidget *parent) : QListView(parent)
     setViewMode(QListView::IconMode);
     setMovement(QListView::Static);
     setResizeMode(QListView::Adjust);
-    setUniformItemSizes(true);
     setWordWrap(true);
     setSpacing(6);
     setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -35,7 +34,8 @@ void BrowserView::setZoom(double zoom)
     zoom_ = zoom;
     const int px = minimum_ + int(zoom * range_);
     setIconSize(QSize(px, px));
-    setGridSize(QSize(std::max(px + 40, 120), px + 36));
+    // Room for a portrait picture and two lines of title below it.
+    setGridSize(QSize(std::max(px + 40, 120), px + 2 * fontMetrics().height() + 14));
 }
 
 void BrowserView::dragEnterEvent(QDragEnterEvent *event)

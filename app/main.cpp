@@ -1,6 +1,7 @@
 // Lumafind: recover photos, videos and other files from memory cards, USB disks and images.
 #include "app/MyTableController.h"
 #include "app/dialogs.h"
+#include "app/imagemodel.h"
 #include "app/mainwindow.h"
 #include "common/resources.h"
 
@@ -22,6 +23,7 @@ int main(int argc, char **argv)
     parser.addOption(image);
     parser.process(app);
 
+    lumafind::setUpIconTheme();
     lumafind::QtDialogs dialogs;
     lumafind::MyTableController controller(lumafind::resourceDir(), &dialogs);
     QMainWindow *window = lumafind::buildMainWindow(controller);

@@ -16,6 +16,7 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
@@ -41,6 +42,30 @@ QLabel *label(QWidget *parent, const QString &name, const QString &text = QStrin
 {
     return named(new QLabel(text, parent), name);
 }
+
+// A caption whose text lines its colon up with tabs ("Disk\t\t\t\t:"): drawn as the words on the
+// left and the colon at the right edge, so the colons of a column line up in any font.
+class CaptionLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(text().section(QLatin1Char('\t'), 0, 0)) + 24, QLabel::sizeHint().height()};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        const QString words = text().section(QLatin1Char('\t'), 0, 0).trimmed();
+        const QString tail = text().section(QLatin1Char('\t'), -1).trimmed();
+        p.setPen(palette().color(QPalette::WindowText));
+        p.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter, words);
+        if (text().contains(QLatin1Char('\t')))
+            p.drawText(rect(), Qt::AlignRight | Qt::AlignVCenter, tail);
+    }
+};
 
 // One of the two identical options screens.
 QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QString &suffix, bool photo)
@@ -70,7 +95,8 @@ QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QStrin
                          &s.end_sector_entire_val};
     const char *captionNames[] = {"disk", "vol_name", "file_system", "size", "start_sector_entire", "end_sector_entire"};
     for (int i = 0; i < 6; ++i) {
-        *captions[i] = label(s.disk_sector_info_Box, n(captionNames[i]));
+        *captions[i] = named(new CaptionLabel(s.disk_sector_info_Box), n(captionNames[i]));
+        (*captions[i])->setMinimumWidth(130);
         *values[i] = label(s.disk_sector_info_Box, QString::fromLatin1(captionNames[i]) + QStringLiteral("_val") + suffix,
                            QStringLiteral("<None>"));
         (*values[i])->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -212,6 +238,7 @@ QWidget *buildPhotoScanPage(MyTableController &c)
     v->addWidget(c.idImagesclview, 1);
     auto *row = new QHBoxLayout;
     c.ClearThumbnail_Label = label(page, QStringLiteral("ClearThumbnail_Label"), QStringLiteral("Photos appear here as they are found."));
+    c.ClearThumbnail_Label->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     c.zoom_label = label(page, QStringLiteral("zoom_label"), QStringLiteral("Thumbnail size"));
     c.zoom_slider = named(new QSlider(Qt::Horizontal, page), QStringLiteral("zoom_slider"));
     c.zoom_slider->setRange(0, 100);
@@ -224,6 +251,7 @@ QWidget *buildPhotoScanPage(MyTableController &c)
     row->addWidget(c.ClearThumbnail_Label, 1);
     row->addWidget(c.zoom_label);
     row->addWidget(c.zoom_slider);
+    row->addStretch(1);
     row->addWidget(c.photo.open_folder);
     v->addLayout(row);
     QObject::connect(c.zoom_slider, &QSlider::valueChanged, &c, &MyTableController::zoomSliderDidChange);
@@ -243,6 +271,7 @@ QWidget *buildFileTypePage(MyTableController &c)
     c.idCheckTableView->setSelectionMode(QAbstractItemView::NoSelection);
     c.idCheckTableView->horizontalHeader()->setStretchLastSection(true);
     c.idCheckTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    c.idCheckTableView->verticalHeader()->setDefaultSectionSize(c.idCheckTableView->fontMetrics().height() + 8);
     l->addWidget(c.idCheckTableView);
     v->addWidget(c.idChecktablesclview, 1);
     auto *row = new QHBoxLayout;
@@ -286,6 +315,7 @@ QWidget *buildRawScanPage(MyTableController &c)
     c.idSigTableView->verticalHeader()->hide();
     c.idSigTableView->horizontalHeader()->setStretchLastSection(true);
     c.idSigTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    c.idSigTableView->verticalHeader()->setDefaultSectionSize(c.idSigTableView->fontMetrics().height() + 6);
     sl->addWidget(c.idSigTableView);
     lv->addWidget(c.idSigtablesclview, 1);
     c.QuickLook_View_Box = named(new QGroupBox(QStringLiteral("No file is selected to preview"), split), QStringLiteral("QuickLook_View_Box"));

@@ -11,6 +11,7 @@
 #include <QLinearGradient>
 #include <QPageSize>
 #include <QPainter>
+#include <QTransform>
 #include <QPdfWriter>
 #include <cstdio>
 #include "tools/storedzip.h"
@@ -86,9 +87,11 @@ int main(int argc, char **argv)
     bool ok = writeJpeg(out.filePath(QStringLiteral("IMG_0001.JPG")),
                         scene(1600, 1200, QColor(40, 110, 190), QColor(230, 200, 140), QStringLiteral("Beach")),
                         QImageIOHandler::TransformationNone);
-    // Taken with the camera turned: stored sideways with an orientation tag.
+    // Taken with the camera turned: the pixels stored sideways, with the tag that turns them
+    // upright again.
     ok = ok && writeJpeg(out.filePath(QStringLiteral("IMG_0002.JPG")),
-                         scene(1200, 900, QColor(90, 150, 210), QColor(60, 140, 60), QStringLiteral("Garden")),
+                         scene(900, 1200, QColor(90, 150, 210), QColor(60, 140, 60), QStringLiteral("Garden"))
+                             .transformed(QTransform().rotate(-90)),
                          QImageIOHandler::TransformationRotate90);
     ok = ok && writeJpeg(out.filePath(QStringLiteral("IMG_0003.JPG")),
                          scene(1024, 768, QColor(200, 90, 60), QColor(40, 40, 70), QStringLiteral("Sunset")),
