@@ -8,10 +8,13 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QMainWindow>
+#include <csignal>
 
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    // A file-size limit makes a write fail (and saving stop with a message) instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     QApplication::setApplicationName(QStringLiteral("Lumafind"));
     QApplication::setApplicationVersion(QStringLiteral(LUMAFIND_VERSION));
     QCommandLineParser parser;

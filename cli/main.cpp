@@ -494,6 +494,8 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Lumafind"));
+    // A file-size limit makes a write fail (and saving stop with a message) instead of killing us.
+    std::signal(SIGXFSZ, SIG_IGN);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())
         return usage(QString());

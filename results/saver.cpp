@@ -14,7 +14,7 @@
 namespace lumafind {
 
 namespace {
-constexpr qint64 kQueueBudget = 64 * 1024 * 1024;
+constexpr qint64 kQueueBudget = 32 * 1024 * 1024;  // photo bytes waiting for the disk
 
 // Run through sudo or pkexec, files belong to the user who asked, not to root.
 void giveToInvokingUser(const QString &path)
