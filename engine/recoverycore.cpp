@@ -204,6 +204,30 @@ void RecoveryCore::reportUnreadable(uint64_t sector, bool unreadable)
     }
 }
 
+bool RecoveryCore::readSector(SectorReader &reader, uint64_t &s, unsigned char *sector, bool &anyRead)
+{
+    const SectorReader::Status st = reader.read(s, sector);
+    if (st == SectorReader::Lost)
+        return false;
+    if (st != SectorReader::Ok || runLength_ > 0)
+        reportUnreadable(s, st == SectorReader::Unreadable);
+    anyRead = anyRead || st == SectorReader::Ok;
+    for_index.store(++s, std::memory_order_relaxed);
+    return true;
+}
+
+void RecoveryCore::obeyStop(SectorReader &reader, const std::function<void()> &handOver)
+{
+    stop_now = 0;
+    reader.close();
+    pFile_Disk = nullptr;
+    observer_->endTimer();
+    reportUnreadable(0, false);
+    handOver();  // what was being carved is kept
+    stopped_ = true;
+    Final_or_Stop_Screen();
+}
+
 // After the loop: the pass fails only when the medium was lost or nothing could be read.
 bool RecoveryCore::endOfRange(bool lost, bool anyRead)
 {
@@ -279,25 +303,13 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     const uint64_t end = end_sector;
     while (s < end && !REC_PROC_Array.isEmpty()) {
         if (stop_now.load(std::memory_order_relaxed) == 1) {
-            stop_now = 0;
-            reader.close();
-            pFile_Disk = nullptr;
-            observer_->endTimer();
-            reportUnreadable(0, false);
-            handOver();
-            stopped_ = true;
-            Final_or_Stop_Screen();
+            obeyStop(reader, handOver);
             return false;
         }
-        const SectorReader::Status st = reader.read(s, sector);
-        if (st == SectorReader::Lost) {
+        if (!readSector(reader, s, sector, anyRead)) {
             lost = true;
             break;
         }
-        if (st != SectorReader::Ok || runLength_ > 0)
-            reportUnreadable(s, st == SectorReader::Unreadable);
-        anyRead = anyRead || st == SectorReader::Ok;
-        for_index.store(++s, std::memory_order_relaxed);
         if (std::memcmp(sector, kBlank, kSectorSize) != 0) {
             const int r = matcher.first(sector);
             if (r >= 0) {
@@ -412,25 +424,13 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             break;
         }
         if (stop_now.load(std::memory_order_relaxed) == 1) {
-            stop_now = 0;
-            reader.close();
-            pFile_Disk = nullptr;
-            observer_->endTimer();
-            reportUnreadable(0, false);
-            finishAll(s, false);  // the entries stay until the next General pass
-            stopped_ = true;
-            Final_or_Stop_Screen();
+            obeyStop(reader, [&] { finishAll(s, false); });  // the entries stay until the next General pass
             return false;
         }
-        const SectorReader::Status st = reader.read(s, sector);
-        if (st == SectorReader::Lost) {
+        if (!readSector(reader, s, sector, anyRead)) {
             lost = true;
             break;
         }
-        if (st != SectorReader::Ok || runLength_ > 0)
-            reportUnreadable(s, st == SectorReader::Unreadable);
-        anyRead = anyRead || st == SectorReader::Ok;
-        for_index.store(++s, std::memory_order_relaxed);
         if (std::memcmp(sector, kBlank, kSectorSize) == 0) {
             if (groupOpen)
                 account(s);

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 
 namespace lumafind {
@@ -94,6 +95,10 @@ private:
     void passStart(const QString &tag);
     void reportUnreadable(uint64_t sector, bool unreadable);
     bool endOfRange(bool lost, bool anyRead);
+    // Reads sector s into sector and moves on; false when the medium is gone.
+    bool readSector(SectorReader &reader, uint64_t &s, unsigned char *sector, bool &anyRead);
+    // Stop: close the medium, keep what was being carved, end the scan.
+    void obeyStop(SectorReader &reader, const std::function<void()> &handOver);
     void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);
 
     ScanRequest request_;

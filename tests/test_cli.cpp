@@ -1,5 +1,6 @@
 // lumafind-cli end to end, on images the tests build.
 #include "enginetestutil.h"
+#include "testfiles.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -31,22 +32,7 @@ Run cli(const QStringList &args, const QString &cwd = QString())
             QString::fromUtf8(p.readAllStandardError())};
 }
 
-QByteArray jpeg(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(Qt::blue);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "JPG");
-    return out;
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QStringList reportRows(const QString &path)
 {
@@ -60,13 +46,13 @@ class TestCli : public QObject {
     QTemporaryDir dir;
     QString card;
     CardImage image{600, true};
-    QByteArray firstJpeg = jpeg(200, 150);
+    QByteArray firstJpeg = picture("JPG", 200, 150);
 
 private slots:
     void initTestCase()
     {
         image.put(10, firstJpeg);
-        image.put(50, jpeg(90, 90));
+        image.put(50, picture("JPG", 90, 90));
         image.putHex(100, "6674797069736F6D", 4);  // MP4
         image.putHex(300, "255044462D312E35");     // PDF
         image.putHex(400, "504B0304");             // ZIP
@@ -169,7 +155,7 @@ private slots:
         const QString path = dir.path() + QStringLiteral("/big.img");
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(jpeg(64, 64));
+        f.write(picture("JPG", 64, 64));
         f.resize(qint64(16) << 30);  // 16 GiB, sparse: seconds of reading, so the scan is still running
         f.close();
         const QString out = dir.path() + QStringLiteral("/interrupted");
@@ -185,7 +171,7 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QVERIFY(rows.at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,0,")));
         const QByteArray saved = readAll(out + QStringLiteral("/JPG/GND00001.JPG"));
-        QCOMPARE(saved, jpeg(64, 64));
+        QCOMPARE(saved, picture("JPG", 64, 64));
     }
 
     void listWithAStandInLsblk()

@@ -1,6 +1,7 @@
 // The end finders on real-shaped files: exact ends, files followed by garbage, truncated files,
 // embedded thumbnails, 64-bit box sizes and damaged size fields (which must never cut a file).
 #include "results/extents/extent.h"
+#include "testfiles.h"
 #include "tools/storedzip.h"
 
 #include <QBuffer>
@@ -17,23 +18,6 @@
 using namespace lumafind;
 
 namespace {
-QByteArray encoded(const char *format, int w = 160, int h = 120, int quality = -1)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QPainter p(&img);
-    for (int y = 0; y < h; y += 8)
-        for (int x = 0; x < w; x += 8)
-            p.fillRect(x, y, 8, 8, QColor::fromHsv((x * 3 + y) % 360, 200, 200));
-    p.end();
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    QImageWriter writer(&b, format);
-    if (quality >= 0)
-        writer.setQuality(quality);
-    writer.write(img);
-    return out;
-}
 
 QByteArray noise(int n, quint32 seed = 7)
 {
@@ -56,11 +40,6 @@ QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); r
 QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
 QByteArray box(const char *type, const QByteArray &payload) { return be32(quint32(8 + payload.size())) + type + payload; }
 
-QByteArray clip()
-{
-    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The checks every declared format must pass: exact, followed by garbage or zeros, truncated.
 void checkFamily(const QString &ext, const QByteArray &file)
@@ -87,11 +66,11 @@ class TestExtents : public QObject {
 private slots:
     void picturesDeclareTheirEnd()
     {
-        checkFamily("JPG", encoded("jpeg", 300, 200, 80));
-        checkFamily("PNG", encoded("png"));
-        checkFamily("BMP", encoded("bmp"));
-        checkFamily("TIF", encoded("tiff"));
-        checkFamily("WEBP", encoded("webp"));
+        checkFamily("JPG", picture("jpeg", 300, 200));
+        checkFamily("PNG", picture("png", 160, 120));
+        checkFamily("BMP", picture("bmp", 160, 120));
+        checkFamily("TIF", picture("tiff", 160, 120));
+        checkFamily("WEBP", picture("webp", 160, 120));
         // A hand-made GIF: header, global colour table, an extension, one image, trailer.
         QByteArray gif("GIF89a");
         gif += QByteArray::fromHex("02000200800000000000FFFFFF");    // 2x2, 2-colour table
@@ -104,7 +83,7 @@ private slots:
     void jpegThumbnailsAndStuffing()
     {
         // An Exif APP1 segment that holds a whole thumbnail JPEG, EOI included.
-        const QByteArray main = encoded("jpeg", 320, 240, 90), thumb = encoded("jpeg", 40, 30, 50);
+        const QByteArray main = picture("jpeg", 320, 240), thumb = picture("jpeg", 40, 30);
         QByteArray app1 = "Exif\0\0" + thumb;
         QByteArray seg = QByteArray::fromHex("FFE1") + QByteArray(2, 0) + app1;
         qToBigEndian<quint16>(quint16(app1.size() + 2), seg.data() + 2);

@@ -3,6 +3,7 @@
 // fails, no overwriting, safe names and ownership under sudo.
 #include "engine/recoverycore.h"
 #include "enginetestutil.h"
+#include "testfiles.h"
 #include "results/saver.h"
 #include "tools/storedzip.h"
 
@@ -22,19 +23,6 @@
 using namespace lumafind;
 
 namespace {
-QByteArray encoded(const char *format, int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QPainter p(&img);
-    p.fillRect(img.rect(), Qt::darkYellow);
-    p.drawEllipse(QRect(5, 5, w / 2, h / 2));
-    p.end();
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format);
-    return out;
-}
 
 // A picture of noise: it does not compress, so its file is large.
 QByteArray noisePng(int w, int h)
@@ -51,17 +39,7 @@ QByteArray noisePng(int w, int h)
     return out;
 }
 
-QByteArray clip()
-{
-    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray pad(QByteArray b)
 {
@@ -127,8 +105,8 @@ private slots:
         // Files as a camera writes them: one after another from sector boundaries, some
         // followed by the rest of their last sector, one by erased space.
         const QMap<QString, QByteArray> files = {
-            {"JPG", encoded("JPG", 640, 480)},
-            {"PNG", encoded("PNG", 200, 100)},
+            {"JPG", picture("JPG", 640, 480)},
+            {"PNG", picture("PNG", 200, 100)},
             {"GIF", QByteArray("GIF89a") + QByteArray::fromHex("02000200800000000000FFFFFF21F90400000000002C00000000020002000002024484003B")},
             {"MP4", clip()},
             {"AVI", "RIFF" + QByteArray::fromHex("E8030000") + "AVI LIST" + QByteArray(992, 'v')},
@@ -226,7 +204,7 @@ private slots:
     {
         QTemporaryDir dir;
         CardImage img(2000, true);
-        const QByteArray small = encoded("JPG", 60, 40), big = noisePng(300, 300);
+        const QByteArray small = picture("JPG", 60, 40), big = noisePng(300, 300);
         img.put(10, small);
         img.put(100, big);
         img.put(1500, small);
@@ -258,7 +236,7 @@ private slots:
 
         QTemporaryDir dir;
         CardImage img(100, true);
-        img.put(5, encoded("JPG", 30, 30));
+        img.put(5, picture("JPG", 30, 30));
         const QString path = dir.path() + QStringLiteral("/card.img");
         QVERIFY(img.save(path));
         FoundFile f;

@@ -5,6 +5,7 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "enginetestutil.h"
+#include "testfiles.h"
 #include "guitestutil.h"
 
 #include <QBuffer>
@@ -24,24 +25,14 @@
 using namespace lumafind;
 
 namespace {
-QByteArray jpeg(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(Qt::red);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "JPG");
-    return out;
-}
 
 // A card with three photos, an MP4 header and a PDF.
 QString makeCard(GuiFixture &f)
 {
     CardImage img(400, true);
-    img.put(10, jpeg(300, 200));
-    img.put(40, jpeg(120, 90));
-    img.put(80, jpeg(64, 64));
+    img.put(10, picture("JPG", 300, 200));
+    img.put(40, picture("JPG", 120, 90));
+    img.put(80, picture("JPG", 64, 64));
     img.putHex(200, "6674797069736F6D", 4);
     img.putHex(300, "255044462D312E34");
     const QString path = f.dir.path() + QStringLiteral("/card.img");

@@ -5,6 +5,7 @@
 #include "enginetestutil.h"
 #include "faultydevice.h"
 #include "guitestutil.h"
+#include "testfiles.h"
 #include "results/thumbnails.h"
 #include "tools/storedzip.h"
 
@@ -24,28 +25,8 @@
 using namespace lumafind;
 
 namespace {
-QByteArray picture(const char *format, int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(Qt::darkGreen);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format);
-    return out;
-}
 
-QByteArray clip()
-{
-    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
-QByteArray readAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Up to the options screen with a card image selected, in the given mode.
 void toOptions(GuiFixture &f, const QString &image, int mode)
