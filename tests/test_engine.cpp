@@ -157,7 +157,6 @@ private slots:
 
         // Stop during the General pass: the partial file is kept, no Thorough pass, one end.
         Scan stop(img);
-        stop.obs.onFile = [&](const FoundFile &) {};
         stop.obs.onPass = [&](const PassStart &) { stop.core.stop_usb_disk(); };
         stop.photo(kJpg, rec("bmp", "10240", "424D"), true);
         QCOMPARE(stop.obs.passes.size(), 1);

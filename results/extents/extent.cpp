@@ -22,6 +22,20 @@ Family familyOf(const QString &ext)
     };
     return families.value(ext.toUpper(), Family::None);
 }
+bool blank(ByteSource &s, uint64_t from, uint64_t to)
+{
+    char buf[65536];
+    while (from < to) {
+        const int64_t n = s.read(from, buf, int64_t(std::min<uint64_t>(sizeof buf, to - from)));
+        if (n <= 0)
+            return true;
+        for (int64_t i = 0; i < n; ++i)
+            if (buf[i] != 0)
+                return false;
+        from += uint64_t(n);
+    }
+    return true;
+}
 } // namespace
 
 bool hasExtentFinder(const QString &ext)
@@ -52,6 +66,10 @@ Extent findExtent(const QString &ext, ByteSource &s, uint64_t carvedBytes)
     case Family::None: break;
     }
     if (!end || *end == 0)
+        return {carvedBytes, false};
+    // Raw files keep vendor data that their directories do not point at: their directories
+    // make a file longer than carved, or shorter only when what they leave out is blank.
+    if (familyOf(ext) == Family::Tiff && *end < carvedBytes && !blank(s, *end, carvedBytes))
         return {carvedBytes, false};
     return {std::min(*end, kMaxSavedFile), true};
 }
