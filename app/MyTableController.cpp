@@ -581,12 +581,7 @@ void MyTableController::startScan()
     observer_->begin(saver_.get());
     prepareScan(r, observer_.get());
     // The timer exists before the worker can ask to end it.
-    if (!mSetLabelTimer) {
-        mSetLabelTimer = new QTimer(this);
-        mSetLabelTimer->setInterval(500);
-        connect(mSetLabelTimer, &QTimer::timeout, this, &MyTableController::timerTickSetLabel);
-    }
-    mSetLabelTimer->start();
+    startTimerThread();
     workerDone_ = false;
     const int mode = Recovery_MODE;
     worker_ = std::thread([this, mode] {
@@ -597,6 +592,16 @@ void MyTableController::startScan()
         workerDone_ = true;
         QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     });
+}
+
+void MyTableController::startTimerThread()
+{
+    if (!mSetLabelTimer) {
+        mSetLabelTimer = new QTimer(this);
+        mSetLabelTimer->setInterval(500);
+        connect(mSetLabelTimer, &QTimer::timeout, this, &MyTableController::timerTickSetLabel);
+    }
+    mSetLabelTimer->start();
 }
 
 void MyTableController::workerFinished()

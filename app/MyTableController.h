@@ -111,6 +111,7 @@ public:
 
     // A scan: the worker thread and the progress timer.
     void startScan();
+    void startTimerThread();  // the progress timer, on the GUI thread, ticking every 0.5 s
     void timerTickSetLabel();
     void endProgressTimer();
     // Waits, handling events, until the worker has ended (tests and exit).

@@ -91,27 +91,38 @@ QString sizeText(const QJsonValue &v)
     return v.toString();
 }
 
+} // namespace
+
+bool find_disk_info(const QJsonObject &d, const QString &parent, MyDataObject *row)
+{
+    const QString name = d.value(QLatin1String("name")).toString();
+    if (name.isEmpty())
+        return false;  // a missing or empty identifier adds no row
+    QString volume = d.value(QLatin1String("label")).toString();
+    if (volume.isEmpty())
+        volume = QStringLiteral("Untitled");
+    const QString fstype = d.value(QLatin1String("fstype")).toString();
+    const QString size = sizeText(d.value(QLatin1String("size")));
+    const QString path = d.value(QLatin1String("path")).toString();
+    const QString type = d.value(QLatin1String("type")).toString();
+    const QString fs = !fstype.isEmpty() ? fileSystemName(fstype)
+                       : (type == QLatin1String("disk") || type == QLatin1String("rom")) ? QStringLiteral("Whole disk")
+                                                                                          : QStringLiteral("Unknown");
+    *row = MyDataObject(name, volume, fs, getMPSize(size), parent, sectorsText(size), path);
+    return true;
+}
+
+namespace {
+
 struct Walker {
     const OpticalMediaProbe &probe;
     QList<MyDataObject> rows;
 
     void addRow(const QJsonObject &d, const QString &parent)
     {
-        const QString name = d.value(QLatin1String("name")).toString();
-        if (name.isEmpty())
-            return;
-        QString volume = d.value(QLatin1String("label")).toString();
-        if (volume.isEmpty())
-            volume = QStringLiteral("Untitled");
-        const QString fstype = d.value(QLatin1String("fstype")).toString();
-        const QString size = sizeText(d.value(QLatin1String("size")));
-        const QString path = d.value(QLatin1String("path")).toString();
-        const QString type = d.value(QLatin1String("type")).toString();
-        const QString fs = !fstype.isEmpty() ? fileSystemName(fstype)
-                           : (type == QLatin1String("disk") || type == QLatin1String("rom")) ? QStringLiteral("Whole disk")
-                                                                                              : QStringLiteral("Unknown");
-        rows.append(MyDataObject(name, volume, fs,
-                                 getMPSize(size), parent, sectorsText(size), path));
+        MyDataObject row;
+        if (find_disk_info(d, parent, &row))
+            rows.append(row);
     }
 
     // A disk (or optical drive) with its partitions and what is stacked on them.

@@ -3,6 +3,7 @@
 #include "media/MyDataObject.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <cstdint>
@@ -28,6 +29,10 @@ QString udevOpticalMedia(const QString &devicePath);
 // volumes of removable disks (and of DVDs), plus the removable partitions that are not
 // mounted and each removable whole disk. Loop devices, CDs and fixed disks are left out.
 QList<MyDataObject> mediaRowsFromLsblk(const QByteArray &json, const OpticalMediaProbe &probe = udevOpticalMedia);
+
+// One device of lsblk's output as a media row (identifier, volume name, file system, capacity,
+// parent whole disk, sectors); false when it has no identifier.
+bool find_disk_info(const QJsonObject &device, const QString &parent, MyDataObject *row);
 
 // Runs lsblk (or $LUMAFIND_LSBLK) and returns its standard output; empty on failure.
 QByteArray runLsblk();
