@@ -265,19 +265,18 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
         char *data = nullptr;
         size_t size = 0, capacity = 0;
         ~Collection() { std::free(data); }
-        bool append(const unsigned char *bytes)
+        // Room for one more sector after the collected ones; null when memory runs out.
+        unsigned char *tail()
         {
             if (size + kSectorSize > capacity) {
                 const size_t grown = std::max<size_t>(capacity * 2, 4 << 20);
                 char *p = static_cast<char *>(std::realloc(data, grown));
                 if (!p)
-                    return false;
+                    return nullptr;
                 data = p;
                 capacity = grown;
             }
-            std::memcpy(data + size, bytes, kSectorSize);
-            size += kSectorSize;
-            return true;
+            return reinterpret_cast<unsigned char *>(data + size);
         }
     } collection;
     unsigned char sector[kSectorSize];
@@ -306,15 +305,24 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             obeyStop(reader, handOver);
             return false;
         }
-        if (!readSector(reader, s, sector, anyRead)) {
+        // While a file is collected, the sector is read straight into its place in the file.
+        unsigned char *target = collecting ? collection.tail() : nullptr;
+        if (!target)
+            target = sector;
+        if (!readSector(reader, s, target, anyRead)) {
             lost = true;
             break;
         }
-        if (std::memcmp(sector, kBlank, kSectorSize) != 0) {
-            const int r = matcher.first(sector);
+        if (std::memcmp(target, kBlank, kSectorSize) != 0) {
+            const int r = matcher.first(target);
             if (r >= 0) {
-                if (collecting)
-                    handOver();
+                if (collecting) {
+                    handOver();  // the file so far, without this sector
+                    if (target != sector) {
+                        std::memcpy(collection.data, target, kSectorSize);
+                        target = reinterpret_cast<unsigned char *>(collection.data);
+                    }
+                }
                 collecting = true;
                 ++count;
                 ext = field(REC_PROC_Array, r, Ext_Name);
@@ -338,12 +346,15 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                 bytes = 0;
                 handOver();
                 collecting = false;
+            } else if (target != sector) {
+                collection.size += kSectorSize;  // already in place
+            } else if (unsigned char *room = collection.tail()) {
+                std::memcpy(room, sector, kSectorSize);
+                collection.size += kSectorSize;
             } else {
-                if (!collection.append(sector)) {
-                    // Out of memory: keep what was collected as the file and go on.
-                    handOver();
-                    collecting = false;
-                }
+                // Out of memory: keep what was collected as the file and go on.
+                handOver();
+                collecting = false;
             }
         }
     }
