@@ -203,6 +203,7 @@ public slots:
     void Open_Folder_btn();
     void Open_Folder_btn_Sig() { Open_Folder_btn(); }
     void Browse_Path_Sig() { Browse_Path(); }
+    void cancelPreview() { previewCancelled_ = true; }
     void Photo_Mode_Radio();
     void Video_Mode_Radio();
     void RawFile_Mode_Radio();
@@ -241,6 +242,7 @@ private:
     std::unique_ptr<FileSaver> saver_;
     std::thread previewThread_;
     std::atomic<bool> previewShowing_{false};  // from the selection until the preview is shown
+    std::atomic<bool> previewCancelled_{false};
     QString previewedUid_;
     QString previewState_;
     uint64_t previewCopies_ = 0;

@@ -495,6 +495,11 @@ QMainWindow *buildMainWindow(MyTableController &c)
                                               "never writing to it.</p>").arg(QStringLiteral(LUMAFIND_VERSION)),
                                QStringLiteral("OK"));
     c.ClearPreview_Window = waitWindow(win, QStringLiteral("ClearPreview_Window"), QStringLiteral("Preparing the preview…"));
+    // A long video is copied whole before it plays: the copy can be cut short.
+    auto *cancelPreview = named(new QPushButton(QStringLiteral("Show What Is Copied"), c.ClearPreview_Window),
+                                QStringLiteral("cancel_preview"));
+    c.ClearPreview_Window->layout()->addWidget(cancelPreview);
+    QObject::connect(cancelPreview, &QPushButton::clicked, &c, &MyTableController::cancelPreview);
     c.LoadDisk_Window = waitWindow(win, QStringLiteral("LoadDisk_Window"), QStringLiteral("Looking for storage media…"));
 
     win->setCentralWidget(central);

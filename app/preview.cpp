@@ -83,6 +83,7 @@ void MyTableController::previewItem(int row)
     QuickLook_View_Box->setTitle(QFileInfo(item.path).fileName());
     beginPreview();
     previewShowing_ = true;
+    previewCancelled_ = false;
     ClearPreview_Window->setWindowModality(Qt::ApplicationModal);
     ClearPreview_Window->show();
 
@@ -114,8 +115,8 @@ void MyTableController::previewItem(int row)
                 const uint64_t bytes = e.declared ? e.bytes : carved;
                 std::vector<char> buf(kSectorSize);
                 for (uint64_t at = 0; at < bytes; at += kSectorSize) {
-                    if (stop_now.load() == 1)
-                        break;  // the scan ends or stops: show what was copied
+                    if (stop_now.load() == 1 || previewCancelled_)
+                        break;  // the scan ends or stops, or the user wants to see it now
                     const int64_t want = int64_t(std::min<uint64_t>(kSectorSize, bytes - at));
                     const int64_t got = src.read(at, buf.data(), want);
                     if (got > 0 && int64_t(std::fwrite(buf.data(), 1, size_t(got), out)) != got)

@@ -252,6 +252,38 @@ private slots:
         QCOMPARE(f.c->stop_now.load(), 0);
     }
 
+    void aLongPreviewCopyCanBeCutShort()
+    {
+        GuiFixture f;
+        CardImage img(4000, true);
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        std::atomic<bool> cut{false}, reading{false};
+        medium->onRead = [&cut, &reading](int, quint64) {
+            reading = true;
+            QElapsedTimer t;
+            t.start();
+            while (!cut && t.elapsed() < 10000)
+                QThread::msleep(2);
+        };
+        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        toOptions(f, card, 2);
+        MyImageObject item;
+        lumafind::addImageWithData_2(QStringLiteral("XYZ00001.XYZ"), QStringLiteral("x"), 10, 3900, &item);
+        f.c->addImageWithData_2(std::move(item));
+        f.c->previewItem(0);
+        QVERIFY(f.c->ClearPreview_Window->isVisible());
+        QVERIFY(QTest::qWaitFor([&] { return reading.load(); }, 10000));  // the copy is under way
+        QTest::mouseClick(f.c->ClearPreview_Window->findChild<QPushButton *>(QStringLiteral("cancel_preview")), Qt::LeftButton);
+        cut = true;
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
+        QCoreApplication::processEvents();
+        QCOMPARE(QFileInfo(f.c->Preview_Temp_File).size(), 512);  // what was copied, shown at once
+        QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
+    }
+
     void exitQuestion()
     {
         GuiFixture f;
