@@ -160,7 +160,7 @@ private slots:
     {
         GuiFixture f;
         // A big card so the scan is still running when Stop is pressed.
-        const QString path = f.image(QStringLiteral("big.img"), 4 << 20);  // 2 GiB, sparse
+        const QString path = f.image(QStringLiteral("big.img"), qint64(16) << 21);  // 16 GiB, sparse
         selectImage(f, path);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         f.dialogs.alertAnswers.enqueue(0);
@@ -170,7 +170,7 @@ private slots:
         QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);
         QVERIFY(waitEnd(f, 1));
         QCOMPARE(f.dialogs.modalWindows.size(), 1);
-        QVERIFY(f.c->for_index.load() < uint64_t(4 << 20));
+        QVERIFY(f.c->for_index.load() < uint64_t(16) << 21);
         QVERIFY(f.c->saveInfoText->text().contains(QLatin1String("before the search was stopped")));
         QVERIFY(!f.c->mSetLabelTimer->isActive());
         QCOMPARE(f.c->stop_now.load(), 0);
