@@ -221,14 +221,7 @@ public:
             std::lock_guard<std::mutex> lock(mutex);
             ++perType[f.extension];
             if (!saver) {
-                SaveRecord r;
-                r.name = f.name;
-                r.type = f.extension;
-                r.pass = f.tag;
-                r.startSector = f.startSector;
-                r.endSector = f.endSector;
-                r.bytes = f.bytes.isNull() ? (f.endSector - f.startSector) * 512 : uint64_t(f.bytes.size());
-                found.append(r);
+                found.append(recordOf(f));
             }
         }
         if (saver)

@@ -54,6 +54,18 @@ bool makeFolder(const QString &path)
 }
 } // namespace
 
+SaveRecord recordOf(const FoundFile &f)
+{
+    SaveRecord rec;
+    rec.name = f.name;
+    rec.type = f.extension;
+    rec.pass = f.tag;
+    rec.startSector = f.startSector;
+    rec.endSector = f.endSector;
+    rec.bytes = f.bytes.isNull() ? (f.endSector - f.startSector) * kSectorSize : uint64_t(f.bytes.size());
+    return rec;
+}
+
 QString safeComponent(const QString &name)
 {
     QString out;
@@ -103,13 +115,7 @@ void FileSaver::add(const FoundFile &f)
 {
     Job job{0, f, f.bytes.toByteArray()};
     job.file.bytes = QByteArrayView();
-    SaveRecord rec;
-    rec.name = f.name;
-    rec.type = f.extension;
-    rec.pass = f.tag;
-    rec.startSector = f.startSector;
-    rec.endSector = f.endSector;
-    rec.bytes = job.bytes.isEmpty() ? (f.endSector - f.startSector) * kSectorSize : uint64_t(job.bytes.size());
+    const SaveRecord rec = recordOf(f);
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return queuedBytes_ == 0 || queuedBytes_ + job.bytes.size() <= kQueueBudget; });
     job.index = int(records_.size());

@@ -29,6 +29,10 @@ struct SaveRecord {
     QString containedIn;       // the saved file that already holds this one
 };
 
+// The record of a found file before it is saved: its bytes are the photo's carved bytes or
+// the carved sector range.
+SaveRecord recordOf(const FoundFile &f);
+
 // A name that is safe as one path component: printable, no separator, not "." or "..".
 QString safeComponent(const QString &name);
 
