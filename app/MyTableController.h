@@ -193,6 +193,8 @@ public:
     QString previewState() const { return previewState_; }  // "movie", "picture", "icon" or ""
     uint64_t previewCopies() const { return previewCopies_; }
     QString previewDirectory() const;
+    bool isPlaying() const;
+    void stopPlayingMovie();
 
 public slots:
     void Next_btn();

@@ -60,12 +60,22 @@ void MyTableController::imageBrowserSelectionDidChange()
     previewItem(first);
 }
 
+bool MyTableController::isPlaying() const
+{
+    return player_ && player_->playbackState() == QMediaPlayer::PlayingState;
+}
+
+void MyTableController::stopPlayingMovie()
+{
+    if (isPlaying())
+        player_->stop();
+}
+
 void MyTableController::closemovie_Win()
 {
-    if (player_) {
-        player_->stop();
+    stopPlayingMovie();
+    if (player_)
         player_->setSource(QUrl());
-    }
 }
 
 void MyTableController::previewItem(int row)
