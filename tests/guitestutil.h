@@ -4,6 +4,7 @@
 #include "app/MyTableController.h"
 #include "app/mainwindow.h"
 #include "recordingdialogs.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QMainWindow>
@@ -24,12 +25,7 @@ struct GuiFixture {
         json.open(QIODevice::WriteOnly);
         json.write(lsblkJson);
         json.close();
-        QFile script(dir.path() + QStringLiteral("/lsblk"));
-        script.open(QIODevice::WriteOnly);
-        script.write("#!/bin/sh\ncat '" + json.fileName().toLocal8Bit() + "'\n");
-        script.close();
-        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        qputenv("LUMAFIND_LSBLK", script.fileName().toLocal8Bit());
+        qputenv("LUMAFIND_LSBLK", standInLsblk(dir.path(), json.fileName()).toLocal8Bit());
         c = std::make_unique<lumafind::MyTableController>(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")), &dialogs);
         window.reset(lumafind::buildMainWindow(*c));
         c->awakeFromNib();

@@ -176,12 +176,7 @@ private slots:
 
     void listWithAStandInLsblk()
     {
-        const QString script = dir.path() + QStringLiteral("/lsblk");
-        QFile s(script);
-        QVERIFY(s.open(QIODevice::WriteOnly));
-        s.write("#!/bin/sh\ncat '" LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json'\n");
-        s.close();
-        s.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString script = standInLsblk(dir.path(), laptopFixture());
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LUMAFIND_LSBLK"), script);

@@ -1,6 +1,7 @@
 #include "media/samemedium.h"
 #include "media/scanrange.h"
 #include "media/volumes.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -127,15 +128,10 @@ private slots:
         QVERIFY(diskImageRow(dir.path(), &error).nsStrDiskIdentifier().isEmpty());
     }
 
-    void standInLsblk()
+    void lsblkFromAStandIn()
     {
         QTemporaryDir dir;
-        const QString script = dir.path() + QStringLiteral("/lsblk");
-        QFile f(script);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\ncat '" LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json'\n");
-        f.close();
-        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString script = standInLsblk(dir.path(), laptopFixture());
         qputenv("LUMAFIND_LSBLK", script.toLocal8Bit());
         QCOMPARE(runLsblk(), fixture("lsblk-laptop.json"));
         qputenv("LUMAFIND_LSBLK", QByteArray(dir.path().toLocal8Bit() + "/missing"));

@@ -16,9 +16,7 @@ using namespace lumafind;
 namespace {
 QByteArray laptop()
 {
-    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json"));
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
+    return readAll(laptopFixture());
 }
 const QByteArray kBigDisk = R"({"blockdevices":[{"name":"sdd","path":"/dev/sdd","size":3298534883328,"label":"ARCHIVE",
     "fstype":"exfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk","mountpoint":"/media/x"}]})";

@@ -34,3 +34,20 @@ inline QByteArray clip()
 {
     return readAll(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
 }
+
+// A stand-in lsblk in folder that prints the JSON file at jsonPath; returns its path.
+inline QString standInLsblk(const QString &folder, const QString &jsonPath)
+{
+    QFile script(folder + QStringLiteral("/lsblk"));
+    if (!script.open(QIODevice::WriteOnly))
+        return QString();
+    script.write("#!/bin/sh\ncat '" + QFile::encodeName(jsonPath) + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return script.fileName();
+}
+
+inline QString laptopFixture()
+{
+    return QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json");
+}
