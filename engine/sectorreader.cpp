@@ -127,6 +127,12 @@ SectorReader::Status SectorReader::read(uint64_t sector, unsigned char *buf)
         }
         return s;
     }
+    // A short step forward is read through the buffer: a seek would throw the buffer away.
+    if (sector > next_ && sector - next_ <= 64) {
+        unsigned char skip[kSectorSize];
+        while (next_ < sector && fread_unlocked(skip, kSectorSize, 1, main_) == 1)
+            ++next_;
+    }
     if (sector != next_ && !seekMain(sector))
         return Lost;
     errno = 0;

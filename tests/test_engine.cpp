@@ -377,6 +377,25 @@ private slots:
         QCOMPARE(scan.obs.ends, 1);
     }
 
+    void sectorReaderAnyOrder()
+    {
+        CardImage img(5000, true);
+        for (qint64 s = 0; s < 5000; ++s)
+            img.put(s, QByteArray::number(s).rightJustified(8, '0'));
+        Scan scan(img);
+        SectorReader reader;
+        QVERIFY(reader.open(scan.path));
+        unsigned char buf[512];
+        // Forward steps short and long, backwards, and past the end of the medium.
+        for (quint64 s : {0ull, 1ull, 5ull, 69ull, 70ull, 4000ull, 3ull, 2048ull, 2047ull, 4999ull}) {
+            QCOMPARE(reader.read(s, buf), SectorReader::Ok);
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 8), QByteArray::number(s).rightJustified(8, '0'));
+        }
+        QCOMPARE(reader.read(5000, buf), SectorReader::Unreadable);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 512), QByteArray(512, '\0'));
+        QCOMPARE(reader.unreadable(), 1u);
+    }
+
     void emptyRangeOrRecords()
     {
         CardImage img(10, true);
