@@ -576,6 +576,13 @@ void MyTableController::startScan()
             alert(QStringLiteral("\nThe output folder cannot be used."), why + QStringLiteral(" Found files will only be listed."));
             saver_.reset();
             scanFolder_.clear();
+        } else {
+            // The item's tooltip says how long the saved file is and where it went.
+            saver_->onSaved = [this](const SaveRecord &rec) {
+                QMetaObject::invokeMethod(this, [this, rec] {
+                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath);
+                }, Qt::QueuedConnection);
+            };
         }
     }
     observer_->begin(saver_.get());

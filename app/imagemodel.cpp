@@ -80,14 +80,16 @@ QVariant ImageListModel::data(const QModelIndex &index, int role) const
         return item.imageTitle();
     case Qt::DecorationRole:
         return iconFor(item);
-    case Qt::ToolTipRole:
-        if (item.isPhoto)
-            return QStringLiteral("%1\nsectors %2 to %3").arg(item.image_Name).arg(item.File_Start_Sector).arg(item.File_End_Sector);
-        return QStringLiteral("%1\nsectors %2 to %3 (%4 bytes)")
-            .arg(item.image_Name)
-            .arg(item.File_Start_Sector)
-            .arg(item.File_End_Sector)
-            .arg((item.File_End_Sector - item.File_Start_Sector) * 512);
+    case Qt::ToolTipRole: {
+        QString tip = QStringLiteral("%1\nsectors %2 to %3").arg(item.image_Name).arg(item.File_Start_Sector).arg(item.File_End_Sector);
+        if (item.extent == QLatin1String("declared"))
+            tip += QStringLiteral("\n%1 bytes, the length its format declares").arg(item.extentBytes);
+        else if (item.extent == QLatin1String("carved"))
+            tip += QStringLiteral("\n%1 bytes, the range the search carved").arg(item.extentBytes);
+        if (!item.savedPath.isEmpty())
+            tip += QStringLiteral("\nsaved as %1").arg(item.savedPath);
+        return tip;
+    }
     case Qt::UserRole:
         return item.image_UID;
     default:
@@ -133,9 +135,22 @@ bool ImageListModel::dropMimeData(const QMimeData *data, Qt::DropAction action, 
     return true;
 }
 
+static QString itemKey(const QString &name, uint64_t startSector)
+{
+    return name + QLatin1Char('@') + QString::number(startSector);
+}
+
 void ImageListModel::appended()
 {
     const int n = int(images_->size());
+    MyImageObject &item = (*images_)[n - 1];
+    const auto known = known_.constFind(itemKey(item.image_Name, item.File_Start_Sector));
+    if (known != known_.cend()) {
+        item.extent = known->extent;
+        item.extentBytes = known->bytes;
+        item.savedPath = known->savedPath;
+        known_.erase(known);
+    }
     beginInsertRows({}, n - 1, n - 1);
     endInsertRows();
 }
@@ -143,8 +158,10 @@ void ImageListModel::appended()
 void ImageListModel::reload()
 {
     beginResetModel();
-    if (images_->isEmpty())
+    if (images_->isEmpty()) {
         icons_.clear();
+        known_.clear();
+    }
     endResetModel();
 }
 
@@ -166,6 +183,23 @@ void ImageListModel::moveItems(QList<int> rows, int destination)
     for (int i = 0; i < moved.size(); ++i)
         images_->insert(destination + i, moved.at(i));
     endResetModel();
+}
+
+void ImageListModel::setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
+                               const QString &savedPath)
+{
+    for (int i = 0; i < images_->size(); ++i) {
+        MyImageObject &item = (*images_)[i];
+        if (item.image_Name == name && item.File_Start_Sector == startSector) {
+            item.extent = extent;
+            item.extentBytes = bytes;
+            if (!savedPath.isEmpty())
+                item.savedPath = savedPath;
+            emit dataChanged(index(i), index(i), {Qt::ToolTipRole});
+            return;
+        }
+    }
+    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath});
 }
 
 void ImageListModel::removeItems(QList<int> rows)

@@ -38,11 +38,21 @@ public:
     void moveItems(QList<int> rows, int destination);
     // Removes the items at `rows`.
     void removeItems(QList<int> rows);
+    // What saving or a preview learnt about an item's length (found by name and first sector).
+    void setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
+                   const QString &savedPath = QString());
 
 private:
     QIcon iconFor(const MyImageObject &item) const;
     QList<MyImageObject> *images_;
     mutable QHash<QString, QIcon> icons_;  // by UID
+    // Lengths learnt before their item reached the browser (saving can be quicker than a thumbnail).
+    struct Known {
+        QString extent;
+        uint64_t bytes;
+        QString savedPath;
+    };
+    QHash<QString, Known> known_;
 };
 
 } // namespace lumafind

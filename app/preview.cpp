@@ -123,6 +123,10 @@ void MyTableController::previewItem(int row)
                 const uint64_t carved = (item.File_End_Sector - item.File_Start_Sector) * kSectorSize;
                 const Extent e = findExtent(ext, src, carved);
                 const uint64_t bytes = e.declared ? e.bytes : carved;
+                QMetaObject::invokeMethod(this, [this, item, e, bytes] {
+                    imageModel_->setExtent(item.image_Name, item.File_Start_Sector,
+                                           e.declared ? QStringLiteral("declared") : QStringLiteral("carved"), bytes);
+                }, Qt::QueuedConnection);
                 std::vector<char> buf(kSectorSize);
                 for (uint64_t at = 0; at < bytes; at += kSectorSize) {
                     if (stop_now.load() == 1 || previewCancelled_)

@@ -15,6 +15,11 @@ struct MyImageObject {
     uint64_t File_End_Sector = 0;  // exclusive
     bool isPhoto = false;
     QString pass;                // "GEN" or "THD"
+    // How long the file is, once saved or previewed: "declared" (its format says where it ends)
+    // or "carved" (the range the scan found); empty until known.
+    QString extent;
+    uint64_t extentBytes = 0;
+    QString savedPath;
 
     const QString &imageUID() const { return image_UID; }
     const QString &imageTitle() const { return image_Name; }

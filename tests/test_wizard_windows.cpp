@@ -111,6 +111,10 @@ private slots:
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), a);
         QCOMPARE(readAll(out + QStringLiteral("/PNG/GND00002.PNG")), b);
         QVERIFY(f.c->saveInfoText->text().contains(QStringLiteral("2 saved in %1").arg(out)));
+        QCoreApplication::processEvents();
+        const QString tip = f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString();
+        QVERIFY2(tip.contains(QStringLiteral("%1 bytes, the length its format declares").arg(a.size())), qPrintable(tip));
+        QVERIFY(tip.contains(out + QStringLiteral("/JPG/GND00001.JPG")));
         QVERIFY(!f.c->saveFoundButton->isVisibleTo(f.c->SaveFile_Info_Window));
         f.c->Open_Folder_btn();
         QCOMPARE(f.dialogs.opened.last().toLocalFile(), out);
@@ -175,6 +179,7 @@ private slots:
         preview(0);
         QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
         QCOMPARE(readAll(f.c->Preview_Temp_File), zip);
+        QVERIFY(f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString().contains(QLatin1String("the length its format declares")));
         QVERIFY(!QFile::exists(f.c->previewDirectory() + QStringLiteral("/dprv.MP4")));  // one at a time
         preview(2);
         QCOMPARE(f.c->previewState(), QStringLiteral("picture"));
