@@ -56,7 +56,7 @@ MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialog
 MyTableController::~MyTableController()
 {
     quitting_ = true;
-    if (worker_.joinable()) {
+    if (session_.started()) {
         stop_now = 1;
         waitForWorker();
     }
@@ -556,21 +556,51 @@ void MyTableController::zoomSliderDidChange()
 
 // ---- The running scan ----
 
+MediumRef MyTableController::selectedMedium() const
+{
+    MediumRef m;
+    m.path = selectedDevicePath_.isEmpty() ? MyDataObject(disk_identifier->text(), {}, {}, {}, {}, {}).devicePath()
+                                           : selectedDevicePath_;
+    m.opener = deviceOpener;
+    m.bad = badSectors();
+    // The medium's exact size once a pass opened it; until then its whole sectors.
+    m.bytes = mediumBytes() != UINT64_MAX ? mediumBytes() : uint64_t(std::max<int64_t>(0, leadingInt64(sectors_val->text()))) * kSectorSize;
+    return m;
+}
+
+QList<ExportItem> MyTableController::exportItems() const
+{
+    QList<ExportItem> items;
+    for (const MyImageObject &i : images) {
+        ExportItem e;
+        e.name = i.image_Name;
+        e.extension = extensionOf(i.image_Name);
+        e.pass = i.pass;
+        e.startSector = i.File_Start_Sector;
+        e.carvedBytes = i.carvedBytes ? i.carvedBytes : (i.File_End_Sector - i.File_Start_Sector) * kSectorSize;
+        e.endsAtNextFile = i.endsAtNextFile;
+        items.append(e);
+    }
+    assignCuts(items);
+    return items;
+}
+
 void MyTableController::startScan()
 {
     ScanRequest r;
     OptionsControls &s = currentSet();
+    r.mode = Recovery_MODE;
     r.devicePath = selectedDevicePath_.isEmpty() ? MyDataObject(disk_identifier->text(), {}, {}, {}, {}, {}).devicePath()
                                                  : selectedDevicePath_;
     r.range = rangeControls(s);
     r.thorough = Recovery_MODE == 0 ? Thro_Mode_Chk->isChecked() : Thro_Mode_Chk_SIG->isChecked();
     // The video and raw-file scan follows the folder shown on its own options screen.
     r.outputFolder = s.path->text();
-    unreadableShown_ = 0;
     scanFolder_ = r.outputFolder;
     saver_.reset();
+    MediumRef medium{r.devicePath, UINT64_MAX, deviceOpener, badSectors()};
     if (!scanFolder_.isEmpty()) {
-        saver_ = std::make_unique<FileSaver>(scanFolder_, r.devicePath, uint64_t(leadingInt64(sectors_val->text())), deviceOpener);
+        saver_ = std::make_unique<FileSaver>(scanFolder_, medium);
         QString why;
         if (!saver_->prepare(&why)) {
             alert(QStringLiteral("\nThe output folder cannot be used."), why + QStringLiteral(" Found files will only be listed."));
@@ -585,18 +615,10 @@ void MyTableController::startScan()
             };
         }
     }
-    observer_->begin(saver_.get());
-    prepareScan(r, observer_.get());
+    observer_->begin(saver_.get(), medium);
     // The timer exists before the worker can ask to end it.
     startTimerThread();
-    workerDone_ = false;
-    const int mode = Recovery_MODE;
-    worker_ = std::thread([this, mode] {
-        if (mode == 0)
-            Photo_Rec_Thread();
-        else
-            Raw_File_Rec_Thread();
-        workerDone_ = true;
+    session_.start(r, observer_.get(), [this] {
         QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     });
 }
@@ -613,19 +635,14 @@ void MyTableController::startTimerThread()
 
 void MyTableController::workerFinished()
 {
-    if (worker_.joinable() && workerDone_)
-        worker_.join();
+    session_.reap();
     endProgressTimer();
 }
 
 void MyTableController::waitForWorker()
 {
-    while (worker_.joinable() && !workerDone_) {
+    while (!session_.wait(2))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    if (worker_.joinable())
-        worker_.join();
     QCoreApplication::processEvents();
 }
 
@@ -687,9 +704,9 @@ void MyTableController::addImageWithData_2(MyImageObject &&item)
         imageBrowser_2->scrollTo(imageModel_->index(int(images.size()) - 1));
 }
 
-void MyTableController::onUnreadableSectors(uint64_t, uint64_t count)
+void MyTableController::onUnreadableSectors(uint64_t, uint64_t)
 {
-    unreadableShown_ += count;
+    // Counted in the scan's set of unreadable sectors, once per sector.
 }
 
 void MyTableController::workerAlert(const QString &message, const QString &informative)

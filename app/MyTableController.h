@@ -5,9 +5,11 @@
 #include "app/optionscontrols.h"
 #include "catalogue/checklist.h"
 #include "engine/recoverycore.h"
+#include "engine/scansession.h"
 #include "media/MyDataObject.h"
 #include "media/scanrange.h"
 #include "results/MyImageObject.h"
+#include "results/export.h"
 
 #include <QList>
 #include <QObject>
@@ -72,9 +74,9 @@ public:
     ImageListModel *imageModel() const { return imageModel_; }
     // Counts items added since the wizard last reset it; decides when a browser scrolls.
     uint64_t addedItems() const { return addedCount_; }
-    // Unreadable sectors of the running or last scan.
-    uint64_t unreadableOfScan() const { return unreadableShown_; }
-    bool scanRunning() const { return worker_.joinable(); }
+    // Unreadable sectors of the running or last scan (each counted once, whoever read it).
+    uint64_t unreadableOfScan() const { return unreadableSectors(); }
+    bool scanRunning() const { return session_.started(); }
 
     const QString &resourcePath() const { return resourceDir_; }
     Dialogs *dialogs() const { return dialogs_; }
@@ -230,6 +232,10 @@ private:
     Dialogs *dialogs_;
     QStringList missingDatabases_;
     void workerFinished();
+    // The medium of the selected row, for reading found files from it.
+    MediumRef selectedMedium() const;
+    // The found items as the export knows them, each cut at the next found file.
+    QList<ExportItem> exportItems() const;
     void resetAdded() { addedCount_ = 0; }
     bool eventFilter(QObject *watched, QEvent *event) override;
     void finishPreview(const QString &path, const QString &name, const QString &problem);
@@ -255,10 +261,8 @@ private:
     FoundFilesModel *foundModel_;
     ImageListModel *imageModel_;
     std::unique_ptr<GuiScanObserver> observer_;
-    std::thread worker_;
-    std::atomic<bool> workerDone_{false};
+    ScanSession session_{*this};
     uint64_t addedCount_ = 0;
-    uint64_t unreadableShown_ = 0;
     QList<MyDataObject> openedImages_;
     QString selectedDevicePath_;
 };

@@ -7,12 +7,27 @@
 
 namespace lumafind {
 
-void GuiScanObserver::begin(FileSaver *saver)
+void GuiScanObserver::begin(FileSaver *saver, const MediumRef &medium)
 {
     saver_ = saver;
     thumbnails_ = std::make_unique<ThumbnailPipeline>(c_->Null_Image_Data, [c = c_](MyImageObject &&item) {
         onGuiThread(c, [c, item = std::move(item)]() mutable { c->addImageWithData(std::move(item)); }, false);
-    });
+    }, medium);
+}
+
+void GuiScanObserver::fileStarted(const FileStart &f)
+{
+    saver_->started(f);
+}
+
+void GuiScanObserver::fileData(uint64_t serial, const unsigned char *bytes, size_t length)
+{
+    saver_->data(serial, bytes, length);
+}
+
+void GuiScanObserver::fileDropped(uint64_t serial)
+{
+    saver_->dropped(serial);
 }
 
 void GuiScanObserver::passStarted(const PassStart &p)
@@ -31,13 +46,17 @@ void GuiScanObserver::fileFound(FoundFile &&f)
         item.File_Start_Sector = f.startSector;
         item.File_End_Sector = f.endSector;
         item.pass = f.tag;
-        thumbnails_->submit(f.bytes.toByteArray(), std::move(item));
+        item.carvedBytes = f.carvedBytes;
+        item.endsAtNextFile = f.endsAtNextFile;
+        thumbnails_->submit(f.bytes.toByteArray(), ExportItem::of(f), std::move(item));
         return;
     }
     MyImageObject item;
     if (!addImageWithData_2(f.name, f.uid, f.startSector, f.endSector, &item))
         return;
     item.pass = f.tag;
+    item.carvedBytes = f.carvedBytes;
+    item.endsAtNextFile = f.endsAtNextFile;
     onGuiThread(c_, [c = c_, item = std::move(item)]() mutable { c->addImageWithData_2(std::move(item)); }, false);
 }
 

@@ -3,6 +3,7 @@
 // GUI thread, in the worker's order; alerts and the end of the scan keep the worker waiting.
 // Photo thumbnails are decoded in a small pool and reach the browser in the order found.
 #include "engine/observer.h"
+#include "results/export.h"
 #include "results/thumbnails.h"
 
 #include <QMetaObject>
@@ -29,8 +30,12 @@ class GuiScanObserver : public ScanObserver {
 public:
     explicit GuiScanObserver(MyTableController *c) : c_(c) {}
     // A new scan: a fresh thumbnail pool; found files also go to saver when there is one.
-    void begin(class FileSaver *saver);
+    void begin(class FileSaver *saver, const MediumRef &medium);
     void passStarted(const PassStart &p) override;
+    bool wantsFileData() const override { return saver_ != nullptr; }
+    void fileStarted(const FileStart &f) override;
+    void fileData(uint64_t serial, const unsigned char *bytes, size_t length) override;
+    void fileDropped(uint64_t serial) override;
     void fileFound(FoundFile &&f) override;
     void unreadableSectors(uint64_t first, uint64_t count) override;
     void alert(const QString &message, const QString &informative) override;

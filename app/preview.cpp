@@ -9,7 +9,8 @@
 #include "app/imagemodel.h"
 #include "catalogue/checklist.h"
 #include "common/hex.h"
-#include "results/extents/extent.h"
+#include "results/export.h"
+#include "results/outputfolder.h"
 #include "results/saver.h"
 
 #include <QDialog>
@@ -23,8 +24,10 @@
 #include <QMediaPlayer>
 #include <QUrl>
 #include <QVideoWidget>
-#include <cstdio>
+#include <QFileInfo>
 #include <cstring>
+#include <new>
+#include <unistd.h>
 
 namespace lumafind {
 
@@ -97,51 +100,57 @@ void MyTableController::previewItem(int row)
     ClearPreview_Window->setWindowModality(Qt::ApplicationModal);
     ClearPreview_Window->show();
 
-    const QString device = selectedDevicePath_;
-    const uint64_t mediumSectors = uint64_t(leadingInt64(sectors_val->text()));
+    const MediumRef medium = selectedMedium();
+    ExportItem exportItem;
+    for (const ExportItem &e : exportItems())
+        if (e.startSector == item.File_Start_Sector && e.name == item.image_Name)
+            exportItem = e;
     const QString ext = safeComponent(extensionOf(item.path));
-    const QString target = previewDirectory() + QStringLiteral("/dprv.") + ext;
+    const QString folder = previewDirectory();
+    const QString target = folder + QStringLiteral("/dprv.") + ext;
     const QString previous = Preview_Temp_File;
-    const DeviceOpener opener = deviceOpener;
     ++previewCopies_;
-    previewThread_ = std::thread([this, item, device, mediumSectors, ext, target, previous, opener] {
+    previewThread_ = std::thread([this, item, exportItem, medium, ext, folder, target, previous] {
         QString problem, written;
-        SectorReader reader(opener);
-        if (!reader.open(device)) {
-            problem = openFailureReason(reader.lastError(), device);
-        } else {
-            if (!previous.isEmpty())
-                QFile::remove(previous);
-            FILE *out = std::fopen(QFile::encodeName(target).constData(), "wb+");
-            if (!out) {
-                problem = QStringLiteral("%1: %2").arg(target, QString::fromLocal8Bit(std::strerror(errno)));
+        try {
+            SectorReader reader(medium.opener);
+            reader.setBadSectors(medium.bad);
+            QString why;
+            Fd dir;
+            if (!reader.open(medium.path)) {
+                problem = openFailureReason(reader.lastError(), medium.path);
+            } else if (!(dir = openFolder(folder, &why)).valid()) {
+                problem = why;
             } else {
-                written = target;
-                // The file's own end when its format declares one: a camera clip whose index
-                // sits at its end plays.
-                MediumSource src(reader, item.File_Start_Sector, mediumSectors);
-                const uint64_t carved = (item.File_End_Sector - item.File_Start_Sector) * kSectorSize;
-                const Extent e = findExtent(ext, src, carved);
-                const uint64_t bytes = e.declared ? e.bytes : carved;
-                QMetaObject::invokeMethod(this, [this, item, e, bytes] {
-                    imageModel_->setExtent(item.image_Name, item.File_Start_Sector,
-                                           e.declared ? QStringLiteral("declared") : QStringLiteral("carved"), bytes);
-                }, Qt::QueuedConnection);
-                std::vector<char> buf(kSectorSize);
-                for (uint64_t at = 0; at < bytes; at += kSectorSize) {
-                    if (stop_now.load() == 1 || previewCancelled_)
-                        break;  // the scan ends or stops, or the user wants to see it now
-                    const int64_t want = int64_t(std::min<uint64_t>(kSectorSize, bytes - at));
-                    const int64_t got = src.read(at, buf.data(), want);
-                    if (got > 0 && int64_t(std::fwrite(buf.data(), 1, size_t(got), out)) != got)
-                        break;
-                    if (got < want)
-                        std::memset(buf.data(), 0, kSectorSize);
+                if (!previous.isEmpty() && QFileInfo(previous).absolutePath() == folder)
+                    ::unlinkat(dir.get(), QFile::encodeName(QFileInfo(previous).fileName()).constData(), 0);
+                const Fd out = createAfresh(dir.get(), QStringLiteral("dprv.") + ext, &why);
+                if (!out.valid()) {
+                    problem = QStringLiteral("%1: %2").arg(target, why);
+                } else {
+                    written = target;
+                    // The file as it is saved: its own end when its format declares one (a camera
+                    // clip whose index sits at its end plays), read once and written as it is read.
+                    FoundFileSource src(&reader, item.File_Start_Sector,
+                                        medium.bytes != UINT64_MAX ? medium.bytes : reader.mediumBytes());
+                    src.setFile(out.get(), 0);
+                    // The scan ends or stops, or the user wants to see it now.
+                    src.setCancel([this] { return stop_now.load() == 1 || previewCancelled_.load(); });
+                    const Extent e = measure(exportItem, src);
+                    QMetaObject::invokeMethod(this, [this, item, e] {
+                        imageModel_->setExtent(item.image_Name, item.File_Start_Sector,
+                                               e.declared ? QStringLiteral("declared") : QStringLiteral("carved"), e.bytes);
+                    }, Qt::QueuedConnection);
+                    QString error;
+                    // Whatever could be copied is shown; a reason only when there is nothing.
+                    if (!src.cancelled() && !fillFile(src, e.bytes, &error) && !src.cancelled() && src.fileBytes() == 0)
+                        problem = error;
+                    if (src.fileBytes() > e.bytes && ::ftruncate(out.get(), off_t(e.bytes)) != 0)
+                        problem = errnoText(errno);
                 }
-                std::fflush(out);
-                std::fclose(out);
             }
-            reader.close();
+        } catch (const std::bad_alloc &) {
+            problem = QStringLiteral("there is not enough memory to copy it");
         }
         // Copy, then show, then end the wait window, then hand off the end of the scan.
         onGuiThread(this, [this, written, item, problem] { finishPreview(written, item.image_Name, problem); }, true);

@@ -17,8 +17,10 @@
 #include <QMainWindow>
 #include <QProgressDialog>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QUrl>
 #include <atomic>
+#include <numeric>
 
 namespace lumafind {
 
@@ -128,9 +130,8 @@ bool MyTableController::eventFilter(QObject *watched, QEvent *event)
 
 QString MyTableController::previewDirectory() const
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
-    QDir().mkpath(dir);
-    return dir;
+    // Made (through handles) when the first preview is written.
+    return QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
 }
 
 void MyTableController::deletePreviewFiles()
@@ -154,43 +155,56 @@ bool MyTableController::saveFoundFilesTo(const QString &folder)
 {
     if (folderIsOnMedium(folder) || images.isEmpty())
         return false;
-    FileSaver saver(folder, selectedDevicePath_, uint64_t(leadingInt64(sectors_val->text())), deviceOpener);
+    FileSaver saver(folder, selectedMedium());
     QString why;
     if (!saver.prepare(&why)) {
         alert(QStringLiteral("\nThe output folder cannot be used."), why);
         return false;
     }
-    const int total = int(images.size());
-    QProgressDialog progress(QStringLiteral("Saving found files\u2026"), QString(), 0, total, window);
+    // In the order the scan found them (General pass first), whatever order the browser shows,
+    // so that which file holds which is decided as it was during the scan.
+    QList<ExportItem> items = exportItems();
+    QList<uint64_t> ends;
+    for (const MyImageObject &i : images)
+        ends.append(i.File_End_Sector);
+    QList<int> order(items.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+        const bool ta = items[a].pass == QLatin1String("THD"), tb = items[b].pass == QLatin1String("THD");
+        return ta != tb ? tb : items[a].startSector < items[b].startSector;
+    });
+    const int total = int(items.size());
+    QProgressDialog progress(QStringLiteral("Saving found files\u2026"), QStringLiteral("Cancel"), 0, total, window);
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
-    std::atomic<int> done{0};
     QEventLoop loop;
-    saver.onSaved = [&](const SaveRecord &) {
-        const int n = ++done;
-        QMetaObject::invokeMethod(&progress, [&progress, n] { progress.setValue(n); }, Qt::QueuedConnection);
-        if (n == total)
-            QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
+    saver.onSaved = [this](const SaveRecord &rec) {
+        QMetaObject::invokeMethod(this, [this, rec] {
+            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath);
+        }, Qt::QueuedConnection);
     };
-    // Photos and other items alike are read again from the medium, from their first sector.
-    for (const MyImageObject &item : images) {
-        FoundFile f;
-        f.name = item.image_Name;
-        f.uid = item.image_UID;
-        f.extension = extensionOf(item.image_Name);
-        f.tag = item.pass;
-        f.startSector = item.File_Start_Sector;
-        f.endSector = item.File_End_Sector;
-        saver.add(f);
-    }
-    if (done < total)
+    QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
+        saver.cancel(QStringLiteral("saving was cancelled"));
+        loop.quit();
+    });
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+        const uint64_t left = saver.pendingCount();
+        progress.setValue(total - int(std::min<uint64_t>(left, uint64_t(total))));
+        if (left == 0)
+            loop.quit();
+    });
+    for (int i : order)
+        saver.add(items[i], ends[i]);
+    tick.start(100);
+    if (saver.pendingCount() > 0)
         loop.exec();
     saver.finish();
     progress.setValue(total);
     scanFolder_ = saver.folder();
     QString text = QStringLiteral("%1 of %2 files were saved in %3.").arg(saver.savedCount()).arg(total).arg(QDir::toNativeSeparators(scanFolder_));
     if (saver.failedCount() > 0)
-        text += QStringLiteral(" %1 could not be saved: %2").arg(saver.failedCount()).arg(saver.stopReason());
+        text += QStringLiteral(" %1 could not be saved: %2").arg(saver.failedCount()).arg(saver.stopReason().isEmpty() ? QStringLiteral("saving was cancelled") : saver.stopReason());
     dialogs_->alert(window, QStringLiteral("\nSaving finished."), text, {QStringLiteral("OK")});
     return saver.failedCount() == 0;
 }

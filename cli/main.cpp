@@ -9,9 +9,11 @@
 #include "catalogue/formatsdoc.h"
 #include "common/resources.h"
 #include "engine/recoverycore.h"
+#include "engine/scansession.h"
 #include "media/samemedium.h"
 #include "media/scanrange.h"
 #include "media/volumes.h"
+#include "results/outputfolder.h"
 #include "results/saver.h"
 
 #include <QCoreApplication>
@@ -135,19 +137,30 @@ int cmdFormats(const QStringList &args)
 
 // ---- scan ----
 
+// Ctrl-C (or SIGTERM): during the scan it is the Stop button (what was being carved is kept
+// and saved); while files are being saved afterwards it cancels the saving; a second one
+// while saving ends the program at once.
 std::atomic<RecoveryCore *> gCore{nullptr};
 std::atomic<bool> gInterrupted{false};
+std::atomic<bool> gSaving{false};
+std::atomic<bool> gCancelSaving{false};
 
 extern "C" void onInterrupt(int)
 {
     gInterrupted = true;
+    if (gSaving) {
+        if (gCancelSaving.exchange(true))
+            _exit(kStopped);
+        return;
+    }
     if (RecoveryCore *c = gCore.load())
         c->stop_now = 1;  // the Stop button
 }
 
 struct Source {
     QString path;      // what is opened
-    QString sectors;   // sector count as text
+    QString sectors;   // sector count as text (a partial last sector counts)
+    uint64_t bytes = 0;
 };
 
 // SOURCE: a device identifier (sdb1), a /dev path, or a disk image file.
@@ -174,7 +187,8 @@ int resolveSource(const QString &arg, Source *out)
     }
     path = QFileInfo(path).absoluteFilePath();
     const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking: a FIFO named as the source must not hold the open for ever.
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         err(QStringLiteral("Error in storage media reading. ") + openFailureReason(errno, path));
         return kMedium;
@@ -193,8 +207,13 @@ int resolveSource(const QString &arg, Source *out)
         return kMedium;
     }
     ::close(fd);
+    if (bytes == 0) {
+        err(QStringLiteral("Error in storage media reading. %1 is empty: there is nothing to search.").arg(path));
+        return kMedium;
+    }
     out->path = path;
-    out->sectors = QString::number(bytes / 512);
+    out->bytes = bytes;
+    out->sectors = QString::number(sectorsFor(bytes));
     return kOk;
 }
 
@@ -211,18 +230,18 @@ public:
     std::mutex mutex;
     QList<SaveRecord> found;  // when nothing is saved
     QMap<QString, uint64_t> perType;
-    bool openFailed_ = false;
-    ScanSummary summary;
-    bool ended = false;
 
+    bool wantsFileData() const override { return saver != nullptr; }
+    void fileStarted(const FileStart &f) override { saver->started(f); }
+    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
+    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
     void fileFound(FoundFile &&f) override
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
             ++perType[f.extension];
-            if (!saver) {
+            if (!saver)
                 found.append(recordOf(f));
-            }
         }
         if (saver)
             saver->add(f);
@@ -231,13 +250,7 @@ public:
     {
         err(message.trimmed() + (informative.isEmpty() ? QString() : QLatin1Char(' ') + informative));
     }
-    void openFailed() override { openFailed_ = true; }
-    void endOfScan(const ScanSummary &s) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        summary = s;
-        ended = true;
-    }
+    void endOfScan(const ScanSummary &) override {}
     QString perTypeText()
     {
         std::lock_guard<std::mutex> lock(mutex);
@@ -268,11 +281,29 @@ void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock)
     std::fflush(stderr);
 }
 
+QByteArray reportText(const QList<SaveRecord> &records)
+{
+    // The first seven columns are the contract; how each file was cut, which saved file holds
+    // it and anything worth knowing about it follow.
+    QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note\n";
+    for (const SaveRecord &r : records)
+        text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10\n")
+                    .arg(csv(r.name), csv(r.type), r.pass)
+                    .arg(r.startSector)
+                    .arg(r.endSector)
+                    .arg(r.bytes)
+                    .arg(csv(r.savedPath), r.extent.isEmpty() ? QStringLiteral("carved") : r.extent, csv(r.containedIn),
+                         csv(r.error.isEmpty() ? r.note : r.error))
+                    .toUtf8();
+    return text;
+}
+
 int cmdScan(const QStringList &args)
 {
     QString sourceArg, outDir, reportPath, types, start, end;
     int mode = 0;
-    bool thorough = true, quiet = false, typesGiven = false, startGiven = false, endGiven = false;
+    bool thorough = true, quiet = false, typesGiven = false, startGiven = false, endGiven = false, outGiven = false,
+         reportGiven = false;
     int thoroughFlags = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -307,9 +338,11 @@ int cmdScan(const QStringList &args)
         } else if (a == QLatin1String("--out")) {
             if (!value(&outDir))
                 return usage(QStringLiteral("--out needs a folder"));
+            outGiven = true;
         } else if (a == QLatin1String("--report")) {
             if (!value(&reportPath))
                 return usage(QStringLiteral("--report needs a file"));
+            reportGiven = true;
         } else if (a == QLatin1String("--quiet")) {
             quiet = true;
         } else if (a.startsWith(QLatin1String("--"))) {
@@ -326,6 +359,10 @@ int cmdScan(const QStringList &args)
         return usage(QStringLiteral("--start and --end go together"));
     if (typesGiven && mode == 0)
         return usage(QStringLiteral("--types applies to video and raw mode; photo mode searches every photo record"));
+    if (outGiven && outDir.trimmed().isEmpty())
+        return usage(QStringLiteral("--out needs a folder (an empty name would save nothing)"));
+    if (reportGiven && reportPath.trimmed().isEmpty())
+        return usage(QStringLiteral("--report needs a file name"));
 
     RecoveryCore core;
     const QStringList missing = core.loadResources(resourceDir());
@@ -345,37 +382,36 @@ int cmdScan(const QStringList &args)
     }
 
     if (mode != 0) {
-        CheckList rows;
-        Fill_Check_List(rows, core.basicFor(mode), core.advancedFor(mode));
-        QStringList valid;
-        for (const CheckListRow &r : rows)
-            valid << r.Extension;
-        if (typesGiven) {
-            QStringList wanted;
-            for (const QString &t : types.split(QLatin1Char(','), Qt::SkipEmptyParts))
-                wanted << t.trimmed().toUpper().remove(QLatin1Char('.'));
-            for (const QString &w : wanted)
-                if (!valid.contains(w, Qt::CaseInsensitive))
-                    return usage(QStringLiteral("unknown type %1 for %2 mode; valid types: %3")
-                                     .arg(w, QLatin1String(kModeNames[mode]), valid.join(QLatin1Char(','))));
-            for (CheckListRow &r : rows)
-                r.State = wanted.contains(r.Extension, Qt::CaseInsensitive);
+        QString why;
+        const QStringList wanted = types.split(QLatin1Char(','), Qt::SkipEmptyParts);
+        if (typesGiven && wanted.isEmpty())
+            return usage(QStringLiteral("Please select atleast one extension type."));
+        if (!selectTypes(core, mode, wanted, thorough, &why))
+            return usage(QStringLiteral("%1 (%2 mode)").arg(why, QLatin1String(kModeNames[mode])));
+    }
+
+    // The report's place is checked now, not after a scan of hours.
+    ReplacingFile report;
+    if (reportGiven) {
+        QString why;
+        if (folderOnMedium(QFileInfo(reportPath).absolutePath(), source.path, &why)) {
+            err(QStringLiteral("refusing to write the report onto the medium being scanned: ") + why);
+            return kUsage;
         }
-        FoundFilesList found;
-        if (!Apply_Check_List(rows, core.basicFor(mode), core.advancedFor(mode), core.CheckListHeader_Array,
-                              core.CheckListHeader_Adv_Array, found))
-            return usage(QStringLiteral("Please select atleast one extension type. Valid types: %1").arg(valid.join(QLatin1Char(','))));
-        core.setNsSIGFileInfoDataObject(found);
+        if (!report.create(reportPath, &why)) {
+            err(QStringLiteral("cannot write the report %1: %2").arg(reportPath, why));
+            return kUsage;
+        }
     }
 
     std::unique_ptr<FileSaver> saver;
-    if (!outDir.isEmpty()) {
+    if (outGiven) {
         QString why;
         if (folderOnMedium(outDir, source.path, &why)) {
             err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
-        saver = std::make_unique<FileSaver>(outDir, source.path, source.sectors.toULongLong());
+        saver = std::make_unique<FileSaver>(outDir, MediumRef{source.path, source.bytes, openDeviceFile, core.badSectors()});
         if (!saver->prepare(&why)) {
             err(why);
             return kUsage;
@@ -385,11 +421,11 @@ int cmdScan(const QStringList &args)
     CliObserver obs;
     obs.saver = saver.get();
     ScanRequest request;
+    request.mode = mode;
     request.devicePath = source.path;
     request.range = range;
     request.thorough = thorough;
-    request.outputFolder = outDir.isEmpty() ? QString() : QFileInfo(outDir).absoluteFilePath();
-    core.prepareScan(request, &obs);
+    request.outputFolder = outGiven ? QFileInfo(outDir).absoluteFilePath() : QString();
 
     gCore = &core;
     struct sigaction sa {};
@@ -398,57 +434,54 @@ int cmdScan(const QStringList &args)
     sigaction(SIGTERM, &sa, nullptr);
 
     const bool showProgress = !quiet && isatty(STDERR_FILENO);
-    std::mutex doneMutex;
-    std::condition_variable doneCv;
-    bool done = false;
     QElapsedTimer clock;
     clock.start();
-    std::thread worker([&] {
-        if (mode == 0)
-            core.Photo_Rec_Thread();
-        else
-            core.Raw_File_Rec_Thread();
-        std::lock_guard<std::mutex> lock(doneMutex);
-        done = true;
-        doneCv.notify_all();
-    });
-    {
-        std::unique_lock<std::mutex> lock(doneMutex);
-        while (!doneCv.wait_for(lock, std::chrono::milliseconds(250), [&] { return done; }))
-            if (showProgress)
-                printProgress(core, obs, clock);
-    }
-    worker.join();
+    ScanSession session(core);
+    session.start(request, &obs);
+    while (!session.wait(250))
+        if (showProgress)
+            printProgress(core, obs, clock);
     if (showProgress) {
         printProgress(core, obs, clock);
         std::fputc('\n', stderr);
     }
     gCore = nullptr;
-    if (saver)
-        saver->finish();
 
+    // What the scan queued is saved now; a signal cancels it.
+    gSaving = true;
+    if (saver) {
+        while (saver->pendingCount() > 0) {
+            if (gCancelSaving) {
+                saver->cancel(QStringLiteral("saving was interrupted"));
+                break;
+            }
+            if (showProgress) {
+                std::fprintf(stderr, "\r\x1b[KSaving: %llu files left", static_cast<unsigned long long>(saver->pendingCount()));
+                std::fflush(stderr);
+            }
+            usleep(100 * 1000);
+        }
+        saver->finish();
+        if (showProgress)
+            std::fputs("\r\x1b[K", stderr);
+        for (const QString &n : saver->notices())
+            err(n);
+    }
+
+    ScanResult result = session.result();
+    result.interrupted = gInterrupted;
+    result.saveFailures = saver ? saver->failedCount() : 0;
     const QList<SaveRecord> records = saver ? saver->records() : obs.found;
-    if (!reportPath.isEmpty()) {
-        QFile report(reportPath);
-        if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            err(QStringLiteral("cannot write the report %1: %2").arg(reportPath, report.errorString()));
-        } else {
-            // The first seven columns are the contract; how each file was cut and which saved
-            // file holds it follow.
-            QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in\n";
-            for (const SaveRecord &r : records)
-                text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9\n")
-                            .arg(csv(r.name), csv(r.type), r.pass)
-                            .arg(r.startSector)
-                            .arg(r.endSector)
-                            .arg(r.bytes)
-                            .arg(csv(r.savedPath), r.extent.isEmpty() ? QStringLiteral("carved") : r.extent, csv(r.containedIn))
-                            .toUtf8();
-            report.write(text);
+    bool reportFailed = false;
+    if (reportGiven) {
+        QString why;
+        if (!report.commit(reportText(records), &why)) {
+            err(QStringLiteral("the report %1 could not be written: %2").arg(report.path().isEmpty() ? reportPath : report.path(), why));
+            reportFailed = true;
         }
     }
 
-    const uint64_t unreadable = core.unreadableSectors() + (saver ? saver->unreadableSectors() : 0);
+    const uint64_t unreadable = result.summary.unreadable;
     if (!quiet) {
         QMap<QString, QPair<uint64_t, uint64_t>> table;  // type -> found, saved
         for (const SaveRecord &r : records) {
@@ -472,13 +505,10 @@ int cmdScan(const QStringList &args)
     if (saver && !saver->stopReason().isEmpty())
         err(saver->stopReason() + QStringLiteral(" The report still lists every file found."));
 
-    if (gInterrupted)
-        return kStopped;
-    if (obs.openFailed_ || obs.summary.failed)
-        return kMedium;
-    if (unreadable > 0 || (saver && saver->failedCount() > 0))
+    const int status = result.exitStatus();
+    if (status == kOk && reportFailed)
         return kIncomplete;
-    return kOk;
+    return status;
 }
 
 } // namespace

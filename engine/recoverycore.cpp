@@ -3,8 +3,6 @@
 #include "common/hex.h"
 #include "engine/matcher.h"
 #include "engine/naming.h"
-#include "results/MyImageObject.h"
-#include "results/thumbnails.h"
 
 #include <QDir>
 #include <QFile>
@@ -30,13 +28,7 @@ RecoveryCore::RecoveryCore()
     Recovery_MODE = 0;
 }
 
-RecoveryCore::~RecoveryCore()
-{
-    if (pFile_Disk)
-        std::fclose(pFile_Disk);
-    if (pFile_op)
-        std::fclose(pFile_op);
-}
+RecoveryCore::~RecoveryCore() = default;
 
 QStringList RecoveryCore::loadResources(const QString &resourceDir)
 {
@@ -64,8 +56,10 @@ void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observe
     request_ = request;
     observer_ = observer;
     endSignalled_ = false;
-    unreadableTotal_ = 0;
+    badSectors_->clear();
     filesFound_ = 0;
+    serial_ = 0;
+    mediumBytes_ = UINT64_MAX;
     stopped_ = failed_ = false;
     std::lock_guard<std::mutex> lock(previewMutex_);
     endDeferred_ = false;
@@ -116,17 +110,10 @@ void RecoveryCore::Final_or_Stop_Screen()
         return;  // the end of a scan is signalled once
     stop_now = 1;
     stop_screen_already_show = 1;
-    if (pFile_Disk) {
-        std::fclose(pFile_Disk);
-        pFile_Disk = nullptr;
-    }
-    if (pFile_op) {
-        std::fflush(pFile_op);
-        std::fclose(pFile_op);
-        pFile_op = nullptr;
-    }
+    // Each pass closes its own stream before it returns; nothing is left open here.
+    pFile_Disk = nullptr;
     if (observer_)
-        observer_->endOfScan({filesFound_, unreadableTotal_, stopped_, failed_});
+        observer_->endOfScan({filesFound_, badSectors_->count(), stopped_, failed_});
     stop_now = 0;
 }
 
@@ -168,12 +155,11 @@ void RecoveryCore::passStart(const QString &tag)
 
 bool RecoveryCore::openForPass(SectorReader &reader)
 {
-    if (pFile_Disk) {
-        std::fclose(pFile_Disk);
-        pFile_Disk = nullptr;
-    }
+    pFile_Disk = nullptr;
+    reader.setBadSectors(badSectors_);
     if (reader.open(request_.devicePath)) {
         pFile_Disk = reader.stream();
+        mediumBytes_ = reader.mediumBytes();
         return true;
     }
     // Back one screen, no end-of-scan window; the alert gives the system's reason.
@@ -189,7 +175,6 @@ bool RecoveryCore::openForPass(SectorReader &reader)
 void RecoveryCore::reportUnreadable(uint64_t sector, bool unreadable)
 {
     if (unreadable) {
-        ++unreadableTotal_;
         if (runLength_ > 0 && runStart_ + runLength_ == sector) {
             ++runLength_;
             return;
@@ -255,21 +240,25 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     const bool thorough = tag == QLatin1String("THD");
     REC_PROC_Array = tag == QLatin1String("GEN") ? Ext_Array : thorough ? Adv_Ext_Array : QStringList();
     const PassMatcher matcher(REC_PROC_Array);
+    const bool stream = observer_->wantsFileData();
 
     bool collecting = false;
     QString name, uid, ext;
-    uint64_t bytes = 0, limit = 0, fileStart = 0, count = 0;
-    // One buffer for the whole pass, grown to the largest file so far and reused: no fresh
-    // pages per file and no zero-filling.
+    uint64_t bytes = 0, limit = 0, fileStart = 0, fileSectors = 0, count = 0, serial = 0;
+    // The first bytes of the file being collected, for its thumbnail: one buffer for the whole
+    // pass, grown up to kPhotoPrefixBytes and reused, so no fresh pages per file.
     struct Collection {
         char *data = nullptr;
         size_t size = 0, capacity = 0;
         ~Collection() { std::free(data); }
-        // Room for one more sector after the collected ones; null when memory runs out.
+        // Room for one more sector after the collected ones; null when the prefix is full or
+        // memory runs out.
         unsigned char *tail()
         {
+            if (size + kSectorSize > kPhotoPrefixBytes)
+                return nullptr;
             if (size + kSectorSize > capacity) {
-                const size_t grown = std::max<size_t>(capacity * 2, 4 << 20);
+                const size_t grown = std::min<size_t>(std::max<size_t>(capacity * 2, 4 << 20), kPhotoPrefixBytes);
                 char *p = static_cast<char *>(std::realloc(data, grown));
                 if (!p)
                     return nullptr;
@@ -282,27 +271,33 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     unsigned char sector[kSectorSize];
     bool lost = false, anyRead = false;
 
-    auto handOver = [&] {
-        if (collection.size > 0) {
+    auto handOver = [&](bool byNextHeader) {
+        if (collecting && fileSectors > 0) {
             FoundFile f;
+            f.serial = serial;
             f.name = name;
             f.uid = uid;
             f.extension = ext;
             f.tag = tag;
             f.startSector = fileStart;
-            f.endSector = fileStart + collection.size / kSectorSize;
+            f.endSector = fileStart + fileSectors;
+            f.carvedBytes = fileSectors * kSectorSize;
+            f.endsAtNextFile = byNextHeader;
             f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
             ++filesFound_;
             observer_->fileFound(std::move(f));
+        } else if (collecting && stream) {
+            observer_->fileDropped(serial);
         }
         collection.size = 0;
+        fileSectors = 0;
     };
 
     uint64_t s = start_sector;
     const uint64_t end = end_sector;
     while (s < end && !REC_PROC_Array.isEmpty()) {
         if (stop_now.load(std::memory_order_relaxed) == 1) {
-            obeyStop(reader, handOver);
+            obeyStop(reader, [&] { handOver(false); });
             return false;
         }
         // While a file is collected, the sector is read straight into its place in the file.
@@ -317,7 +312,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             const int r = matcher.first(target);
             if (r >= 0) {
                 if (collecting) {
-                    handOver();  // the file so far, without this sector
+                    handOver(true);  // the file so far, without this sector
                     if (target != sector) {
                         std::memcpy(collection.data, target, kSectorSize);
                         target = reinterpret_cast<unsigned char *>(collection.data);
@@ -338,27 +333,37 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                 bytes = 0;
                 limit = static_cast<uint64_t>(leadingInt64(field(REC_PROC_Array, r, Max_File_Size)));
                 fileStart = s - 1;
+                serial = nextSerial();
+                if (stream)
+                    observer_->fileStarted({serial, name, ext, tag, fileStart});
             }
         }
         if (collecting) {
             bytes += kSectorSize;
             if (bytes >= limit) {
                 bytes = 0;
-                handOver();
+                handOver(false);
                 collecting = false;
-            } else if (target != sector) {
+                continue;
+            }
+            if (target != sector) {
                 collection.size += kSectorSize;  // already in place
             } else if (unsigned char *room = collection.tail()) {
                 std::memcpy(room, sector, kSectorSize);
                 collection.size += kSectorSize;
-            } else {
+            } else if (collection.size + kSectorSize <= kPhotoPrefixBytes) {
                 // Out of memory: keep what was collected as the file and go on.
-                handOver();
+                handOver(false);
                 collecting = false;
+                continue;
             }
+            // Beyond the prefix only a saver that streams keeps the sectors.
+            ++fileSectors;
+            if (stream)
+                observer_->fileData(serial, target, kSectorSize);
         }
     }
-    handOver();
+    handOver(false);
     reader.close();
     pFile_Disk = nullptr;
     return endOfRange(lost, anyRead);
@@ -369,17 +374,25 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader)
 {
     const qsizetype at = pending * kRecordStrings;
-    MyImageObject item;
-    if (!addImageWithData_2(MultiHeader_Array.at(at + 5), MultiHeader_Array.at(at + 6), groupStart, end, &item))
+    const uint64_t serial = size_t(pending) < pendingSerials_.size() ? pendingSerials_[size_t(pending)] : 0;
+    // An item needs a name: one that is only blank gives none.
+    const QString name = MultiHeader_Array.at(at + 5).trimmed();
+    if (name.isEmpty()) {
+        if (observer_->wantsFileData())
+            observer_->fileDropped(serial);
         return;
-    countFoundFile(nsSIGFileInfoDataObject, item.image_Name);
+    }
+    countFoundFile(nsSIGFileInfoDataObject, name);
     FoundFile f;
-    f.name = item.image_Name;
-    f.uid = item.image_UID;
+    f.serial = serial;
+    f.name = name;
+    f.uid = MultiHeader_Array.at(at + 6);
     f.extension = MultiHeader_Array.at(at);
     f.tag = passTag_;
     f.startSector = groupStart;
     f.endSector = end;
+    f.carvedBytes = (end - groupStart - (byNextHeader ? 1 : 0)) * kSectorSize;
+    f.endsAtNextFile = byNextHeader;
     f.plannedPath = MultiHeader_Array.at(at + 4);
     f.lastSectorIsNextHeader = byNextHeader;
     ++filesFound_;
@@ -391,6 +404,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     const bool general = tag == QLatin1String("GEN");
     if (general)
         MultiHeader_Array.clear();
+    pendingSerials_.clear();
     passStart(tag);
     SectorReader reader(deviceOpener);
     if (!openForPass(reader))
@@ -399,6 +413,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
                      : tag == QLatin1String("THD") ? CheckListHeader_Adv_Array
                                                    : QStringList();
     const PassMatcher matcher(REC_PROC_Array);
+    const bool stream = observer_->wantsFileData();
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
@@ -409,6 +424,13 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     auto finishAll = [&](uint64_t end, bool byNextHeader) {
         for (qsizetype p = 0; p < MultiHeader_Array.size() / kRecordStrings; ++p)
             finishRaw(p, groupStart, end, byNextHeader);
+        pendingSerials_.clear();
+    };
+    // The sector belongs to every file of the open group.
+    auto streamSector = [&] {
+        if (stream)
+            for (uint64_t serial : pendingSerials_)
+                observer_->fileData(serial, sector, kSectorSize);
     };
     auto account = [&](uint64_t next) {
         if (!headerFound)
@@ -418,6 +440,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             if (kRawFileLimit <= groupBytes) {  // every pending file has the fixed limit
                 finishRaw(p, groupStart, next, false);
                 MultiHeader_Array.remove(p * kRecordStrings, kRecordStrings);
+                pendingSerials_.erase(pendingSerials_.begin() + p);
             } else {
                 ++p;
             }
@@ -443,8 +466,10 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             break;
         }
         if (std::memcmp(sector, kBlank, kSectorSize) == 0) {
-            if (groupOpen)
+            if (groupOpen) {
+                streamSector();
                 account(s);
+            }
             continue;
         }
         const int first = matcher.first(sector);
@@ -472,12 +497,17 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
                                             : QDir(request_.outputFolder).filePath(ext + QLatin1Char('/') + name);
                 MultiHeader_Array << ext << QString::number(kRawFileLimit) << field(REC_PROC_Array, k, Header_Hex)
                                   << QStringLiteral("0") << planned << name << name;
+                pendingSerials_.push_back(nextSerial());
+                if (stream)
+                    observer_->fileStarted({pendingSerials_.back(), name.trimmed(), ext, tag, groupStart});
             }
         }
         if (headerFound)
             groupOpen = true;
-        if (groupOpen)
+        if (groupOpen) {
+            streamSector();
             account(s);
+        }
     }
     finishAll(s, false);
     MultiHeader_Array.clear();

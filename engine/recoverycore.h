@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 namespace lumafind {
 
@@ -26,6 +28,7 @@ constexpr uint64_t kRawFileLimit = 18874368;  // every video or raw file carved 
 
 // What the front end hands a scan: the state of its controls when the scan started.
 struct ScanRequest {
+    int mode = 0;              // 0 photo, 1 video, 2 raw file
     QString devicePath;
     RangeControls range;
     bool thorough = true;
@@ -50,8 +53,9 @@ public:
     std::atomic<uint64_t> for_index{0};
     std::atomic<int32_t> stop_now{0};
     std::atomic<int32_t> stop_screen_already_show{0};
-    FILE *pFile_Disk = nullptr;  // the medium's buffered stream while a pass reads it
-    FILE *pFile_op = nullptr;    // output slot; closed by the end-of-scan step when set
+    // The medium's stream while a pass reads it. The pass's reader owns and closes it; this is
+    // only a view (closing it here too would close it twice).
+    FILE *pFile_Disk = nullptr;
 
     // Files found by General and Thorough photo passes since start; never reset.
     uint64_t GND_Image_number = 0;
@@ -87,8 +91,13 @@ public:
 
     // Opens media (tests give failing streams; the real one is fopen "rb").
     DeviceOpener deviceOpener = openDeviceFile;
-    uint64_t unreadableSectors() const { return unreadableTotal_; }
+    // Unreadable sectors of the scan, each counted once whoever read it (passes, saving, preview).
+    uint64_t unreadableSectors() const { return badSectors_->count(); }
+    const std::shared_ptr<BadSectors> &badSectors() const { return badSectors_; }
     uint64_t filesFound() const { return filesFound_; }
+    // The medium's size in bytes, known once a pass opened it (UINT64_MAX before).
+    uint64_t mediumBytes() const { return mediumBytes_; }
+    const ScanRequest &request() const { return request_; }
 
 private:
     bool openForPass(SectorReader &reader);
@@ -100,13 +109,17 @@ private:
     // Stop: close the medium, keep what was being carved, end the scan.
     void obeyStop(SectorReader &reader, const std::function<void()> &handOver);
     void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);
+    uint64_t nextSerial() { return ++serial_; }
 
     ScanRequest request_;
     QString passTag_;
     ScanObserver *observer_ = nullptr;
     std::atomic<bool> endSignalled_{false};
-    std::atomic<uint64_t> unreadableTotal_{0};
+    std::shared_ptr<BadSectors> badSectors_ = std::make_shared<BadSectors>();
     std::atomic<uint64_t> filesFound_{0};
+    std::atomic<uint64_t> mediumBytes_{UINT64_MAX};
+    uint64_t serial_ = 0;
+    std::vector<uint64_t> pendingSerials_;  // one per entry of MultiHeader_Array
     uint64_t runStart_ = 0, runLength_ = 0;
     bool stopped_ = false, failed_ = false;
     mutable std::mutex previewMutex_;

@@ -3,6 +3,9 @@
 #include <QFile>
 #include <cerrno>
 #include <cstring>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 
 namespace lumafind {
 
@@ -15,6 +18,50 @@ bool deviceGone(int err)
     return err == ENODEV || err == ENXIO || err == ENOMEDIUM || err == ESHUTDOWN;
 }
 } // namespace
+
+std::atomic<uint64_t> SectorReader::totalRead_{0};
+
+bool BadSectors::add(uint64_t sector)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto next = runs_.upper_bound(sector);
+    if (next != runs_.begin()) {
+        auto prev = std::prev(next);
+        if (sector < prev->second)
+            return false;  // known already
+        if (sector == prev->second) {
+            prev->second = sector + 1;
+            if (next != runs_.end() && next->first == prev->second) {
+                prev->second = next->second;
+                runs_.erase(next);
+            }
+            ++count_;
+            return true;
+        }
+    }
+    if (next != runs_.end() && next->first == sector + 1) {
+        const uint64_t end = next->second;
+        runs_.erase(next);
+        runs_[sector] = end;
+    } else {
+        runs_[sector] = sector + 1;
+    }
+    ++count_;
+    return true;
+}
+
+void BadSectors::clear()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    runs_.clear();
+    count_ = 0;
+}
+
+uint64_t BadSectors::count() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return count_;
+}
 
 FILE *openDeviceFile(const QString &path)
 {
@@ -41,6 +88,17 @@ bool SectorReader::open(const QString &path)
     buffer_ = static_cast<char *>(std::malloc(kStreamBuffer));
     if (buffer_)
         std::setvbuf(main_, buffer_, _IOFBF, kStreamBuffer);
+    // The exact size: a disk image need not end on a sector boundary.
+    mediumBytes_ = UINT64_MAX;
+    struct stat st {};
+    const int fd = fileno(main_);
+    if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        mediumBytes_ = uint64_t(st.st_size);
+    } else if (fd >= 0 && S_ISBLK(st.st_mode)) {
+        uint64_t bytes = 0;
+        if (ioctl(fd, BLKGETSIZE64, &bytes) == 0)
+            mediumBytes_ = bytes;
+    }
     next_ = 0;
     retryEnd_ = 0;
     unreadable_ = 0;
@@ -92,19 +150,39 @@ SectorReader::Status SectorReader::retryRead(uint64_t sector, unsigned char *buf
         }
     }
     errno = 0;
-    if (std::fread(buf, kSectorSize, 1, retry_) == 1) {
+    const size_t got = std::fread(buf, 1, kSectorSize, retry_);
+    if (got == kSectorSize || partialAtEnd(retry_, got, buf)) {
         retryNext_ = sector + 1;
         ++windowGood_;
+        totalRead_.fetch_add(got, std::memory_order_relaxed);
         return Ok;
     }
     lastErrno_ = errno;
+    const bool atEnd = std::feof(retry_) && !std::ferror(retry_);
     std::clearerr(retry_);
     retryNext_ = UINT64_MAX;
     std::memset(buf, 0, kSectorSize);
-    ++unreadable_;
+    if (atEnd)
+        return Lost;  // beyond the end: the medium is smaller than it was
+    markUnreadable(sector);
     if (deviceGone(lastErrno_))
         return Lost;
     return Unreadable;
+}
+
+void SectorReader::markUnreadable(uint64_t sector)
+{
+    ++unreadable_;
+    if (bad_)
+        bad_->add(sector);
+}
+
+bool SectorReader::partialAtEnd(FILE *f, size_t got, unsigned char *buf)
+{
+    if (got == 0 || got >= size_t(kSectorSize) || !std::feof(f) || std::ferror(f))
+        return false;
+    std::memset(buf + got, 0, kSectorSize - got);
+    return true;
 }
 
 SectorReader::Status SectorReader::read(uint64_t sector, unsigned char *buf)
@@ -137,10 +215,14 @@ SectorReader::Status SectorReader::read(uint64_t sector, unsigned char *buf)
         return Lost;
     errno = 0;
     // The stream is the pass's own: the unlocked read spares a lock per sector.
-    if (fread_unlocked(buf, kSectorSize, 1, main_) == 1) {
+    const size_t got = fread_unlocked(buf, 1, kSectorSize, main_);
+    if (got == kSectorSize || partialAtEnd(main_, got, buf)) {
         ++next_;
+        totalRead_.fetch_add(got, std::memory_order_relaxed);
         return Ok;
     }
+    if (got == 0 && std::feof(main_) && !std::ferror(main_))
+        return Lost;  // beyond the end: the medium is smaller than it was
     // The buffered request failed (a kernel fails it whole for one bad sector): retry its
     // stretch one sector at a time without the buffer.
     lastErrno_ = errno;

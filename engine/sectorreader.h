@@ -5,9 +5,13 @@
 // cannot be read becomes 512 zero bytes and is counted; the position stays in step with the
 // sector number. When the device cannot be sought or reopened, it is gone.
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
 
 namespace lumafind {
 
@@ -16,6 +20,21 @@ constexpr int kSectorSize = 512;
 // Opens a medium for reading ("rb"); returns null and sets errno on failure.
 using DeviceOpener = std::function<FILE *(const QString &path)>;
 FILE *openDeviceFile(const QString &path);
+
+// The unreadable sectors of one scan, whoever reads them (the passes, saving, the preview):
+// each sector counts once however often it is read.
+class BadSectors {
+public:
+    // Returns true when the sector was not known to be unreadable yet.
+    bool add(uint64_t sector);
+    uint64_t count() const;
+    void clear();
+
+private:
+    mutable std::mutex mutex_;
+    std::map<uint64_t, uint64_t> runs_;  // first -> end (exclusive)
+    uint64_t count_ = 0;
+};
 
 class SectorReader {
 public:
@@ -36,10 +55,20 @@ public:
 
     uint64_t unreadable() const { return unreadable_; }
     int lastError() const { return lastErrno_; }
+    // The medium's size in bytes (an image need not be a whole number of sectors); UINT64_MAX
+    // when it cannot be told.
+    uint64_t mediumBytes() const { return mediumBytes_; }
+    // Where unreadable sectors are counted once per scan (optional).
+    void setBadSectors(std::shared_ptr<BadSectors> bad) { bad_ = std::move(bad); }
+    // Bytes read from media by every reader of the process, for the benchmarks.
+    static uint64_t totalBytesRead() { return totalRead_.load(std::memory_order_relaxed); }
 
 private:
     bool seekMain(uint64_t sector);
     Status retryRead(uint64_t sector, unsigned char *buf);
+    void markUnreadable(uint64_t sector);
+    // A read that met the end of the medium: the last, partial sector is padded with zeros.
+    static bool partialAtEnd(FILE *f, size_t got, unsigned char *buf);
 
     DeviceOpener opener_;
     QString path_;
@@ -52,7 +81,16 @@ private:
     uint64_t windowGood_ = 0;    // sectors read in the current retry window
     uint64_t unreadable_ = 0;
     int lastErrno_ = 0;
+    uint64_t mediumBytes_ = UINT64_MAX;
+    std::shared_ptr<BadSectors> bad_;
+    static std::atomic<uint64_t> totalRead_;
 };
+
+// Sectors needed to hold `bytes` (a partial last sector counts).
+inline uint64_t sectorsFor(uint64_t bytes)
+{
+    return bytes / 512 + (bytes % 512 != 0);
+}
 
 // Human text for an open failure: the system's reason, with the hint that reading a device
 // needs administrator rights or the disk group when permission was refused.

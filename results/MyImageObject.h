@@ -15,6 +15,11 @@ struct MyImageObject {
     uint64_t File_End_Sector = 0;  // exclusive
     bool isPhoto = false;
     QString pass;                // "GEN" or "THD"
+    // What the export needs: the bytes the scan gave the file, and whether its carve ended
+    // where the next file of its pass starts (for a video or raw file that next file's first
+    // sector is the item's last).
+    uint64_t carvedBytes = 0;
+    bool endsAtNextFile = false;
     // How long the file is, once saved or previewed: "declared" (its format says where it ends)
     // or "carved" (the range the scan found); empty until known.
     QString extent;

@@ -4,54 +4,17 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <pwd.h>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace lumafind {
 
 namespace {
-constexpr qint64 kQueueBudget = 32 * 1024 * 1024;  // photo bytes waiting for the disk
-
-// Run through sudo or pkexec, files belong to the user who asked, not to root.
-void giveToInvokingUser(const QString &path)
-{
-    if (geteuid() != 0)
-        return;
-    QByteArray uidText = qgetenv("SUDO_UID");
-    if (uidText.isEmpty())
-        uidText = qgetenv("PKEXEC_UID");
-    bool ok = false;
-    const uid_t uid = uidText.toUInt(&ok);
-    if (!ok || uid == 0)
-        return;
-    gid_t gid = static_cast<gid_t>(qgetenv("SUDO_GID").toUInt(&ok));
-    if (!ok) {
-        const passwd *pw = getpwuid(uid);
-        gid = pw ? pw->pw_gid : static_cast<gid_t>(-1);
-    }
-    if (::chown(QFile::encodeName(path).constData(), uid, gid) != 0) {
-        // Ownership is a courtesy; the file is saved either way.
-    }
-}
-
-bool makeFolder(const QString &path)
-{
-    QStringList made;
-    QFileInfo at(path);
-    while (!at.exists()) {
-        made.prepend(at.absoluteFilePath());
-        at = QFileInfo(at.absolutePath());
-    }
-    if (!QDir().mkpath(path))
-        return false;
-    for (const QString &p : made)
-        giveToInvokingUser(p);
-    return true;
-}
+constexpr size_t kMaxQueued = 64;                 // files waiting for the saving thread
+constexpr size_t kStreamBuffer = 1 << 20;         // a file's sectors gathered before a write
 } // namespace
 
 SaveRecord recordOf(const FoundFile &f)
@@ -62,7 +25,7 @@ SaveRecord recordOf(const FoundFile &f)
     rec.pass = f.tag;
     rec.startSector = f.startSector;
     rec.endSector = f.endSector;
-    rec.bytes = f.bytes.isNull() ? (f.endSector - f.startSector) * kSectorSize : uint64_t(f.bytes.size());
+    rec.bytes = f.carvedBytes ? f.carvedBytes : (f.endSector - f.startSector) * kSectorSize;
     return rec;
 }
 
@@ -79,8 +42,8 @@ QString safeComponent(const QString &name)
     return out.left(200);
 }
 
-FileSaver::FileSaver(const QString &outDir, const QString &source, uint64_t mediumSectors, DeviceOpener opener)
-    : dir_(QDir(outDir).absolutePath()), source_(source), mediumSectors_(mediumSectors), opener_(opener), reader_(opener)
+FileSaver::FileSaver(const QString &outDir, MediumRef medium)
+    : dir_(QDir(outDir).absolutePath()), medium_(std::move(medium)), user_(InvokingUser::fromEnvironment())
 {
 }
 
@@ -94,16 +57,22 @@ FileSaver::~FileSaver()
     changed_.notify_all();
     if (thread_.joinable())
         thread_.join();
+    std::lock_guard<std::mutex> lock(foldersMutex_);
+    for (auto &[serial, s] : streams_)
+        discard(*s);
+    streams_.clear();
 }
 
 bool FileSaver::prepare(QString *error)
 {
-    if (!makeFolder(dir_)) {
-        *error = QStringLiteral("The output folder %1 cannot be created: %2.").arg(dir_, QString::fromLocal8Bit(std::strerror(errno)));
+    QString why;
+    root_ = openFolder(dir_, &why, user_);
+    if (!root_.valid()) {
+        *error = QStringLiteral("The output folder %1 cannot be used: %2").arg(dir_, why);
         return false;
     }
-    if (::access(QFile::encodeName(dir_).constData(), W_OK | X_OK) != 0) {
-        *error = QStringLiteral("The output folder %1 cannot be written: %2.").arg(dir_, QString::fromLocal8Bit(std::strerror(errno)));
+    if (::faccessat(root_.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        *error = QStringLiteral("The output folder %1 cannot be written: %2.").arg(dir_, errnoText(errno));
         return false;
     }
     if (!thread_.joinable())
@@ -111,16 +80,150 @@ bool FileSaver::prepare(QString *error)
     return true;
 }
 
+int FileSaver::typeFolder(const QString &type, QString *error)
+{
+    std::lock_guard<std::mutex> lock(foldersMutex_);
+    const QString name = safeComponent(type.isEmpty() ? QStringLiteral("FILES") : type);
+    auto it = folders_.find(name);
+    if (it != folders_.end())
+        return it->second.get();
+    QString why;
+    Fd sub = openSubfolder(root_.get(), name, &why, user_);
+    if (!sub.valid()) {
+        *error = QStringLiteral("%1/%2: %3").arg(dir_, name, why);
+        return -1;
+    }
+    if (const int removed = removeStaleTemporaries(sub.get())) {
+        std::lock_guard<std::mutex> l(mutex_);
+        notices_ << QStringLiteral("Removed %1 partial file(s) that an interrupted run left in %2/%3.").arg(removed).arg(dir_, name);
+    }
+    const int fd = sub.get();
+    folders_.emplace(name, std::move(sub));
+    return fd;
+}
+
+// ---- Streaming, on the scan's thread ----
+
+void FileSaver::started(const FileStart &f)
+{
+    if (cancelled_ || !root_.valid())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!stopReason_.isEmpty())
+            return;
+    }
+    QString error;
+    const int dir = typeFolder(f.extension, &error);
+    if (dir < 0)
+        return;  // the file is saved from the medium when it is found, and fails there with the reason
+    auto s = std::make_unique<Stream>();
+    s->file = createTemporary(dir, safeComponent(f.name), &s->tempName, &error);
+    if (!s->file.valid())
+        return;
+    s->dir = dir;
+    std::lock_guard<std::mutex> lock(foldersMutex_);
+    streams_[f.serial] = std::move(s);
+}
+
+bool FileSaver::flush(Stream &s)
+{
+    size_t off = 0;
+    while (off < s.buffer.size() && s.error == 0) {
+        const ssize_t n = ::write(s.file.get(), s.buffer.data() + off, s.buffer.size() - off);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            s.error = n < 0 ? errno : ENOSPC;
+        else
+            off += size_t(n);
+    }
+    s.written += off;
+    s.buffer.clear();
+    return s.error == 0;
+}
+
+void FileSaver::data(uint64_t serial, const unsigned char *bytes, size_t length)
+{
+    std::lock_guard<std::mutex> lock(foldersMutex_);
+    const auto it = streams_.find(serial);
+    if (it == streams_.end() || it->second->error != 0)
+        return;
+    Stream &s = *it->second;
+    try {
+        if (s.buffer.capacity() < kStreamBuffer)
+            s.buffer.reserve(kStreamBuffer);
+        s.buffer.insert(s.buffer.end(), bytes, bytes + length);
+    } catch (const std::bad_alloc &) {
+        s.error = ENOMEM;  // saved from the medium instead, when it is found
+        return;
+    }
+    if (s.buffer.size() >= kStreamBuffer)
+        flush(s);
+}
+
+void FileSaver::discard(Stream &s)
+{
+    s.file.reset();
+    if (s.dir >= 0 && !s.tempName.isEmpty())
+        ::unlinkat(s.dir, QFile::encodeName(s.tempName).constData(), 0);
+    s.tempName.clear();
+}
+
+void FileSaver::dropped(uint64_t serial)
+{
+    std::lock_guard<std::mutex> lock(foldersMutex_);
+    const auto it = streams_.find(serial);
+    if (it == streams_.end())
+        return;
+    discard(*it->second);
+    streams_.erase(it);
+}
+
 void FileSaver::add(const FoundFile &f)
 {
-    Job job{0, f, f.bytes.toByteArray()};
-    job.file.bytes = QByteArrayView();
-    const SaveRecord rec = recordOf(f);
+    Job job;
+    job.item = ExportItem::of(f);
+    {
+        std::lock_guard<std::mutex> lock(foldersMutex_);
+        const auto it = streams_.find(f.serial);
+        if (it != streams_.end()) {
+            job.stream = std::move(it->second);
+            streams_.erase(it);
+            if (job.stream->error == 0)
+                flush(*job.stream);
+        }
+    }
+    queue(std::move(job), recordOf(f));
+}
+
+void FileSaver::add(const ExportItem &item, uint64_t endSector)
+{
+    Job job;
+    job.item = item;
+    SaveRecord rec;
+    rec.name = item.name;
+    rec.type = item.extension;
+    rec.pass = item.pass;
+    rec.startSector = item.startSector;
+    rec.endSector = endSector;
+    rec.bytes = item.carvedBytes;
+    queue(std::move(job), rec);
+}
+
+void FileSaver::queue(Job &&job, const SaveRecord &rec)
+{
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return queuedBytes_ == 0 || queuedBytes_ + job.bytes.size() <= kQueueBudget; });
+    changed_.wait(lock, [&] { return jobs_.size() < kMaxQueued || cancelled_; });
     job.index = int(records_.size());
     records_.append(rec);
-    queuedBytes_ += job.bytes.size();
+    if (cancelled_ || !thread_.joinable()) {
+        records_.last().error = QStringLiteral("not saved: %1").arg(cancelled_ ? cancelReason_ : QStringLiteral("no output folder"));
+        ++failed_;
+        if (job.stream)
+            discard(*job.stream);
+        return;
+    }
     ++pending_;
     jobs_.push_back(std::move(job));
     changed_.notify_all();
@@ -132,15 +235,18 @@ void FileSaver::finish()
     changed_.wait(lock, [&] { return pending_ == 0; });
 }
 
-void FileSaver::cancel()
+void FileSaver::cancel(const QString &why)
 {
-    cancelled_ = true;
     std::unique_lock<std::mutex> lock(mutex_);
-    for (const Job &job : jobs_) {
-        records_[job.index].error = QStringLiteral("not saved: the program was closed");
+    if (!cancelled_)
+        cancelReason_ = why;
+    cancelled_ = true;
+    for (Job &job : jobs_) {
+        records_[job.index].error = QStringLiteral("not saved: %1").arg(cancelReason_);
         ++failed_;
-        queuedBytes_ -= job.bytes.size();
         --pending_;
+        if (job.stream)
+            discard(*job.stream);
     }
     jobs_.clear();
     changed_.notify_all();
@@ -162,15 +268,20 @@ uint64_t FileSaver::failedCount() const
     std::lock_guard<std::mutex> lock(mutex_);
     return failed_;
 }
-uint64_t FileSaver::unreadableSectors() const
+uint64_t FileSaver::pendingCount() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return unreadable_;
+    return uint64_t(pending_);
 }
 QString FileSaver::stopReason() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return stopReason_;
+}
+QStringList FileSaver::notices() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return notices_;
 }
 
 void FileSaver::run()
@@ -182,21 +293,36 @@ void FileSaver::run()
             return;
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
+        changed_.notify_all();  // room in the queue
         SaveRecord rec = records_.at(job.index);
         const bool stopped = !stopReason_.isEmpty();
         lock.unlock();
-        if (stopped)
+        bool ok = false, fatal = false;
+        if (stopped) {
             rec.error = QStringLiteral("not saved: saving had stopped");
-        const bool ok = !stopped && write(job, rec);
+            if (job.stream)
+                discard(*job.stream);
+        } else {
+            try {
+                ok = write(job, rec);
+                fatal = !ok && !cancelled_;
+            } catch (const std::bad_alloc &) {
+                // Memory ran out for this file: it is given up, the others go on.
+                rec.error = QStringLiteral("not saved: there was not enough memory for it");
+                if (job.stream)
+                    discard(*job.stream);
+            }
+        }
+        if (cancelled_ && !ok && rec.error.isEmpty())
+            rec.error = QStringLiteral("not saved: %1").arg(cancelReason_);
         lock.lock();
         if (ok && !rec.savedPath.isEmpty())
             ++saved_;
         else if (!ok)
             ++failed_;
-        if (!ok && !stopped && stopReason_.isEmpty())
+        if (fatal && stopReason_.isEmpty())
             stopReason_ = rec.error;
         records_[job.index] = rec;
-        queuedBytes_ -= job.bytes.size();
         --pending_;
         if (onSaved) {
             lock.unlock();
@@ -207,130 +333,129 @@ void FileSaver::run()
     }
 }
 
-bool FileSaver::copyOut(ByteSource &src, uint64_t bytes, int fd, QString *error)
+bool FileSaver::write(Job &job, SaveRecord &rec)
 {
-    const uint64_t before = reader_.unreadable();
-    std::vector<char> buf(1 << 20);
-    for (uint64_t at = 0; at < bytes;) {
-        if (cancelled_) {
-            *error = QStringLiteral("the program was closed");
-            return false;
-        }
-        const int64_t want = int64_t(std::min<uint64_t>(buf.size(), bytes - at));
-        const int64_t got = src.read(at, buf.data(), want);
-        if (got <= 0) {
-            *error = QStringLiteral("the medium stopped answering");
-            return false;
-        }
-        for (int64_t off = 0; off < got;) {
-            const ssize_t n = ::write(fd, buf.data() + off, size_t(got - off));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0) {
-                *error = QString::fromLocal8Bit(std::strerror(errno));
-                return false;
-            }
-            off += n;
-        }
-        at += uint64_t(got);
+    const ExportItem &item = job.item;
+    const uint64_t startByte = item.startByte();
+    // One file, one copy, decided before anything is measured or read.
+    if (const ExportLedger::Entry *holder = ledger_.containing(startByte)) {
+        rec.containedIn = holder->name;
+        if (job.stream)
+            discard(*job.stream);
+        return true;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    unreadable_ += reader_.unreadable() - before;
+    QString error;
+    const int dir = typeFolder(item.extension, &error);
+    if (dir < 0) {
+        rec.error = QStringLiteral("Saving stopped: %1").arg(error);
+        if (job.stream)
+            discard(*job.stream);
+        return false;
+    }
+    const QString name = safeComponent(item.name);
+    Fd file;
+    QString temp;
+    uint64_t written = 0;
+    if (job.stream && job.stream->error == 0) {
+        file = std::move(job.stream->file);
+        temp = job.stream->tempName;
+        written = job.stream->written;
+        job.stream->tempName.clear();
+    } else {
+        if (job.stream)
+            discard(*job.stream);  // its write failed: the medium is read instead
+        file = createTemporary(dir, name, &temp, &error);
+        if (!file.valid()) {
+            rec.error = QStringLiteral("Saving stopped: %1/%2: %3").arg(dir_, safeComponent(item.extension), error);
+            return false;
+        }
+    }
+    return place(job, rec, dir, std::move(file), temp, written);
+}
+
+bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString &tempName, uint64_t written)
+{
+    ExportItem item = job.item;
+    const uint64_t startByte = item.startByte();
+    const QString name = safeComponent(item.name);
+    const QByteArray temp = QFile::encodeName(tempName);
+    auto fail = [&](const QString &why) {
+        file.reset();
+        ::unlinkat(dir, temp.constData(), 0);
+        rec.error = cancelled_ ? QStringLiteral("not saved: %1").arg(cancelReason_) : QStringLiteral("Saving stopped at %1: %2.").arg(name, why);
+        return false;
+    };
+    // A carved-only file never reaches into the next saved file.
+    const uint64_t next = ledger_.nextStartAfter(startByte);
+    if (next != kNoBarrier)
+        item.cutAt = std::min(item.cutAt, next - startByte);
+    if (!readerTried_) {
+        readerTried_ = true;
+        reader_ = std::make_unique<SectorReader>(medium_.opener);
+        reader_->setBadSectors(medium_.bad);
+        if (!reader_->open(medium_.path)) {
+            readerError_ = reader_->lastError();
+            reader_.reset();
+        }
+    }
+    const uint64_t mediumBytes = medium_.bytes != UINT64_MAX ? medium_.bytes : reader_ ? reader_->mediumBytes() : UINT64_MAX;
+    FoundFileSource src(reader_.get(), item.startSector, mediumBytes);
+    src.setFile(file.get(), written);
+    src.setCancel([this] { return cancelled_.load(std::memory_order_relaxed); });
+    const Extent extent = measure(item, src);
+    rec.extent = extent.declared ? QStringLiteral("declared") : QStringLiteral("carved");
+    rec.bytes = extent.bytes;
+    if (extent.outOfBounds)
+        rec.note = QStringLiteral("its format's end could not be read within its bounds; saved as carved");
+    QString error;
+    if (src.fileBytes() < extent.bytes) {
+        if (!reader_)
+            return fail(QStringLiteral("the medium cannot be opened: %1").arg(openFailureReason(readerError_ ? readerError_ : EIO, medium_.path)));
+        if (!fillFile(src, extent.bytes, &error))
+            return fail(error);
+    }
+    if (src.fileBytes() > extent.bytes && ::ftruncate(file.get(), off_t(extent.bytes)) != 0)
+        return fail(errnoText(errno));
+    user_.give(file.get());
+    struct stat st {};
+    ::fstat(file.get(), &st);
+    const int fd = file.release();
+    if (::close(fd) != 0)
+        return fail(errnoText(errno));
+    if (cancelled_)
+        return fail(cancelReason_);
+    QString used;
+    if (!publishTemporary(dir, tempName, name, &used, &error)) {
+        ::unlinkat(dir, temp.constData(), 0);
+        rec.error = QStringLiteral("Saving stopped: %1").arg(error);
+        return false;
+    }
+    rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
+    if (const std::optional<ExportLedger::Entry> cut = ledger_.cutAt(startByte))
+        shorten(*cut);
+    ledger_.add({startByte, startByte + extent.bytes, extent.declared, used, job.index, dir, uint64_t(st.st_ino)});
     return true;
 }
 
-bool FileSaver::write(Job &job, SaveRecord &rec)
+// A carved-only file saved before holds the start of one saved now: it ends there.
+void FileSaver::shorten(const ExportLedger::Entry &cut)
 {
-    // Where the file really ends: its format's own length, else the carved range (without the
-    // next file's header sector).
-    const bool photo = !job.bytes.isEmpty();
-    if (!readerOpen_)
-        readerOpen_ = reader_.open(source_);
-    if (!photo && !readerOpen_) {
-        rec.error = QStringLiteral("Saving stopped: the medium cannot be opened: %1").arg(openFailureReason(reader_.lastError(), source_));
-        return false;
-    }
-    MemorySource memory(job.bytes);
-    std::unique_ptr<MediumSource> medium;
-    if (readerOpen_)
-        medium = std::make_unique<MediumSource>(reader_, job.file.startSector, mediumSectors_, job.bytes);
-    ByteSource *src = medium ? static_cast<ByteSource *>(medium.get()) : &memory;
-    uint64_t carved = photo ? uint64_t(job.bytes.size()) : (job.file.endSector - job.file.startSector) * kSectorSize;
-    if (!photo && job.file.lastSectorIsNextHeader && carved >= kSectorSize)
-        carved -= kSectorSize;
-    Extent extent = findExtent(job.file.extension, *src, carved);
-    if (!extent.declared)
-        extent.bytes = std::min<uint64_t>(carved, src->size());
-    rec.extent = extent.declared ? QStringLiteral("declared") : QStringLiteral("carved");
-    rec.bytes = extent.bytes;
-    // One file, one copy: a file that starts inside one already saved is part of it.
-    const uint64_t startByte = job.file.startSector * kSectorSize;
+    Fd fd(::openat(cut.dir, QFile::encodeName(cut.name).constData(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || uint64_t(st.st_ino) != cut.inode)
+        return;  // it was moved or replaced since: leave whatever stands there
+    if (::ftruncate(fd.get(), off_t(cut.end - cut.start)) != 0)
+        return;
+    SaveRecord updated;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        auto it = savedExtents_.upper_bound(startByte);
-        if (it != savedExtents_.begin()) {
-            --it;
-            if (startByte < it->second.first) {
-                rec.containedIn = it->second.second;
-                return true;
-            }
-        }
+        if (cut.record < 0 || cut.record >= records_.size())
+            return;
+        records_[cut.record].bytes = cut.end - cut.start;
+        updated = records_[cut.record];
     }
-    const QString type = safeComponent(job.file.extension.isEmpty() ? QStringLiteral("FILES") : job.file.extension);
-    const QString folder = dir_ + QLatin1Char('/') + type;
-    const QString name = safeComponent(job.file.name);
-    if (!makeFolder(folder)) {
-        rec.error = QStringLiteral("Saving stopped: %1 cannot be created: %2.").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    const QString temp = folder + QStringLiteral("/.") + name + QStringLiteral(".part");
-    const QByteArray tempPath = QFile::encodeName(temp);
-    const int fd = ::open(tempPath.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        rec.error = QStringLiteral("Saving stopped: %1: %2.").arg(temp, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    QString error;
-    bool ok = copyOut(*src, extent.bytes, fd, &error);
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    if (!ok) {
-        ::unlink(tempPath.constData());
-        rec.error = QStringLiteral("Saving stopped at %1: %2.").arg(name, error);
-        return false;
-    }
-    // Rename without ever replacing an existing file: a suffix is added instead.
-    const QString base = QFileInfo(name).completeBaseName(), suffix = QFileInfo(name).suffix();
-    for (int n = 0; n < 10000; ++n) {
-        const QString candidate = n == 0 ? name
-                                         : QStringLiteral("%1_%2%3").arg(base).arg(n).arg(suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
-        const QString final = folder + QLatin1Char('/') + candidate;
-        const QByteArray finalPath = QFile::encodeName(final);
-        int r = ::renameat2(AT_FDCWD, tempPath.constData(), AT_FDCWD, finalPath.constData(), RENAME_NOREPLACE);
-        if (r != 0 && errno == EINVAL) {
-            // File systems without the no-replace rename: a hard link fails just the same on a name in use.
-            r = ::link(tempPath.constData(), finalPath.constData());
-            if (r == 0)
-                ::unlink(tempPath.constData());
-        }
-        if (r == 0) {
-            giveToInvokingUser(final);
-            rec.savedPath = final;
-            std::lock_guard<std::mutex> lock(mutex_);
-            savedExtents_[startByte] = {startByte + extent.bytes, candidate};
-            return true;
-        }
-        if (errno != EEXIST) {
-            rec.error = QStringLiteral("Saving stopped: %1: %2.").arg(final, QString::fromLocal8Bit(std::strerror(errno)));
-            ::unlink(tempPath.constData());
-            return false;
-        }
-    }
-    ::unlink(tempPath.constData());
-    rec.error = QStringLiteral("too many files named %1").arg(name);
-    return false;
+    if (onSaved)
+        onSaved(updated);
 }
 
 } // namespace lumafind

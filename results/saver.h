@@ -1,17 +1,21 @@
 #pragma once
-// Saving found files into the output folder, on a thread of its own so the scan never waits
-// on a disk unless too much is queued. Each file is written under a temporary name and renamed
-// when complete, never over an existing file; a write that fails stops saving with a message
-// while the list of what was found stays complete.
+// Saving found files into the output folder. During a scan each file is written to a
+// temporary file as the pass reads its sectors (the medium is read once); a thread of its own
+// then gives it its true extent (reading on from the medium only where its format says the
+// file goes on), and renames it into place, never over an existing file. After a scan the same
+// code saves listed files by reading them from the medium. Everything is written through
+// directory handles that follow no link. A failed write stops saving with a message while the
+// list of what was found stays complete; a file that cannot get memory is given up alone.
 #include "engine/observer.h"
-#include "engine/sectorreader.h"
-#include "results/extents/extent.h"
+#include "results/export.h"
+#include "results/outputfolder.h"
 
 #include <QList>
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
-#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -27,10 +31,10 @@ struct SaveRecord {
     QString error;             // why it was not saved
     QString extent;            // "declared": the format's own end; "carved": the range the scan found
     QString containedIn;       // the saved file that already holds this one
+    QString note;              // e.g. that the format's end could not be read within its bounds
 };
 
-// The record of a found file before it is saved: its bytes are the photo's carved bytes or
-// the carved sector range.
+// The record of a found file before it is saved: the bytes the scan gave it.
 SaveRecord recordOf(const FoundFile &f);
 
 // A name that is safe as one path component: printable, no separator, not "." or "..".
@@ -38,47 +42,78 @@ QString safeComponent(const QString &name);
 
 class FileSaver {
 public:
-    // outDir: the output folder; source: the medium that files are read from (all of a video or
-    // raw file, and whatever of a photo lies beyond its carved bytes); mediumSectors: its size.
-    FileSaver(const QString &outDir, const QString &source, uint64_t mediumSectors, DeviceOpener opener = openDeviceFile);
+    FileSaver(const QString &outDir, MediumRef medium);
     ~FileSaver();
     FileSaver(const FileSaver &) = delete;
     FileSaver &operator=(const FileSaver &) = delete;
 
-    // Creates the folder if missing and checks that it can be written.
+    // Opens the folder (made if missing, through handles) and starts the saving thread.
     bool prepare(QString *error);
-    // Queues a found file (photo bytes are copied). Waits only while too much is queued.
+
+    // Streaming, from the scan's thread: a file's temporary file is made when its first sector
+    // is matched and grows with each sector read.
+    void started(const FileStart &f);
+    void data(uint64_t serial, const unsigned char *bytes, size_t length);
+    void dropped(uint64_t serial);
+    // A found file: streamed or not, it is queued to be given its extent and put in place.
+    // Waits only while too many files are queued.
     void add(const FoundFile &f);
+    // A listed file, saved after the scan from the medium.
+    void add(const ExportItem &item, uint64_t endSector);
     // Waits until every queued file is written or refused.
     void finish();
-    // Drops what is queued and abandons the file being written (its partial file is removed).
-    void cancel();
+    // Drops what is queued and abandons the file being written (its partial file is removed);
+    // their records say why. Returns within a block's time.
+    void cancel(const QString &why = QStringLiteral("saving was cancelled"));
 
-    // After finish(): one record per file added, in order.
+    // One record per file added, in order.
     QList<SaveRecord> records() const;
     uint64_t savedCount() const;
     uint64_t failedCount() const;
-    uint64_t unreadableSectors() const;
-    QString stopReason() const;  // why saving stopped, empty when it did not
+    uint64_t pendingCount() const;
+    QString stopReason() const;    // why saving stopped, empty when it did not
+    QStringList notices() const;   // things worth saying that are not failures
     const QString &folder() const { return dir_; }
 
-    // Called on the saving thread after each file (for progress).
+    // Called on the saving thread after each file, and again for a file cut short by a later
+    // one (for progress and the browser's tooltips).
     std::function<void(const SaveRecord &)> onSaved;
 
 private:
+    struct Stream {
+        Fd file;
+        QString tempName;
+        int dir = -1;
+        std::vector<unsigned char> buffer;
+        uint64_t written = 0;
+        int error = 0;
+    };
     struct Job {
-        int index;
-        FoundFile file;
-        QByteArray bytes;
+        int index = -1;
+        ExportItem item;
+        std::unique_ptr<Stream> stream;
     };
     void run();
     bool write(Job &job, SaveRecord &rec);
-    bool copyOut(ByteSource &src, uint64_t bytes, int fd, QString *error);
+    bool place(Job &job, SaveRecord &rec, int dir, Fd file, const QString &tempName, uint64_t written);
+    int typeFolder(const QString &type, QString *error);
+    bool flush(Stream &s);
+    void discard(Stream &s);
+    void queue(Job &&job, const SaveRecord &rec);
+    void shorten(const ExportLedger::Entry &cut);
 
-    QString dir_, source_;
-    uint64_t mediumSectors_;
-    std::map<uint64_t, std::pair<uint64_t, QString>> savedExtents_;  // start byte -> end byte, name
-    DeviceOpener opener_;
+    QString dir_;
+    MediumRef medium_;
+    InvokingUser user_;
+    Fd root_;
+    std::mutex foldersMutex_;
+    std::map<QString, Fd> folders_;   // type folders, opened once
+    std::map<uint64_t, std::unique_ptr<Stream>> streams_;  // the scan's files being carved
+    ExportLedger ledger_;             // the saving thread's
+    std::unique_ptr<SectorReader> reader_;
+    bool readerTried_ = false;
+    int readerError_ = 0;
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> jobs_;
@@ -86,12 +121,11 @@ private:
     std::thread thread_;
     bool quit_ = false;
     std::atomic<bool> cancelled_{false};
+    QString cancelReason_;
     int pending_ = 0;
-    qint64 queuedBytes_ = 0;
-    uint64_t saved_ = 0, failed_ = 0, unreadable_ = 0;
+    uint64_t saved_ = 0, failed_ = 0;
     QString stopReason_;
-    SectorReader reader_;
-    bool readerOpen_ = false;
+    QStringList notices_;
 };
 
 } // namespace lumafind

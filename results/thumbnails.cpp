@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QImageReader>
+#include <new>
 
 namespace lumafind {
 
@@ -60,8 +61,25 @@ bool addImageWithData_2(const QString &name, const QString &uid, uint64_t start,
     return true;
 }
 
-ThumbnailPipeline::ThumbnailPipeline(QByteArray placeholder, Deliver deliver, int threads, qint64 byteBudget)
-    : placeholder_(std::move(placeholder)), deliver_(std::move(deliver)), budget_(byteBudget)
+QByteArray thumbnailSource(const QByteArray &prefix, const ExportItem &item, SectorReader *medium, uint64_t mediumBytes,
+                           MyImageObject *made)
+{
+    if (medium && mediumBytes == UINT64_MAX)
+        mediumBytes = medium->mediumBytes();
+    FoundFileSource src(medium, item.startSector, medium ? mediumBytes : uint64_t(prefix.size()) + item.startByte());
+    src.setMemoryPrefix(prefix);
+    const Extent e = measure(item, src);
+    made->extent = e.declared ? QStringLiteral("declared") : QStringLiteral("carved");
+    made->extentBytes = e.bytes;
+    if (e.bytes <= uint64_t(prefix.size()))
+        return prefix.left(qsizetype(e.bytes));
+    QByteArray bytes(qsizetype(std::min<uint64_t>(e.bytes, kThumbnailSourceBytes)), Qt::Uninitialized);
+    bytes.resize(qsizetype(std::max<int64_t>(0, src.read(0, bytes.data(), bytes.size()))));
+    return bytes;
+}
+
+ThumbnailPipeline::ThumbnailPipeline(QByteArray placeholder, Deliver deliver, MediumRef medium, int threads, qint64 byteBudget)
+    : placeholder_(std::move(placeholder)), deliver_(std::move(deliver)), medium_(std::move(medium)), budget_(byteBudget)
 {
     for (int i = 0; i < threads; ++i)
         threads_.emplace_back([this] { run(); });
@@ -79,18 +97,22 @@ ThumbnailPipeline::~ThumbnailPipeline()
         t.join();
 }
 
-void ThumbnailPipeline::submit(QByteArray bytes, MyImageObject item)
+void ThumbnailPipeline::submit(QByteArray prefix, ExportItem export_, MyImageObject item)
 {
-    const qint64 size = bytes.size();
+    const qint64 size = prefix.size();
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return inFlight_ == 0 || inFlight_ + size <= budget_; });
     inFlight_ += size;
-    jobs_.push_back(Job{nextSeq_++, std::move(bytes), std::move(item)});
+    jobs_.push_back(Job{nextSeq_++, std::move(prefix), std::move(export_), std::move(item)});
     changed_.notify_all();
 }
 
 void ThumbnailPipeline::run()
 {
+    // A reader of the medium for this thread, opened the first time a photo reaches past what
+    // the scan kept of it.
+    std::unique_ptr<SectorReader> reader;
+    bool readerTried = false;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         changed_.wait(lock, [&] { return quit_ || !jobs_.empty(); });
@@ -100,7 +122,20 @@ void ThumbnailPipeline::run()
         jobs_.pop_front();
         lock.unlock();
         MyImageObject made = job.item;
-        addImageWithData(job.bytes, job.item.image_Name, job.item.image_UID, placeholder_, &made);
+        if (!readerTried && !medium_.path.isEmpty()) {
+            readerTried = true;
+            reader = std::make_unique<SectorReader>(medium_.opener);
+            reader->setBadSectors(medium_.bad);
+            if (!reader->open(medium_.path))
+                reader.reset();
+        }
+        QByteArray bytes;
+        try {
+            bytes = thumbnailSource(job.bytes, job.export_, reader.get(), medium_.bytes, &made);
+        } catch (const std::bad_alloc &) {
+            bytes = job.bytes;  // no memory to read further: the bytes at hand
+        }
+        addImageWithData(bytes, job.item.image_Name, job.item.image_UID, placeholder_, &made);
         const qint64 size = job.bytes.size();
         job.bytes = QByteArray();
         lock.lock();

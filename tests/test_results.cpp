@@ -75,12 +75,16 @@ private slots:
             ThumbnailPipeline pipe(QByteArray("P"), [&](MyImageObject &&item) {
                 QMutexLocker lock(&m);
                 delivered << item.image_Name + (item.imageData == "P" ? QStringLiteral(":P") : QStringLiteral(":T"));
-            }, 2, 64 * 1024);  // a small budget makes the submitter wait for room
+            }, MediumRef{}, 2, 64 * 1024);  // a small budget makes the submitter wait for room
             for (int i = 0; i < 40; ++i) {
                 MyImageObject item;
                 item.image_Name = QString::number(i);
                 // Big pictures and junk interleaved: they finish out of order.
-                pipe.submit(i % 3 == 0 ? jpeg(1200, 900) : QByteArray(700, char(i)), item);
+                const QByteArray bytes = i % 3 == 0 ? jpeg(1200, 900) : QByteArray(700, char(i));
+                ExportItem e;
+                e.extension = QStringLiteral("JPG");
+                e.carvedBytes = uint64_t(bytes.size());
+                pipe.submit(bytes, e, item);
             }
             pipe.drain();
         }

@@ -2,6 +2,7 @@
 // video read on past the carved range, streams whose headers recur saved once, a write that
 // fails, no overwriting, safe names and ownership under sudo.
 #include "engine/recoverycore.h"
+#include "engine/scansession.h"
 #include "enginetestutil.h"
 #include "testfiles.h"
 #include "results/saver.h"
@@ -47,38 +48,39 @@ QByteArray pad(QByteArray b)
     return b;
 }
 
-// Scans the card in a mode and saves what it finds, as the CLI and the wizard do.
+// Scans the card in a mode and saves what it finds as the sectors are read, as the CLI and
+// the wizard do.
 struct SavingScan : ScanObserver {
     FileSaver *saver = nullptr;
+    bool wantsFileData() const override { return true; }
+    void fileStarted(const FileStart &f) override { saver->started(f); }
+    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
+    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
     void fileFound(FoundFile &&f) override { saver->add(f); }
     void alert(const QString &, const QString &) override {}
     void endOfScan(const ScanSummary &) override {}
 
-    static QList<SaveRecord> run(const QString &card, int mode, const QString &out)
+    static QList<SaveRecord> run(const QString &card, int mode, const QString &out, bool thorough = true)
     {
         RecoveryCore core;
         core.loadResources(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
-        Recovery_MODE = mode;
-        if (mode != 0) {
-            core.CheckListHeader_Array = core.basicFor(mode);
-            core.CheckListHeader_Adv_Array = core.advancedFor(mode);
-        }
-        const uint64_t sectors = uint64_t(QFileInfo(card).size() / 512);
-        FileSaver saver(out, card, sectors);
         QString why;
+        if (mode != 0 && !selectTypes(core, mode, {}, thorough, &why))
+            return {};
+        const uint64_t bytes = uint64_t(QFileInfo(card).size());
+        FileSaver saver(out, MediumRef{card, bytes, openDeviceFile, core.badSectors()});
         if (!saver.prepare(&why))
             return {};
         SavingScan obs;
         obs.saver = &saver;
         ScanRequest r;
+        r.mode = mode;
         r.devicePath = card;
-        r.range = {true, false, QString::number(sectors), {}, {}};
-        r.thorough = true;
-        core.prepareScan(r, &obs);
-        if (mode == 0)
-            core.Photo_Rec_Thread();
-        else
-            core.Raw_File_Rec_Thread();
+        r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
+        r.thorough = thorough;
+        ScanSession session(core);
+        session.start(r, &obs);
+        session.wait();
         saver.finish();
         return saver.records();
     }
@@ -217,8 +219,9 @@ private slots:
         p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 200; exec '%1' scan '%2' --out '%3' --report '%4' --no-thorough")
                                                                      .arg(QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli"), path, out, report)});
         QVERIFY(p.waitForFinished(30000));
+        const QByteArray errText = p.readAllStandardError();
         QCOMPARE(p.exitCode(), 3);
-        QVERIFY(p.readAllStandardError().contains("Saving stopped"));
+        QVERIFY(errText.contains("Saving stopped"));
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), small);
         QVERIFY(!QFile::exists(out + QStringLiteral("/PNG/GND00002.PNG")));
         QVERIFY(QDir(out + QStringLiteral("/PNG")).entryList(QDir::Files | QDir::Hidden).isEmpty());  // no partial file
@@ -244,11 +247,12 @@ private slots:
         f.extension = QStringLiteral("../JPG");
         f.startSector = 5;
         f.endSector = 100;
+        f.carvedBytes = 95 * 512;
         const QString out = dir.path() + QStringLiteral("/out");
         if (geteuid() == 0)
             qputenv("SUDO_UID", "4242");
         {
-            FileSaver saver(out, path, 100);
+            FileSaver saver(out, MediumRef{path, 100 * 512, openDeviceFile, nullptr});
             QString why;
             QVERIFY(saver.prepare(&why));
             saver.add(f);

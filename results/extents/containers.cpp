@@ -6,7 +6,7 @@
 
 namespace lumafind {
 
-std::optional<uint64_t> riffEnd(ByteSource &s)
+std::optional<uint64_t> riffEnd(ByteSource &s, const ExtentContext &)
 {
     char head[12];
     const auto size = s.le32(4);
@@ -31,7 +31,7 @@ std::optional<uint64_t> riffEnd(ByteSource &s)
     return end;
 }
 
-std::optional<uint64_t> asfEnd(ByteSource &s)
+std::optional<uint64_t> asfEnd(ByteSource &s, const ExtentContext &)
 {
     static const unsigned char header[16] = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
                                              0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
@@ -41,9 +41,12 @@ std::optional<uint64_t> asfEnd(ByteSource &s)
     const auto headerSize = s.le64(16);
     if (!s.get(0, guid, 16) || std::memcmp(guid, header, 16) != 0 || !headerSize || *headerSize < 30)
         return std::nullopt;
+    if (*headerSize > s.size())
+        return std::nullopt;
     for (uint64_t p = 30; p + 24 <= *headerSize;) {
         const auto size = s.le64(p + 16);
-        if (!s.get(p, guid, 16) || !size || *size < 24)
+        // Each object lies inside the header: sizes that would pass its end (or wrap) are damage.
+        if (!s.get(p, guid, 16) || !size || *size < 24 || *size > *headerSize - p)
             return std::nullopt;
         if (std::memcmp(guid, fileProperties, 16) == 0) {
             const auto fileSize = s.le64(p + 40);
@@ -82,7 +85,7 @@ bool vint(ByteSource &s, uint64_t at, int *length, uint64_t *value, bool *unknow
 }
 } // namespace
 
-std::optional<uint64_t> ebmlEnd(ByteSource &s)
+std::optional<uint64_t> ebmlEnd(ByteSource &s, const ExtentContext &)
 {
     const auto id = s.be32(0);
     int len = 0;

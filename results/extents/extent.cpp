@@ -1,5 +1,5 @@
-// Which finder serves which type, and the rule that a file is never saved shorter than its
-// carved range unless its format says where it ends.
+// Which finder serves which type, the read budget, and the rule that a file is never saved
+// shorter than its carved range unless its format says where it ends.
 #include "extent.h"
 
 #include <QHash>
@@ -7,21 +7,32 @@
 namespace lumafind {
 
 namespace {
-enum class Family { None, Jpeg, Png, Gif, Bmp, Tiff, IsoMedia, Riff, Asf, Ebml, M2ts, Ts, Mpeg, Pdf, Zip, Ole };
+struct Family {
+    const char *name;
+    EndFinder end;
+    bool tiffLike;  // raw files keep vendor data their directories do not point at
+};
 
-Family familyOf(const QString &ext)
+const Family kJpeg{"JPEG", jpegEnd, false}, kPng{"PNG", pngEnd, false}, kGif{"GIF", gifEnd, false},
+    kBmp{"BMP", bmpEnd, false}, kTiff{"TIFF", tiffEnd, true}, kIso{"ISO media", isoMediaEnd, false},
+    kRiff{"RIFF", riffEnd, false}, kAsf{"ASF", asfEnd, false}, kEbml{"EBML", ebmlEnd, false},
+    kM2ts{"MPEG transport stream (192-byte packets)", m2tsEnd, false}, kTs{"MPEG transport stream", tsEnd, false},
+    kPs{"MPEG program stream", programStreamEnd, false}, kPdf{"PDF", pdfEnd, false}, kZip{"ZIP", zipEnd, false},
+    kOle{"OLE compound file", oleEnd, false};
+
+const Family *familyOf(const QString &ext)
 {
-    static const QHash<QString, Family> families = {
-        {"JPG", Family::Jpeg},     {"PNG", Family::Png},       {"GIF", Family::Gif},       {"BMP", Family::Bmp},
-        {"TIF", Family::Tiff},     {"CR2", Family::Tiff},      {"ORF", Family::Tiff},      {"RW2", Family::Tiff},
-        {"IIQ", Family::Tiff},     {"MP4", Family::IsoMedia},  {"MOV", Family::IsoMedia},  {"M4V", Family::IsoMedia},
-        {"3GP", Family::IsoMedia}, {"HEIC", Family::IsoMedia}, {"CR3", Family::IsoMedia},  {"M4A", Family::IsoMedia},
-        {"AVIF", Family::IsoMedia}, {"AVI", Family::Riff},     {"WAV", Family::Riff},      {"WEBP", Family::Riff},
-        {"WMV", Family::Asf},      {"MKV", Family::Ebml},      {"MTS", Family::M2ts},      {"TS", Family::Ts},
-        {"MPG", Family::Mpeg},     {"PDF", Family::Pdf},       {"ZIP", Family::Zip},       {"DOC", Family::Ole},
+    static const QHash<QString, const Family *> families = {
+        {"JPG", &kJpeg},  {"PNG", &kPng},  {"GIF", &kGif},   {"BMP", &kBmp},   {"TIF", &kTiff},  {"CR2", &kTiff},
+        {"ORF", &kTiff},  {"RW2", &kTiff}, {"IIQ", &kTiff},  {"MP4", &kIso},   {"MOV", &kIso},   {"M4V", &kIso},
+        {"3GP", &kIso},   {"HEIC", &kIso}, {"CR3", &kIso},   {"M4A", &kIso},   {"AVIF", &kIso},  {"AVI", &kRiff},
+        {"WAV", &kRiff},  {"WEBP", &kRiff}, {"WMV", &kAsf},  {"MKV", &kEbml},  {"MTS", &kM2ts},  {"TS", &kTs},
+        {"MPG", &kPs},    {"PDF", &kPdf},  {"ZIP", &kZip},   {"DOC", &kOle},
     };
-    return families.value(ext.toUpper(), Family::None);
+    return families.value(ext.toUpper(), nullptr);
 }
+
+// Is [from, to) erased (zeros)? Reads at most the carved range.
 bool blank(ByteSource &s, uint64_t from, uint64_t to)
 {
     char buf[65536];
@@ -40,38 +51,32 @@ bool blank(ByteSource &s, uint64_t from, uint64_t to)
 
 bool hasExtentFinder(const QString &ext)
 {
-    return familyOf(ext) != Family::None;
+    return familyOf(ext) != nullptr;
 }
 
-Extent findExtent(const QString &ext, ByteSource &s, uint64_t carvedBytes)
+QString extentFamily(const QString &ext)
 {
-    const ExtentContext c{carvedBytes};
-    std::optional<uint64_t> end;
-    switch (familyOf(ext)) {
-    case Family::Jpeg: end = jpegEnd(s); break;
-    case Family::Png: end = pngEnd(s); break;
-    case Family::Gif: end = gifEnd(s); break;
-    case Family::Bmp: end = bmpEnd(s); break;
-    case Family::Tiff: end = tiffEnd(s); break;
-    case Family::IsoMedia: end = isoMediaEnd(s, c); break;
-    case Family::Riff: end = riffEnd(s); break;
-    case Family::Asf: end = asfEnd(s); break;
-    case Family::Ebml: end = ebmlEnd(s); break;
-    case Family::M2ts: end = transportStreamEnd(s, 192, 4); break;
-    case Family::Ts: end = transportStreamEnd(s, 188, 0); break;
-    case Family::Mpeg: end = programStreamEnd(s); break;
-    case Family::Pdf: end = pdfEnd(s, c); break;
-    case Family::Zip: end = zipEnd(s); break;
-    case Family::Ole: end = oleEnd(s); break;
-    case Family::None: break;
-    }
-    if (!end || *end == 0)
-        return {carvedBytes, false};
+    const Family *f = familyOf(ext);
+    return f ? QString::fromLatin1(f->name) : QString();
+}
+
+Extent findExtent(const QString &ext, ByteSource &s, const ExtentContext &c)
+{
+    const uint64_t carved = std::min(c.carved, s.size());
+    const Family *family = familyOf(ext);
+    if (!family)
+        return {carved, false, false};
+    // A last guard: no finder reads more than twice what the file may claim. The finders are
+    // linear on their own; this catches what a future one might get wrong.
+    s.setReadBudget(2 * std::max(s.size(), carved) + (16u << 20));
+    const std::optional<uint64_t> end = family->end(s, c);
+    if (!end || *end == 0 || *end > s.size())
+        return {carved, false, s.budgetSpent()};
     // Raw files keep vendor data that their directories do not point at: their directories
     // make a file longer than carved, or shorter only when what they leave out is blank.
-    if (familyOf(ext) == Family::Tiff && *end < carvedBytes && !blank(s, *end, carvedBytes))
-        return {carvedBytes, false};
-    return {std::min(*end, kMaxSavedFile), true};
+    if (family->tiffLike && *end < carved && !blank(s, *end, carved))
+        return {carved, false, false};
+    return {std::min(*end, kMaxSavedFile), true, false};
 }
 
 } // namespace lumafind

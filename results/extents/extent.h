@@ -2,21 +2,31 @@
 // True extents: where a found file really ends, from its own structure. Each format family has
 // a small finder; a finder answers nothing when the structure is invalid or unknown, and the
 // file is then saved as carved. No finder ever cuts a file shorter than its structure says.
+//
+// Every finder's work is linear in the bytes it reads, and what it reads is bounded: counts
+// in the data are checked against the bytes that hold them, sums of sizes are checked for
+// wrap-around, walks always move forward, searches resume where they stopped, and a search
+// never passes the start of the next found file (only a length the format declares may carry
+// a file over it). Each source also carries a read budget as a last guard.
 #include <QByteArrayView>
+#include <QByteArray>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 
 namespace lumafind {
 
 constexpr uint64_t kMaxSavedFile = uint64_t(4) << 30;  // 4 GiB per file
+constexpr uint64_t kNoBarrier = UINT64_MAX;
 
 // The bytes of a found file from its first byte on.
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
-    // Up to len bytes at offset; fewer at the end of what is available.
-    virtual int64_t read(uint64_t offset, void *buf, int64_t len) = 0;
+    // Up to len bytes at offset; fewer at the end of what the file may claim, none once the
+    // read budget is spent.
+    int64_t read(uint64_t offset, void *buf, int64_t len);
     // How far the file could reach: the end of the medium, at most kMaxSavedFile.
     virtual uint64_t size() const = 0;
 
@@ -28,68 +38,95 @@ public:
     std::optional<uint16_t> be16(uint64_t o);
     std::optional<uint32_t> be32(uint64_t o);
     std::optional<uint64_t> be64(uint64_t o);
-    // Offset of the first occurrence of needle at or after from, before limit.
-    std::optional<uint64_t> find(uint64_t from, uint64_t limit, QByteArrayView needle);
+
+    // What finders have read through this source: the work bound tests count it.
+    uint64_t bytesRead() const { return bytesRead_; }
+    uint64_t readCalls() const { return readCalls_; }
+    void setReadBudget(uint64_t bytes) { budget_ = bytes; }
+    bool budgetSpent() const { return spent_; }
+
+protected:
+    virtual int64_t readAt(uint64_t offset, void *buf, int64_t len) = 0;
+
+private:
+    uint64_t bytesRead_ = 0, readCalls_ = 0, budget_ = UINT64_MAX;
+    bool spent_ = false;
 };
 
 class MemorySource : public ByteSource {
 public:
     explicit MemorySource(QByteArrayView bytes) : bytes_(bytes) {}
-    int64_t read(uint64_t offset, void *buf, int64_t len) override;
     uint64_t size() const override { return uint64_t(bytes_.size()); }
+
+protected:
+    int64_t readAt(uint64_t offset, void *buf, int64_t len) override;
 
 private:
     QByteArrayView bytes_;
 };
 
-class SectorReader;
-
-// A found file on its medium: bytes already in memory (a photo's carved bytes) first, then the
-// medium's sectors from the file's first sector on, up to the end of the medium or 4 GiB.
-class MediumSource : public ByteSource {
+// Forward search for a needle, one pass over the bytes: a later call continues where the last
+// one stopped, so finding every occurrence reads each byte once.
+class Searcher {
 public:
-    MediumSource(SectorReader &reader, uint64_t startSector, uint64_t mediumSectors, QByteArrayView prefix = {});
-    int64_t read(uint64_t offset, void *buf, int64_t len) override;
-    uint64_t size() const override { return size_; }
+    Searcher(ByteSource &s, QByteArrayView needle) : s_(s), needle_(needle) {}
+    // The first occurrence at or after from that ends at or before limit.
+    std::optional<uint64_t> next(uint64_t from, uint64_t limit);
 
 private:
-    SectorReader &reader_;
-    uint64_t start_, size_;
-    QByteArrayView prefix_;
-    uint64_t cachedSector_ = UINT64_MAX;
-    unsigned char cache_[512];
+    ByteSource &s_;
+    QByteArrayView needle_;
+    QByteArray window_;
+    uint64_t windowAt_ = 0;
 };
 
-// What a finder knows besides the bytes: how much the scan carved.
+// What a finder knows besides the bytes.
 struct ExtentContext {
-    uint64_t carved = 0;
+    uint64_t carved = 0;              // the bytes the scan gave the file
+    uint64_t barrier = kNoBarrier;    // where the next found file starts, relative to this one
+    // How far a search may look: up to the next found file (and a record that starts right
+    // there), never beyond what the file may claim.
+    uint64_t searchLimit(const ByteSource &s, uint64_t needle = 0) const
+    {
+        const uint64_t b = barrier == kNoBarrier ? UINT64_MAX : barrier + needle;
+        return std::min(b, s.size());
+    }
 };
 
 // The finders, one per family. Each returns the file's length in bytes.
-std::optional<uint64_t> jpegEnd(ByteSource &s);
-std::optional<uint64_t> pngEnd(ByteSource &s);
-std::optional<uint64_t> gifEnd(ByteSource &s);
-std::optional<uint64_t> bmpEnd(ByteSource &s);
-std::optional<uint64_t> tiffEnd(ByteSource &s);
+using EndFinder = std::optional<uint64_t> (*)(ByteSource &, const ExtentContext &);
+std::optional<uint64_t> jpegEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> pngEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> gifEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> bmpEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> tiffEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> isoMediaEnd(ByteSource &s, const ExtentContext &c);
-std::optional<uint64_t> riffEnd(ByteSource &s);
-std::optional<uint64_t> asfEnd(ByteSource &s);
-std::optional<uint64_t> ebmlEnd(ByteSource &s);
-std::optional<uint64_t> transportStreamEnd(ByteSource &s, int packetSize, int syncOffset);
-std::optional<uint64_t> programStreamEnd(ByteSource &s);
+std::optional<uint64_t> riffEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> asfEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> ebmlEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> m2tsEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> tsEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> programStreamEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> pdfEnd(ByteSource &s, const ExtentContext &c);
-std::optional<uint64_t> zipEnd(ByteSource &s);
-std::optional<uint64_t> oleEnd(ByteSource &s);
+std::optional<uint64_t> zipEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> oleEnd(ByteSource &s, const ExtentContext &c);
 
 struct Extent {
     uint64_t bytes = 0;
-    bool declared = false;  // true: the format said where it ends; false: the carved range
+    bool declared = false;     // true: the format said where it ends; false: the carved range
+    bool outOfBounds = false;  // the format's end could not be read within its bounds
 };
 
 // The extent of a file of type ext (a database extension such as JPG or MP4): the declared
-// one when the type has a finder that answers, else the carved range.
-Extent findExtent(const QString &ext, ByteSource &s, uint64_t carvedBytes);
-// Whether a type has a finder at all.
+// one when the type has a finder that answers, else the carved range. The source's read
+// budget is set here.
+Extent findExtent(const QString &ext, ByteSource &s, const ExtentContext &c);
+inline Extent findExtent(const QString &ext, ByteSource &s, uint64_t carvedBytes)
+{
+    return findExtent(ext, s, ExtentContext{carvedBytes, kNoBarrier});
+}
+// Whether a type has a finder at all, and the name of its family ("" when none).
 bool hasExtentFinder(const QString &ext);
+QString extentFamily(const QString &ext);
 
 } // namespace lumafind

@@ -5,14 +5,14 @@
 
 namespace lumafind {
 
-std::optional<uint64_t> pngEnd(ByteSource &s)
+std::optional<uint64_t> pngEnd(ByteSource &s, const ExtentContext &)
 {
     static const unsigned char sig[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     unsigned char head[8];
     if (!s.get(0, head, 8) || std::memcmp(head, sig, 8) != 0)
         return std::nullopt;
     uint64_t p = 8;
-    for (int chunks = 0; chunks < 1000000; ++chunks) {
+    for (;;) {  // every chunk is at least 12 bytes: the walk always moves on
         const auto len = s.be32(p);
         char type[4];
         if (!len || *len > 0x7FFFFFFFu || !s.get(p + 4, type, 4))
@@ -27,7 +27,6 @@ std::optional<uint64_t> pngEnd(ByteSource &s)
             return next;
         p = next;
     }
-    return std::nullopt;
 }
 
 // Sub-blocks: a length byte and that many bytes, until a zero length.
@@ -43,7 +42,7 @@ static std::optional<uint64_t> skipSubBlocks(ByteSource &s, uint64_t p)
     }
 }
 
-std::optional<uint64_t> gifEnd(ByteSource &s)
+std::optional<uint64_t> gifEnd(ByteSource &s, const ExtentContext &)
 {
     char head[6];
     if (!s.get(0, head, 6) || (std::memcmp(head, "GIF87a", 6) != 0 && std::memcmp(head, "GIF89a", 6) != 0))
@@ -78,7 +77,7 @@ std::optional<uint64_t> gifEnd(ByteSource &s)
     }
 }
 
-std::optional<uint64_t> bmpEnd(ByteSource &s)
+std::optional<uint64_t> bmpEnd(ByteSource &s, const ExtentContext &)
 {
     char bm[2];
     const auto size = s.le32(2), offset = s.le32(10), header = s.le32(14);

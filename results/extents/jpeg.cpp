@@ -1,6 +1,9 @@
 // JPEG: markers from SOI to the EOI of the main image. Segments are skipped by their length,
-// so the EOI of a thumbnail inside an APP segment does not end the file; entropy-coded data
-// is skipped by its byte-stuffing (FF 00) and restart-marker rules.
+// so the EOI of a thumbnail inside an APP segment does not end the file (and a segment may
+// carry the file over the start of a header found inside it); entropy-coded data is skipped
+// by its byte-stuffing (FF 00) and restart-marker rules. Entropy-coded data declares nothing:
+// it is searched only up to the next found file, and beyond the carved range an erased sector
+// (all 00 or all FF) ends the search: the file was cut there.
 #include "extent.h"
 
 #include <cstring>
@@ -9,6 +12,8 @@
 namespace lumafind {
 
 namespace {
+constexpr uint64_t kSector = 512;
+
 // Sequential byte access over a source, a megabyte at a time.
 class Bytes {
 public:
@@ -23,39 +28,58 @@ public:
         }
         return buf_[size_t(o - base_)];
     }
-    // Next FF at or after o; nullopt at the end of the source.
-    std::optional<uint64_t> nextFF(uint64_t o)
+    // The next FF at or after o and before limit; nullopt at the limit, the end of the source,
+    // or an erased sector at or after `erasedFrom`.
+    std::optional<uint64_t> nextFF(uint64_t o, uint64_t limit, uint64_t erasedFrom)
     {
         for (;;) {
-            if (at(o) < 0)
+            if (o >= limit || at(o) < 0)
                 return std::nullopt;
             const unsigned char *start = buf_.data() + (o - base_);
-            const size_t n = size_t(base_ + len_ - o);
-            if (const void *hit = std::memchr(start, 0xFF, n))
-                return o + uint64_t(static_cast<const unsigned char *>(hit) - start);
-            o = base_ + len_;
+            const size_t n = size_t(std::min(base_ + len_, limit) - o);
+            const void *hit = std::memchr(start, 0xFF, n);
+            const uint64_t spanEnd = hit ? o + uint64_t(static_cast<const unsigned char *>(hit) - start) : o + n;
+            if (spanEnd > erasedFrom && zeroSectorIn(std::max(o, erasedFrom), spanEnd))
+                return std::nullopt;
+            if (hit)
+                return spanEnd;
+            o = spanEnd;
         }
     }
 
 private:
+    // Whether a whole sector (aligned to the file's start) of zeros lies in [from, to), all
+    // of which is in the buffer.
+    bool zeroSectorIn(uint64_t from, uint64_t to)
+    {
+        static const unsigned char zeros[kSector] = {};
+        for (uint64_t sector = (from + kSector - 1) / kSector * kSector; sector + kSector <= to; sector += kSector)
+            if (std::memcmp(buf_.data() + (sector - base_), zeros, kSector) == 0)
+                return true;
+        return false;
+    }
+
     ByteSource &s_;
     std::vector<unsigned char> buf_;
     uint64_t base_ = 0, len_ = 0;
 };
 } // namespace
 
-std::optional<uint64_t> jpegEnd(ByteSource &s)
+std::optional<uint64_t> jpegEnd(ByteSource &s, const ExtentContext &c)
 {
     Bytes b(s);
     if (b.at(0) != 0xFF || b.at(1) != 0xD8)
         return std::nullopt;
+    const uint64_t limit = c.searchLimit(s);
+    const uint64_t erasedFrom = c.carved;
     uint64_t p = 2;
     bool sawFrame = false;
     for (;;) {
         if (b.at(p) != 0xFF)
             return std::nullopt;
-        while (b.at(p) == 0xFF)
-            ++p;  // fill bytes
+        for (uint64_t fill = 0; b.at(p) == 0xFF; ++p)
+            if (++fill > kSector)
+                return std::nullopt;  // erased space, not fill bytes before a marker
         const int m = b.at(p++);
         if (m < 0 || m == 0x00 || m == 0xD8)
             return std::nullopt;
@@ -75,8 +99,8 @@ std::optional<uint64_t> jpegEnd(ByteSource &s)
         if (m != 0xDA)
             continue;
         // Entropy-coded data: up to the first FF that is neither stuffing nor a restart marker.
-        for (;;) {
-            const auto ff = b.nextFF(p);
+        for (uint64_t fillRun = 0;;) {
+            const auto ff = b.nextFF(p, limit, erasedFrom);
             if (!ff)
                 return std::nullopt;
             const int next = b.at(*ff + 1);
@@ -84,8 +108,11 @@ std::optional<uint64_t> jpegEnd(ByteSource &s)
                 return std::nullopt;
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
                 p = *ff + 2;
+                fillRun = 0;
             } else if (next == 0xFF) {
                 p = *ff + 1;
+                if (++fillRun >= kSector && p > erasedFrom)
+                    return std::nullopt;  // a sector of FF: erased space
             } else {
                 p = *ff;
                 break;

@@ -6,7 +6,7 @@
 
 namespace lumafind {
 
-std::optional<uint64_t> transportStreamEnd(ByteSource &s, int packetSize, int syncOffset)
+static std::optional<uint64_t> transportStreamEnd(ByteSource &s, int packetSize, int syncOffset)
 {
     std::vector<unsigned char> buf(size_t(packetSize) * 4096);
     uint64_t packets = 0;
@@ -24,7 +24,17 @@ std::optional<uint64_t> transportStreamEnd(ByteSource &s, int packetSize, int sy
     return packets >= 2 ? std::optional<uint64_t>(packets * uint64_t(packetSize)) : std::nullopt;
 }
 
-std::optional<uint64_t> programStreamEnd(ByteSource &s)
+std::optional<uint64_t> m2tsEnd(ByteSource &s, const ExtentContext &)
+{
+    return transportStreamEnd(s, 192, 4);
+}
+
+std::optional<uint64_t> tsEnd(ByteSource &s, const ExtentContext &)
+{
+    return transportStreamEnd(s, 188, 0);
+}
+
+std::optional<uint64_t> programStreamEnd(ByteSource &s, const ExtentContext &)
 {
     uint64_t p = 0;
     int packs = 0;

@@ -1,12 +1,27 @@
 #include "extent.h"
 
-#include "engine/sectorreader.h"
-
 #include <QtEndian>
 #include <cstring>
-#include <vector>
 
 namespace lumafind {
+
+int64_t ByteSource::read(uint64_t offset, void *buf, int64_t len)
+{
+    const uint64_t end = size();
+    if (len <= 0 || offset >= end)
+        return 0;
+    uint64_t want = std::min<uint64_t>(uint64_t(len), end - offset);
+    if (bytesRead_ >= budget_) {
+        spent_ = true;
+        return 0;
+    }
+    want = std::min(want, budget_ - bytesRead_);
+    ++readCalls_;
+    const int64_t got = readAt(offset, buf, int64_t(want));
+    if (got > 0)
+        bytesRead_ += uint64_t(got);
+    return got;
+}
 
 template <typename T, bool Big>
 static std::optional<T> number(ByteSource &s, uint64_t o)
@@ -25,68 +40,45 @@ std::optional<uint16_t> ByteSource::be16(uint64_t o) { return number<uint16_t, t
 std::optional<uint32_t> ByteSource::be32(uint64_t o) { return number<uint32_t, true>(*this, o); }
 std::optional<uint64_t> ByteSource::be64(uint64_t o) { return number<uint64_t, true>(*this, o); }
 
-std::optional<uint64_t> ByteSource::find(uint64_t from, uint64_t limit, QByteArrayView needle)
+int64_t MemorySource::readAt(uint64_t offset, void *buf, int64_t len)
 {
-    const int64_t chunk = 1 << 20;
-    const int64_t overlap = needle.size() - 1;
-    std::vector<char> buf(size_t(chunk + overlap));
-    limit = std::min(limit, size());
-    for (uint64_t at = from; at < limit; at += uint64_t(chunk)) {
-        const int64_t want = int64_t(std::min<uint64_t>(uint64_t(chunk + overlap), limit - at));
-        const int64_t got = read(at, buf.data(), want);
-        if (got < needle.size())
-            return std::nullopt;
-        const QByteArrayView hay(buf.data(), got);
-        const qsizetype i = hay.indexOf(needle);
-        if (i >= 0)
-            return at + uint64_t(i);
-        if (got < want)
-            return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-int64_t MemorySource::read(uint64_t offset, void *buf, int64_t len)
-{
-    if (offset >= uint64_t(bytes_.size()) || len <= 0)
-        return 0;
     const int64_t n = std::min<int64_t>(len, int64_t(uint64_t(bytes_.size()) - offset));
     std::memcpy(buf, bytes_.data() + offset, size_t(n));
     return n;
 }
 
-MediumSource::MediumSource(SectorReader &reader, uint64_t startSector, uint64_t mediumSectors, QByteArrayView prefix)
-    : reader_(reader), start_(startSector), prefix_(prefix)
+std::optional<uint64_t> Searcher::next(uint64_t from, uint64_t limit)
 {
-    const uint64_t available = mediumSectors > startSector ? (mediumSectors - startSector) * kSectorSize : 0;
-    size_ = std::min(std::max<uint64_t>(available, uint64_t(prefix.size())), kMaxSavedFile);
-}
-
-int64_t MediumSource::read(uint64_t offset, void *buf, int64_t len)
-{
-    auto *out = static_cast<unsigned char *>(buf);
-    int64_t done = 0;
-    while (done < len && offset < size_) {
-        if (offset < uint64_t(prefix_.size())) {
-            const int64_t n = std::min<int64_t>(len - done, int64_t(uint64_t(prefix_.size()) - offset));
-            std::memcpy(out + done, prefix_.data() + offset, size_t(n));
-            done += n;
-            offset += uint64_t(n);
-            continue;
+    constexpr uint64_t kWindow = 1 << 20;
+    const uint64_t n = uint64_t(needle_.size());
+    limit = std::min(limit, s_.size());
+    for (;;) {
+        if (n == 0 || from > limit || limit - from < n)
+            return std::nullopt;
+        const bool inWindow = from >= windowAt_ && from - windowAt_ + n <= uint64_t(window_.size());
+        if (!inWindow) {
+            const uint64_t want = std::min(kWindow, limit - from);
+            window_.resize(qsizetype(want));
+            const int64_t got = s_.read(from, window_.data(), int64_t(want));
+            window_.resize(qsizetype(std::max<int64_t>(got, 0)));
+            windowAt_ = from;
+            if (uint64_t(window_.size()) < n)
+                return std::nullopt;
         }
-        const uint64_t sector = start_ + offset / kSectorSize;
-        if (sector != cachedSector_) {
-            if (reader_.read(sector, cache_) == SectorReader::Lost)
-                break;
-            cachedSector_ = sector;
+        const qsizetype hit = QByteArrayView(window_).indexOf(needle_, qsizetype(from - windowAt_));
+        if (hit >= 0) {
+            const uint64_t at = windowAt_ + uint64_t(hit);
+            if (at + n > limit)
+                return std::nullopt;
+            return at;
         }
-        const uint64_t in = offset % kSectorSize;
-        const int64_t n = std::min<int64_t>(len - done, int64_t(std::min<uint64_t>(kSectorSize - in, size_ - offset)));
-        std::memcpy(out + done, cache_ + in, size_t(n));
-        done += n;
-        offset += uint64_t(n);
+        // Not in this window: go on from its end, keeping the bytes a match could straddle.
+        const uint64_t next = windowAt_ + uint64_t(window_.size()) - (n - 1);
+        if (next <= from)
+            return std::nullopt;
+        from = next;
+        window_.clear();
     }
-    return done;
 }
 
 } // namespace lumafind

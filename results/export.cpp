@@ -1,0 +1,228 @@
+#include "export.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+namespace lumafind {
+
+ExportItem ExportItem::of(const FoundFile &f)
+{
+    ExportItem e;
+    e.name = f.name;
+    e.extension = f.extension;
+    e.pass = f.tag;
+    e.startSector = f.startSector;
+    e.carvedBytes = f.carvedBytes;
+    e.endsAtNextFile = f.endsAtNextFile;
+    return e;
+}
+
+void assignCuts(QList<ExportItem> &items)
+{
+    std::vector<uint64_t> starts;
+    starts.reserve(size_t(items.size()));
+    for (const ExportItem &i : items)
+        starts.push_back(i.startByte());
+    std::sort(starts.begin(), starts.end());
+    for (ExportItem &i : items) {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), i.startByte());
+        i.cutAt = next == starts.end() ? kNoBarrier : *next - i.startByte();
+    }
+}
+
+FoundFileSource::FoundFileSource(SectorReader *medium, uint64_t startSector, uint64_t mediumBytes)
+    : medium_(medium), start_(startSector)
+{
+    const uint64_t startByte = startSector * uint64_t(kSectorSize);
+    const uint64_t available = mediumBytes == UINT64_MAX ? UINT64_MAX : mediumBytes > startByte ? mediumBytes - startByte : 0;
+    size_ = std::min(available, kMaxSavedFile);
+}
+
+void FoundFileSource::setFile(int fd, uint64_t bytes)
+{
+    fd_ = fd;
+    fileBytes_ = bytes;
+}
+
+int64_t FoundFileSource::readAt(uint64_t offset, void *buf, int64_t len)
+{
+    auto *out = static_cast<unsigned char *>(buf);
+    int64_t done = 0;
+    while (done < len) {
+        if (cancel_ && cancel_())
+            break;
+        const uint64_t o = offset + uint64_t(done);
+        if (o < uint64_t(prefix_.size())) {
+            const int64_t n = std::min<int64_t>(len - done, int64_t(uint64_t(prefix_.size()) - o));
+            std::memcpy(out + done, prefix_.data() + o, size_t(n));
+            done += n;
+            continue;
+        }
+        if (fd_ >= 0 && o < fileBytes_) {
+            const ssize_t n = ::pread(fd_, out + done, size_t(std::min<uint64_t>(uint64_t(len - done), fileBytes_ - o)), off_t(o));
+            if (n <= 0) {
+                fileError_ = n < 0 ? errno : EIO;
+                break;
+            }
+            done += n;
+            continue;
+        }
+        const int64_t n = fromMedium(o, out + done, len - done);
+        if (n <= 0)
+            break;
+        // Right after what the file holds: write it on, so it need not be read again.
+        if (fd_ >= 0 && o == fileBytes_ && fileError_ == 0) {
+            int64_t put = 0;
+            while (put < n) {
+                const ssize_t w = ::pwrite(fd_, out + done + put, size_t(n - put), off_t(o + uint64_t(put)));
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w <= 0) {
+                    fileError_ = w < 0 ? errno : ENOSPC;
+                    break;
+                }
+                put += w;
+            }
+            fileBytes_ += uint64_t(put);
+        }
+        done += n;
+    }
+    return done;
+}
+
+int64_t FoundFileSource::fromMedium(uint64_t offset, unsigned char *out, int64_t len)
+{
+    if (!medium_ || lost_)
+        return 0;
+    int64_t done = 0;
+    while (done < len) {
+        if (cancel_ && cancel_())
+            break;
+        const uint64_t o = offset + uint64_t(done);
+        const uint64_t sector = start_ + o / kSectorSize;
+        const uint64_t in = o % kSectorSize;
+        const int64_t n = std::min<int64_t>(len - done, int64_t(kSectorSize - in));
+        if (in == 0 && n == kSectorSize) {
+            // A whole sector goes straight to the caller.
+            if (medium_->read(sector, out + done) == SectorReader::Lost) {
+                lost_ = true;
+                break;
+            }
+        } else {
+            if (sector != cachedSector_) {
+                if (medium_->read(sector, cache_) == SectorReader::Lost) {
+                    lost_ = true;
+                    break;
+                }
+                cachedSector_ = sector;
+            }
+            std::memcpy(out + done, cache_ + in, size_t(n));
+        }
+        done += n;
+    }
+    return done;
+}
+
+Extent measure(const ExportItem &item, ByteSource &src)
+{
+    ExtentContext c;
+    c.carved = std::min(item.carvedBytes, src.size());
+    c.barrier = item.endsAtNextFile ? c.carved : kNoBarrier;
+    Extent e = findExtent(item.extension, src, c);
+    if (!e.declared)
+        e.bytes = std::min(e.bytes, item.cutAt);
+    return e;
+}
+
+bool fillFile(FoundFileSource &src, uint64_t bytes, QString *error)
+{
+    std::vector<char> buf(1 << 20);
+    while (src.fileBytes() < bytes) {
+        if (src.cancelled()) {
+            *error = QStringLiteral("cancelled");
+            return false;
+        }
+        const uint64_t at = src.fileBytes();
+        const int64_t want = int64_t(std::min<uint64_t>(buf.size(), bytes - at));
+        src.resumeWriting();
+        const int64_t got = src.read(at, buf.data(), want);
+        if (src.fileError() != 0) {
+            *error = QString::fromLocal8Bit(std::strerror(src.fileError()));
+            return false;
+        }
+        if (got <= 0 || src.fileBytes() == at) {
+            *error = src.mediumLost() ? QStringLiteral("the medium stopped answering") : QStringLiteral("the medium ended early");
+            return false;
+        }
+    }
+    return true;
+}
+
+const ExportLedger::Entry *ExportLedger::containing(uint64_t start) const
+{
+    const auto same = entries_.find(start);
+    if (same != entries_.end())
+        return &same->second;  // the same file found again (by the other pass, or as another type)
+    auto piece = covered_.upper_bound(start);
+    if (piece == covered_.begin())
+        return nullptr;
+    --piece;
+    if (start >= piece->second.first)
+        return nullptr;
+    const auto owner = entries_.find(piece->second.second);
+    return owner == entries_.end() ? nullptr : &owner->second;
+}
+
+uint64_t ExportLedger::nextStartAfter(uint64_t start) const
+{
+    const auto next = entries_.upper_bound(start);
+    return next == entries_.end() ? kNoBarrier : next->first;
+}
+
+std::optional<ExportLedger::Entry> ExportLedger::cutAt(uint64_t start)
+{
+    auto it = carvedOnly_.upper_bound(start);
+    if (it == carvedOnly_.begin())
+        return std::nullopt;
+    --it;
+    if (it->first >= start || start >= it->second)
+        return std::nullopt;
+    it->second = start;
+    Entry &e = entries_.at(it->first);
+    e.end = start;
+    return e;
+}
+
+void ExportLedger::add(const Entry &e)
+{
+    entries_[e.start] = e;
+    if (!e.declared) {
+        carvedOnly_[e.start] = e.end;
+        return;
+    }
+    // Claim the parts of [start, end) that no declared file covers yet.
+    uint64_t at = e.start;
+    auto it = covered_.upper_bound(at);
+    if (it != covered_.begin() && std::prev(it)->second.first > at)
+        at = std::prev(it)->second.first;
+    while (at < e.end) {
+        const uint64_t gapEnd = (it == covered_.end()) ? e.end : std::min(e.end, it->first);
+        if (gapEnd > at)
+            covered_[at] = {gapEnd, e.start};
+        if (it == covered_.end() || it->first >= e.end)
+            break;
+        at = std::max(at, it->second.first);
+        ++it;
+    }
+}
+
+void ExportLedger::clear()
+{
+    entries_.clear();
+    covered_.clear();
+    carvedOnly_.clear();
+}
+
+} // namespace lumafind
