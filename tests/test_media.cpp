@@ -131,6 +131,15 @@ private slots:
         QVERIFY(diskImageRow(dir.path() + QStringLiteral("/none.img"), &error).nsStrDiskIdentifier().isEmpty());
         QVERIFY(error.contains(QLatin1String("does not exist")));
         QVERIFY(diskImageRow(dir.path(), &error).nsStrDiskIdentifier().isEmpty());
+        // An empty file and a FIFO are no image, and say why.
+        QFile empty(dir.path() + QStringLiteral("/empty.img"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(diskImageRow(empty.fileName(), &error).nsStrDiskIdentifier().isEmpty());
+        QVERIFY2(error.contains(QLatin1String("the image is empty")), qPrintable(error));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.path() + QStringLiteral("/fifo.img")).constData(), 0600) == 0);
+        QVERIFY(diskImageRow(dir.path() + QStringLiteral("/fifo.img"), &error).nsStrDiskIdentifier().isEmpty());
+        QVERIFY2(error.contains(QLatin1String("is not a disk image file")), qPrintable(error));
     }
 
     void lsblkFromAStandIn()
