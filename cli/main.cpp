@@ -148,6 +148,7 @@ extern "C" void onInterrupt(int)
 struct Source {
     QString path;      // what is opened
     QString sectors;   // sector count as text
+    MediumIdentity medium;  // what nothing may be written onto
 };
 
 // SOURCE: a device identifier (sdb1), a /dev path, or a disk image file.
@@ -173,8 +174,8 @@ int resolveSource(const QString &arg, Source *out)
         }
     }
     path = QFileInfo(path).absoluteFilePath();
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC);
+    // Only a disk, a partition or an image is opened, and never blocks (a FIFO would).
+    const int fd = openDeviceFd(path);
     if (fd < 0) {
         err(QStringLiteral("Error in storage media reading. ") + openFailureReason(errno, path));
         return kMedium;
@@ -185,14 +186,15 @@ int resolveSource(const QString &arg, Source *out)
     if (S_ISBLK(st.st_mode)) {
         if (ioctl(fd, BLKGETSIZE64, &bytes) != 0)
             bytes = 0;
-    } else if (S_ISREG(st.st_mode)) {
-        bytes = uint64_t(st.st_size);
     } else {
-        ::close(fd);
-        err(QStringLiteral("Error in storage media reading. %1 is not a disk, partition or disk image.").arg(path));
+        bytes = uint64_t(st.st_size);
+    }
+    out->medium = MediumIdentity::ofFd(fd, path);
+    ::close(fd);
+    if (S_ISREG(st.st_mode) && bytes == 0) {
+        err(QStringLiteral("Error in storage media reading. %1: the image is empty.").arg(path));
         return kMedium;
     }
-    ::close(fd);
     out->path = path;
     out->sectors = QString::number(bytes / 512);
     return kOk;
@@ -368,10 +370,18 @@ int cmdScan(const QStringList &args)
         core.setNsSIGFileInfoDataObject(found);
     }
 
+    // The report, too: on the medium, or the source image under another name, it would
+    // overwrite what is being recovered.
+    QString reportWhy;
+    if (!reportPath.isEmpty() && fileOnMedium(reportPath, source.medium, &reportWhy)) {
+        err(QStringLiteral("refusing to write the report onto the medium being scanned: ") + reportWhy);
+        return kUsage;
+    }
+
     std::unique_ptr<FileSaver> saver;
     if (!outDir.isEmpty()) {
         QString why;
-        if (folderOnMedium(outDir, source.path, &why)) {
+        if (onMedium(outDir, source.medium, &why)) {
             err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
@@ -430,7 +440,9 @@ int cmdScan(const QStringList &args)
     const QList<SaveRecord> records = saver ? saver->records() : obs.found;
     if (!reportPath.isEmpty()) {
         QFile report(reportPath);
-        if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        if (fileOnMedium(reportPath, source.medium, &reportWhy)) {  // it may have changed during the scan
+            err(QStringLiteral("refusing to write the report onto the medium being scanned: ") + reportWhy);
+        } else if (!report.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             err(QStringLiteral("cannot write the report %1: %2").arg(reportPath, report.errorString()));
         } else {
             // The first seven columns are the contract; how each file was cut and which saved
