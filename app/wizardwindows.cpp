@@ -27,7 +27,7 @@ namespace lumafind {
 bool MyTableController::folderIsOnMedium(const QString &folder)
 {
     QString why;
-    if (selectedDevicePath_.isEmpty() || !folderOnMedium(folder, selectedDevicePath_, &why))
+    if (selectedDevicePath_.isEmpty() || !onMedium(folder, MediumIdentity::ofPath(selectedDevicePath_), &why))
         return false;
     alert(QStringLiteral("\nThis folder is on the medium being searched."), why);
     return true;

@@ -161,6 +161,7 @@ struct Source {
     QString path;      // what is opened
     QString sectors;   // sector count as text (a partial last sector counts)
     uint64_t bytes = 0;
+    MediumIdentity medium;  // what nothing may be written onto
 };
 
 // SOURCE: a device identifier (sdb1), a /dev path, or a disk image file.
@@ -186,9 +187,8 @@ int resolveSource(const QString &arg, Source *out)
         }
     }
     path = QFileInfo(path).absoluteFilePath();
-    const QByteArray native = QFile::encodeName(path);
-    // Non-blocking: a FIFO named as the source must not hold the open for ever.
-    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Only a disk, a partition or an image is opened, and never blocks (a FIFO would).
+    const int fd = openDeviceFd(path);
     if (fd < 0) {
         err(QStringLiteral("Error in storage media reading. ") + openFailureReason(errno, path));
         return kMedium;
@@ -199,16 +199,13 @@ int resolveSource(const QString &arg, Source *out)
     if (S_ISBLK(st.st_mode)) {
         if (ioctl(fd, BLKGETSIZE64, &bytes) != 0)
             bytes = 0;
-    } else if (S_ISREG(st.st_mode)) {
-        bytes = uint64_t(st.st_size);
     } else {
-        ::close(fd);
-        err(QStringLiteral("Error in storage media reading. %1 is not a disk, partition or disk image.").arg(path));
-        return kMedium;
+        bytes = uint64_t(st.st_size);
     }
+    out->medium = MediumIdentity::ofFd(fd, path);
     ::close(fd);
-    if (bytes == 0) {
-        err(QStringLiteral("Error in storage media reading. %1 is empty: there is nothing to search.").arg(path));
+    if (S_ISREG(st.st_mode) && bytes == 0) {
+        err(QStringLiteral("Error in storage media reading. %1: the image is empty.").arg(path));
         return kMedium;
     }
     out->path = path;
@@ -390,11 +387,12 @@ int cmdScan(const QStringList &args)
             return usage(QStringLiteral("%1 (%2 mode)").arg(why, QLatin1String(kModeNames[mode])));
     }
 
-    // The report's place is checked now, not after a scan of hours.
+    // The report's place is checked now, not after a scan of hours. On the medium, or the
+    // source image under another name, it would overwrite what is being recovered.
     ReplacingFile report;
     if (reportGiven) {
         QString why;
-        if (folderOnMedium(QFileInfo(reportPath).absolutePath(), source.path, &why)) {
+        if (fileOnMedium(reportPath, source.medium, &why)) {
             err(QStringLiteral("refusing to write the report onto the medium being scanned: ") + why);
             return kUsage;
         }
@@ -407,13 +405,18 @@ int cmdScan(const QStringList &args)
     std::unique_ptr<FileSaver> saver;
     if (outGiven) {
         QString why;
-        if (folderOnMedium(outDir, source.path, &why)) {
+        if (onMedium(outDir, source.medium, &why)) {
             err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
         saver = std::make_unique<FileSaver>(outDir, MediumRef{source.path, source.bytes, openDeviceFile, core.badSectors()});
         if (!saver->prepare(&why)) {
             err(why);
+            return kUsage;
+        }
+        // The folder as opened, which is what is written through.
+        if (onMedium(saver->folderHandle(), outDir, source.medium, &why)) {
+            err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
     }

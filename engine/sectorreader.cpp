@@ -6,6 +6,9 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lumafind {
 
@@ -63,9 +66,67 @@ uint64_t BadSectors::count() const
     return count_;
 }
 
+int openDeviceFd(const QString &path)
+{
+    const QByteArray native = QFile::encodeName(path);
+    auto diskOrImage = [](const struct stat &st) { return S_ISREG(st.st_mode) || S_ISBLK(st.st_mode); };
+    struct stat st {};
+    // Anything else is refused unopened: opening a terminal or a tape can act on it.
+    if (::stat(native.constData(), &st) == 0 && !diskOrImage(st)) {
+        errno = ENOTBLK;
+        return -1;
+    }
+    // O_NONBLOCK: should the name turn into a FIFO meanwhile, open() must not wait for a writer.
+    const int fd = ::open(native.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    if (fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    if (!diskOrImage(st)) {
+        ::close(fd);
+        errno = ENOTBLK;
+        return -1;
+    }
+    if (S_ISBLK(st.st_mode)) {
+        // Opened again, blocking, through the handle itself (the same device whatever the name
+        // now names): a drive without a medium opens with O_NONBLOCK but must fail here.
+        char self[32];
+        std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+        const int again = ::open(self, O_RDONLY | O_CLOEXEC);
+        if (again >= 0 || errno != ENOENT) {
+            const int e = errno;
+            ::close(fd);
+            errno = e;
+            return again;
+        }
+        // No /proc: clear the flag instead.
+    }
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
 FILE *openDeviceFile(const QString &path)
 {
-    return std::fopen(QFile::encodeName(path).constData(), "rb");
+    const int fd = openDeviceFd(path);
+    if (fd < 0)
+        return nullptr;
+    FILE *f = fdopen(fd, "rb");
+    if (!f) {
+        const int e = errno;
+        ::close(fd);
+        errno = e;
+    }
+    return f;
 }
 
 SectorReader::SectorReader(DeviceOpener opener) : opener_(std::move(opener)) {}
@@ -235,6 +296,8 @@ SectorReader::Status SectorReader::read(uint64_t sector, unsigned char *buf)
 
 QString openFailureReason(int err, const QString &path)
 {
+    if (err == ENOTBLK)
+        return QStringLiteral("%1 is not a disk, partition or disk image.").arg(path);
     QString reason = QStringLiteral("%1: %2.").arg(path, QString::fromLocal8Bit(std::strerror(err)));
     if (err == EACCES || err == EPERM)
         reason += QStringLiteral(" Reading a device needs administrator rights or membership of the "

@@ -20,6 +20,9 @@ constexpr int kSectorSize = 512;
 // Opens a medium for reading ("rb"); returns null and sets errno on failure.
 using DeviceOpener = std::function<FILE *(const QString &path)>;
 FILE *openDeviceFile(const QString &path);
+// The descriptor beneath it: only a regular file or a block device is opened (read-only,
+// blocking, close-on-exec); anything else fails with ENOTBLK before a read could block.
+int openDeviceFd(const QString &path);
 
 // The unreadable sectors of one scan, whoever reads them (the passes, saving, the preview):
 // each sector counts once however often it is read.
@@ -93,7 +96,8 @@ inline uint64_t sectorsFor(uint64_t bytes)
 }
 
 // Human text for an open failure: the system's reason, with the hint that reading a device
-// needs administrator rights or the disk group when permission was refused.
+// needs administrator rights or the disk group when permission was refused, or that the path
+// is not a disk at all (ENOTBLK).
 QString openFailureReason(int err, const QString &path);
 
 } // namespace lumafind

@@ -209,6 +209,8 @@ MyDataObject diskImageRow(const QString &path, QString *error)
         problem = QStringLiteral("%1 is not a disk image file.").arg(absolute);
     else if (!info.isReadable())
         problem = QStringLiteral("%1 cannot be read (permission denied).").arg(absolute);
+    else if (info.size() == 0)
+        problem = QStringLiteral("%1: the image is empty.").arg(absolute);
     if (!problem.isEmpty()) {
         if (error)
             *error = problem;

@@ -74,6 +74,8 @@ public:
     QString stopReason() const;    // why saving stopped, empty when it did not
     QStringList notices() const;   // things worth saying that are not failures
     const QString &folder() const { return dir_; }
+    // The output folder's handle, once prepared (-1 before).
+    int folderHandle() const { return root_.get(); }
 
     // Called on the saving thread after each file, and again for a file cut short by a later
     // one (for progress and the browser's tooltips).

@@ -1,8 +1,10 @@
 // lumafind-cli end to end, on images the tests build.
 #include "enginetestutil.h"
+#include "loopmount.h"
 #include "testfiles.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
@@ -12,6 +14,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 namespace {
 const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
@@ -21,15 +27,27 @@ struct Run {
     QString out, err;
 };
 
-Run cli(const QStringList &args, const QString &cwd = QString())
+// A run that has not ended within timeoutMs is killed and counts as a failure (code -1).
+Run cli(const QStringList &args, const QString &cwd = QString(), int timeoutMs = 60000)
 {
     QProcess p;
     if (!cwd.isEmpty())
         p.setWorkingDirectory(cwd);
     p.start(kCli, args);
-    p.waitForFinished(60000);
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        return {-1, QString(), QStringLiteral("no answer within %1 ms").arg(timeoutMs)};
+    }
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
             QString::fromUtf8(p.readAllStandardError())};
+}
+
+QByteArray checksum(const QString &path)
+{
+    QFile f(path);
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    return f.open(QIODevice::ReadOnly) && h.addData(&f) ? h.result().toHex() : QByteArray();
 }
 
 
@@ -147,6 +165,122 @@ private slots:
         QCOMPARE(r.code, 0);
         QCOMPARE(cli({"scan", card, "--bogus"}).code, 2);
         QCOMPARE(cli({"frobnicate"}).code, 2);
+    }
+
+    void nonDiskSourcesRefusedFast()
+    {
+        // A FIFO would block open() for ever, /dev/zero would be read for ever: each must be
+        // refused at once (a hang is a failure here, not a wait).
+        const QString fifo = dir.path() + QStringLiteral("/fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const QString sock = dir.path() + QStringLiteral("/sock");
+        const int s = ::socket(AF_UNIX, SOCK_STREAM, 0);
+        QVERIFY(s >= 0);
+        sockaddr_un addr {};
+        addr.sun_family = AF_UNIX;
+        const QByteArray sockName = QFile::encodeName(sock);
+        QVERIFY(size_t(sockName.size()) < sizeof addr.sun_path);
+        std::memcpy(addr.sun_path, sockName.constData(), size_t(sockName.size()));
+        QVERIFY(::bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0);
+        QVERIFY(QFile::link(fifo, dir.path() + QStringLiteral("/fifo-link.img")));
+        for (const QString &source : {fifo, dir.path() + QStringLiteral("/fifo-link.img"), sock, QStringLiteral("/dev/null"),
+                                      QStringLiteral("/dev/zero")}) {
+            const Run r = cli({"scan", source, "--quiet"}, QString(), 10000);
+            QVERIFY2(r.code == 1, qPrintable(source + QStringLiteral(": ") + r.err));
+            QVERIFY2(r.err.contains(QLatin1String("is not a disk, partition or disk image")), qPrintable(r.err));
+        }
+        ::close(s);
+        // An empty image says so.
+        const QString empty = dir.path() + QStringLiteral("/empty.img");
+        QFile f(empty);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        const Run r = cli({"scan", empty, "--quiet"});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QLatin1String("the image is empty")), qPrintable(r.err));
+    }
+
+    void reportNamingTheSourceIsRefused()
+    {
+        // Through any of its names, the report would truncate the image being recovered.
+        const QString img = dir.path() + QStringLiteral("/victim.img");
+        QVERIFY(image.save(img));
+        QVERIFY(QFile::link(img, dir.path() + QStringLiteral("/victim-link.img")));
+        QVERIFY(::link(QFile::encodeName(img).constData(), QFile::encodeName(dir.path() + QStringLiteral("/victim-hard.img")).constData()) == 0);
+        const QByteArray before = checksum(img);
+        const QString out = dir.path() + QStringLiteral("/victim-out");
+        for (const char *name : {"victim.img", "victim-link.img", "victim-hard.img"}) {
+            for (const QString &source : {img, dir.path() + QStringLiteral("/victim-link.img")}) {
+                const Run r = cli({"scan", source, "--out", out, "--report", dir.path() + QLatin1Char('/') + QLatin1String(name)});
+                QVERIFY2(r.code == 2, qPrintable(r.err));
+                QVERIFY2(r.err.contains(QLatin1String("refusing to write the report onto the medium being scanned")), qPrintable(r.err));
+                QVERIFY(r.err.contains(QLatin1String("is the medium being searched")));
+            }
+        }
+        QCOMPARE(checksum(img), before);
+        QVERIFY(!QFileInfo::exists(out));  // refused before anything was made
+        // Beside it is fine.
+        QCOMPARE(cli({"scan", img, "--report", dir.path() + QStringLiteral("/victim.csv"), "--quiet"}).code, 0);
+        QCOMPARE(reportRows(dir.path() + QStringLiteral("/victim.csv")).size(), 3);
+    }
+
+    void loopMountedCardRefusedByIdentity()
+    {
+        QTemporaryDir root;
+        const QString d = root.path();
+        LoopMount card;
+        if (!card.setUp(d))
+            QSKIP(qPrintable(QStringLiteral("no loop-mounted image: ") + card.problem));
+        if (!card.bind(card.mountPoint, d + QStringLiteral("/bound")))
+            QSKIP(qPrintable(QStringLiteral("no bind mount: ") + card.problem));
+        const QByteArray photo = picture("JPG", 160, 120);
+        {
+            QFile f(card.mountPoint + QStringLiteral("/photo.jpg"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(photo);
+        }
+        ::sync();  // into the image file, where the scan reads it
+        const QString link = d + QStringLiteral("/link.img"), hard = d + QStringLiteral("/hard.img");
+        QVERIFY(QFile::link(card.image, link));
+        QVERIFY(::link(QFile::encodeName(card.image).constData(), QFile::encodeName(hard).constData()) == 0);
+        const QByteArray before = checksum(card.image);
+
+        struct Case {
+            QString source, out, report;
+        };
+        const QList<Case> refused = {
+            {link, card.mountPoint + QStringLiteral("/out"), QString()},
+            {hard, card.mountPoint + QStringLiteral("/out"), QString()},
+            {card.image, d + QStringLiteral("/bound/out"), QString()},
+            {link, d + QStringLiteral("/bound/new/deeper"), QString()},
+            {card.device, d + QStringLiteral("/bound/out"), QString()},
+            {card.image, QString(), card.image},
+            {card.image, QString(), link},
+            {hard, QString(), card.image},
+            {card.image, QString(), card.mountPoint + QStringLiteral("/report.csv")},
+            {link, QString(), d + QStringLiteral("/bound/report.csv")},
+            {card.image, QString(), card.device},
+        };
+        for (const Case &c : refused) {
+            QStringList args{"scan", c.source, "--no-thorough", "--quiet"};
+            if (!c.out.isEmpty())
+                args << "--out" << c.out;
+            if (!c.report.isEmpty())
+                args << "--report" << c.report;
+            const Run r = cli(args);
+            QVERIFY2(r.code == 2, qPrintable(args.join(QLatin1Char(' ')) + QStringLiteral(": ") + r.err));
+            QVERIFY2(r.err.contains(QLatin1String("refusing to")), qPrintable(r.err));
+        }
+        QCOMPARE(checksum(card.image), before);
+        QVERIFY(!QFileInfo::exists(card.mountPoint + QStringLiteral("/out")));
+        QVERIFY(!QFileInfo::exists(card.mountPoint + QStringLiteral("/report.csv")));
+
+        // A folder on another file system is fine, and the photo on the card is found there.
+        const QString out = d + QStringLiteral("/elsewhere");
+        const Run r = cli({"scan", link, "--out", out, "--report", d + QStringLiteral("/elsewhere.csv"), "--no-thorough", "--quiet"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), photo);
+        QCOMPARE(checksum(card.image), before);
     }
 
     void interruptKeepsThePartialFile()

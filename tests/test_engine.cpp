@@ -7,6 +7,10 @@
 
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <future>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lumafind;
 
@@ -213,6 +217,43 @@ private slots:
         scan.raw(rec("zip", "1", "504B0304"));
         QCOMPARE(scan.obs.openFailures, 1);
         QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
+    }
+
+    void onlyDisksAndImagesAreOpened()
+    {
+        CardImage img(10);
+        Scan scan(img);
+        const QString fifo = scan.dir.path() + QStringLiteral("/fifo");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        // Opened on another thread: should open() wait for a writer, a writer is made to end
+        // the wait and the test fails instead of hanging.
+        for (const QString &path : {fifo, QStringLiteral("/dev/null"), QStringLiteral("/dev/zero"), scan.dir.path()}) {
+            auto opening = std::async(std::launch::async, [path] {
+                SectorReader reader;
+                const bool opened = reader.open(path);
+                return std::make_pair(opened, reader.lastError());
+            });
+            if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+                const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
+                opening.wait();
+                ::close(w);
+                QFAIL(qPrintable(path + QStringLiteral(": open() waited")));
+            }
+            const auto [opened, error] = opening.get();
+            QVERIFY2(!opened, qPrintable(path));
+            QVERIFY2(openFailureReason(error, path).contains(QLatin1String("is not a disk, partition or disk image")), qPrintable(openFailureReason(error, path)));
+        }
+        // The scan says so too.
+        scan.path = fifo;
+        scan.photo(kJpg);
+        QCOMPARE(scan.obs.openFailures, 1);
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("is not a disk, partition or disk image")));
+        // An image is opened blocking and is not handed to programs we start.
+        FILE *f = openDeviceFile(scan.path = scan.dir.path() + QStringLiteral("/card.img"));
+        QVERIFY(f);
+        QCOMPARE(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
+        QVERIFY(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
+        std::fclose(f);
     }
 
     void rawFilesGroupsLimitsAndRange()

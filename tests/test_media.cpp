@@ -1,11 +1,16 @@
 #include "media/samemedium.h"
 #include "media/scanrange.h"
 #include "media/volumes.h"
+#include "loopmount.h"
 #include "testfiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 using namespace lumafind;
 
@@ -126,6 +131,15 @@ private slots:
         QVERIFY(diskImageRow(dir.path() + QStringLiteral("/none.img"), &error).nsStrDiskIdentifier().isEmpty());
         QVERIFY(error.contains(QLatin1String("does not exist")));
         QVERIFY(diskImageRow(dir.path(), &error).nsStrDiskIdentifier().isEmpty());
+        // An empty file and a FIFO are no image, and say why.
+        QFile empty(dir.path() + QStringLiteral("/empty.img"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        empty.close();
+        QVERIFY(diskImageRow(empty.fileName(), &error).nsStrDiskIdentifier().isEmpty());
+        QVERIFY2(error.contains(QLatin1String("the image is empty")), qPrintable(error));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.path() + QStringLiteral("/fifo.img")).constData(), 0600) == 0);
+        QVERIFY(diskImageRow(dir.path() + QStringLiteral("/fifo.img"), &error).nsStrDiskIdentifier().isEmpty());
+        QVERIFY2(error.contains(QLatin1String("is not a disk image file")), qPrintable(error));
     }
 
     void lsblkFromAStandIn()
@@ -140,11 +154,11 @@ private slots:
         qunsetenv("LUMAFIND_LSBLK");
     }
 
-    void outputFolderOnTheScannedMedium()
+    void mediumByIdentityOnARecordedMachine()
     {
-        // A recorded machine: sysfs with a card (sdb: sdb1, sdb2), a LUKS volume on sdc1, a loop
-        // device backed by an image file, and the system disk; mountinfo mounting them in a
-        // temporary tree.
+        // A recorded machine: sysfs with a card (sdb: sdb1, sdb2), a LUKS volume on sdc1, loop
+        // devices backed by image files, the system disk, and the disk that really holds this
+        // test's folder; mountinfo for the file systems on no block device of their own.
         QTemporaryDir root;
         const QString r = root.path();
         auto mk = [&](const QString &rel, const QByteArray &content = QByteArray()) {
@@ -153,6 +167,15 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);
         };
+        const QString image = r + "/card.img";
+        mk("/card.img", QByteArray(4096, 0));
+        mk("/other.img", QByteArray(4096, 0));
+        QVERIFY(QFile::link(image, r + "/link.img"));
+        QVERIFY(::link(QFile::encodeName(image).constData(), QFile::encodeName(r + "/hard.img").constData()) == 0);
+        struct stat imageStat {};
+        QCOMPARE(::stat(QFile::encodeName(image).constData(), &imageStat), 0);
+        const QByteArray hostDev = QByteArray::number(major(imageStat.st_dev)) + ':' + QByteArray::number(minor(imageStat.st_dev));
+
         mk("/sys/devices/sdb/dev", "8:16\n");
         mk("/sys/devices/sdb/sdb1/dev", "8:17\n");
         mk("/sys/devices/sdb/sdb1/partition", "1\n");
@@ -164,37 +187,184 @@ private slots:
         mk("/sys/devices/dm-0/dev", "253:0\n");
         QDir().mkpath(r + "/sys/devices/dm-0/slaves");
         QVERIFY(QFile::link(r + "/sys/devices/sdc/sdc1", r + "/sys/devices/dm-0/slaves/sdc1"));
-        const QString image = r + "/card.img";
-        mk("/card.img", QByteArray(4096, 0));
-        mk("/other.img", QByteArray(4096, 0));
+        // loop0 names the image, loop1 names it through a hard link, loop2 through a symlink;
+        // loop3's file was deleted (its path now names nothing).
         mk("/sys/devices/loop0/dev", "7:0\n");
         mk("/sys/devices/loop0/loop/backing_file", image.toLocal8Bit() + "\n");
+        mk("/sys/devices/loop1/dev", "7:1\n");
+        mk("/sys/devices/loop1/loop/backing_file", QFile::encodeName(r + "/hard.img") + "\n");
+        mk("/sys/devices/loop2/dev", "7:2\n");
+        mk("/sys/devices/loop2/loop/backing_file", QFile::encodeName(r + "/link.img") + "\n");
+        mk("/sys/devices/loop3/dev", "7:3\n");
+        mk("/sys/devices/loop3/loop/backing_file", QFile::encodeName(r + "/gone.img") + " (deleted)\n");
         mk("/sys/devices/nvme0n1/nvme0n1p2/dev", "259:2\n");
         mk("/sys/devices/nvme0n1/nvme0n1p2/partition", "2\n");
+        mk("/sys/devices/hostdisk/dev", hostDev + "\n");
         QDir().mkpath(r + "/sys/class/block");
-        for (const char *dev : {"sdb", "sdb/sdb1", "sdb/sdb2", "sdc", "sdc/sdc1", "dm-0", "loop0", "nvme0n1/nvme0n1p2"})
+        for (const char *dev : {"sdb", "sdb/sdb1", "sdb/sdb2", "sdc", "sdc/sdc1", "dm-0", "loop0", "loop1", "loop2", "loop3",
+                                "nvme0n1/nvme0n1p2", "hostdisk"})
             QVERIFY(QFile::link(r + "/sys/devices/" + dev, r + "/sys/class/block/" + QFileInfo(QString::fromLatin1(dev)).fileName()));
-        for (const char *m : {"/media/CARD/out", "/media/SECRET", "/media/IMG", "/home/ann"})
-            QDir().mkpath(r + m);
+        // /sys/dev/block knows some of them; the rest are found by searching /sys/class/block.
+        QDir().mkpath(r + "/sys/dev/block");
+        QVERIFY(QFile::link(r + "/sys/devices/sdb/sdb1", r + "/sys/dev/block/8:17"));
+        QVERIFY(QFile::link(r + "/sys/devices/dm-0", r + "/sys/dev/block/253:0"));
         mk("/mountinfo", QStringLiteral("21 1 259:2 / / rw,relatime - ext4 /dev/nvme0n1p2 rw\n"
-                                        "40 21 8:17 / %1/media/CARD rw - vfat /dev/sdb1 rw\n"
-                                        "41 21 253:0 / %1/media/SECRET rw - ext4 /dev/mapper/lumafind-test-secret rw\n"
-                                        "42 21 7:0 / %1/media/IMG rw - vfat /dev/lumafind-test-loop rw\n").arg(r).toLocal8Bit());
-        const BlockLayout layout{r + "/mountinfo", r + "/sys/class/block"};
+                                        "40 21 8:17 / /media/CARD rw - vfat /dev/sdb1 rw\n"
+                                        "50 21 0:4242 /@home /home rw - btrfs /dev/sdb2 rw\n"
+                                        "51 21 0:4243 / /media/SECRET rw - fuseblk /dev/dm-0 rw\n"
+                                        "52 21 0:4244 / /run rw - tmpfs tmpfs rw\n")
+                                .toLocal8Bit());
+        // No loop device is opened here: they would be this machine's, not the recorded ones.
+        const BlockLayout layout{r + "/mountinfo", r + "/sys/class/block", r + "/sys/dev/block", QString()};
+        auto device = [&](dev_t d, const char *name) { return MediumIdentity::ofBlockDevice(d, QString::fromLatin1(name), layout); };
+        const dev_t sdb = makedev(8, 16), sdb1 = makedev(8, 17), sdb2 = makedev(8, 18), sdc = makedev(8, 32),
+                    sdc1 = makedev(8, 33), dm0 = makedev(253, 0), nvme = makedev(259, 2);
+
+        // What each medium stands on.
+        QCOMPARE(device(sdb1, "/dev/sdb1").roots(), QStringList{"disk sdb"});
+        QCOMPARE(device(dm0, "/dev/mapper/secret").roots(), QStringList{"disk sdc"});
+        const QString imageKey = QStringLiteral("file %1:%2/%3").arg(major(imageStat.st_dev)).arg(minor(imageStat.st_dev)).arg(imageStat.st_ino);
+        QCOMPARE(device(makedev(7, 1), "/dev/loop1").roots(), QStringList{imageKey});  // the image alone, not hostdisk
+        QCOMPARE(MediumIdentity::ofPath(r + "/link.img", layout).roots(), QStringList{imageKey});
+        QCOMPARE(device(makedev(7, 3), "/dev/loop3").roots(), QStringList{"disk loop3"});
+        QVERIFY(!MediumIdentity::ofPath(r + "/none.img", layout).isValid());
+
+        QString shared;
+        // The card: every partition of it, and the whole disk.
+        QVERIFY(deviceOnMedium(sdb1, device(sdb1, "/dev/sdb1"), &shared));
+        QCOMPARE(shared, QStringLiteral("disk sdb"));
+        QVERIFY(deviceOnMedium(sdb1, device(sdb, "/dev/sdb"), &shared));
+        QVERIFY(deviceOnMedium(sdb1, device(sdb2, "/dev/sdb2"), &shared));  // same card
+        QVERIFY(!deviceOnMedium(sdb1, device(sdc, "/dev/sdc"), &shared));
+        QVERIFY(!deviceOnMedium(nvme, device(sdb1, "/dev/sdb1"), &shared));
+        // Through LUKS, both ways up and down the stack.
+        QVERIFY(deviceOnMedium(dm0, device(sdc1, "/dev/sdc1"), &shared));
+        QVERIFY(deviceOnMedium(dm0, device(sdc, "/dev/sdc"), &shared));
+        QVERIFY(deviceOnMedium(sdc1, device(dm0, "/dev/mapper/secret"), &shared));
+        // Loop devices on the image, whatever name their backing file was attached by.
+        const MediumIdentity img = MediumIdentity::ofPath(image, layout);
+        for (int loop : {0, 1, 2}) {
+            QVERIFY2(deviceOnMedium(makedev(7, loop), img, &shared), qPrintable(QString::number(loop)));
+            QCOMPARE(shared, QStringLiteral("the image ") + image);
+        }
+        QVERIFY(deviceOnMedium(makedev(7, 0), MediumIdentity::ofPath(r + "/hard.img", layout), &shared));
+        QVERIFY(!deviceOnMedium(makedev(7, 0), MediumIdentity::ofPath(r + "/other.img", layout), &shared));
+        QVERIFY(!deviceOnMedium(makedev(7, 3), img, &shared));  // its path names nothing now
+        QVERIFY(deviceOnMedium(makedev(7, 3), device(makedev(7, 3), "/dev/loop3"), &shared));
+        // A file system on a loop device writes into the disk that holds its image, but an image
+        // on the same disk as a folder is fine.
+        QVERIFY(deviceOnMedium(makedev(7, 0), MediumIdentity::ofBlockDevice(imageStat.st_dev, "/dev/host", layout), &shared));
+        QVERIFY(!deviceOnMedium(imageStat.st_dev, img, &shared));
+        // File systems on no block device of their own, by their mount source.
+        QVERIFY(deviceOnMedium(makedev(0, 4242), device(sdb1, "/dev/sdb1"), &shared));  // btrfs on sdb2
+        QCOMPARE(shared, QStringLiteral("disk sdb"));
+        QVERIFY(deviceOnMedium(makedev(0, 4243), device(sdc, "/dev/sdc"), &shared));  // FUSE on the LUKS volume
+        QVERIFY(!deviceOnMedium(makedev(0, 4244), device(sdb, "/dev/sdb"), &shared));  // tmpfs
+        QVERIFY(!deviceOnMedium(makedev(0, 4245), device(sdb, "/dev/sdb"), &shared));  // not mounted anywhere
+        // A block device this sysfs does not know is still itself.
+        QVERIFY(deviceOnMedium(makedev(8, 200), device(makedev(8, 200), "/dev/sdm8"), &shared));
+        QVERIFY(!deviceOnMedium(makedev(8, 200), device(sdb, "/dev/sdb"), &shared));
+        // No medium: nothing is on it.
+        QVERIFY(!deviceOnMedium(sdb1, MediumIdentity(), &shared));
+    }
+
+    void imageByIdentityNotName()
+    {
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        const QString image = d + "/card.img";
+        QFile f(image);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(8192, 'x'));
+        f.close();
+        QVERIFY(QFile::link(image, d + "/link.img"));
+        QVERIFY(QFile::link("card.img", d + "/relative.img"));
+        QVERIFY(::link(QFile::encodeName(image).constData(), QFile::encodeName(d + "/hard.img").constData()) == 0);
+        QVERIFY(QFile::link(image + "/inside.csv", d + "/dangling.csv"));
+        QDir().mkpath(d + "/sub");
+        QVERIFY(QFile::link(d, d + "/sub/up"));
+
+        for (const char *name : {"card.img", "link.img", "relative.img", "hard.img"}) {
+            const MediumIdentity m = MediumIdentity::ofPath(d + '/' + name);
+            QVERIFY(m.isValid());
+            QString why;
+            // The image under every name is the medium itself.
+            for (const char *other : {"card.img", "link.img", "relative.img", "hard.img", "sub/up/card.img", "sub/up/sub/up/link.img"}) {
+                QVERIFY2(fileOnMedium(d + '/' + other, m, &why), other);
+                QVERIFY(why.contains(QLatin1String("is the medium being searched")));
+            }
+            QVERIFY(onMedium(d + "/card.img/not/made", m, &why));  // nearest existing: the image
+            QVERIFY(fileOnMedium(d + "/dangling.csv", m, &why));     // leads to the image
+            // Beside it, on the same disk, is fine.
+            QVERIFY(!fileOnMedium(d + "/report.csv", m, &why));
+            QVERIFY(!onMedium(d + "/out", m, &why));
+            QVERIFY(!onMedium(d, m, &why));
+        }
+        QVERIFY(!fileOnMedium(image, MediumIdentity::ofPath(d + "/sub"), nullptr));  // a folder is no medium
+
+        // FIFOs and character devices are no medium: nothing can be on them.
+        QVERIFY(::mkfifo(QFile::encodeName(d + "/fifo").constData(), 0600) == 0);
+        QVERIFY(!MediumIdentity::ofPath(d + "/fifo").isValid());
+        QVERIFY(!MediumIdentity::ofPath("/dev/null").isValid());
+    }
+
+    void folderOnTheDiskItIsOn()
+    {
+        // The block device this test's folder really lives on, found by its st_dev.
+        QTemporaryDir dir;
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(dir.path()).constData(), &st), 0);
+        const QString sys = QStringLiteral("/sys/dev/block/%1:%2").arg(major(st.st_dev)).arg(minor(st.st_dev));
+        if (!QFileInfo::exists(sys))
+            QSKIP("this folder is on no block device (tmpfs, overlay): nothing to compare");
+        const MediumIdentity disk = MediumIdentity::ofBlockDevice(st.st_dev, QStringLiteral("the system disk"));
+        QString why;
+        QVERIFY(onMedium(dir.path(), disk, &why));
+        QVERIFY(why.contains(QLatin1String("the medium being searched")));
+        QVERIFY(onMedium(dir.path() + "/new/deeper", disk, &why));
+        QVERIFY(fileOnMedium(dir.path() + "/report.csv", disk, &why));
+        QVERIFY(!onMedium("/proc", disk, &why));
+        const int fd = ::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        QVERIFY(onMedium(fd, dir.path(), disk, &why));
+        ::close(fd);
+    }
+
+    void loopMountedImage()
+    {
+        QTemporaryDir dir;
+        const QString d = dir.path();
+        LoopMount card;
+        if (!card.setUp(d))
+            QSKIP(qPrintable(QStringLiteral("no loop-mounted image: ") + card.problem));
+        QDir().mkpath(card.mountPoint + "/DCIM");
+        if (!card.bind(card.mountPoint, d + "/bound") || !card.bind(card.mountPoint + "/DCIM", d + "/dcim"))
+            QSKIP(qPrintable(QStringLiteral("no bind mount: ") + card.problem));
+        QVERIFY(QFile::link(card.image, d + "/link.img"));
+        QVERIFY(::link(QFile::encodeName(card.image).constData(), QFile::encodeName(d + "/hard.img").constData()) == 0);
+        QDir().mkpath(d + "/elsewhere");
 
         QString why;
-        QVERIFY(folderOnMedium(r + "/media/CARD/out", "/dev/sdb1", &why, layout));
-        QVERIFY(why.contains(QLatin1String("disk sdb")));
-        QVERIFY(folderOnMedium(r + "/media/CARD/new/deeper", "/dev/sdb", &why, layout));  // not made yet
-        QVERIFY(folderOnMedium(r + "/media/CARD", "/dev/sdb2", &why, layout));            // same card
-        QVERIFY(!folderOnMedium(r + "/media/CARD", "/dev/sdc", &why, layout));
-        QVERIFY(folderOnMedium(r + "/media/SECRET", "/dev/sdc1", &why, layout));          // through LUKS
-        QVERIFY(folderOnMedium(r + "/media/SECRET", "/dev/sdc", &why, layout));
-        QVERIFY(folderOnMedium(r + "/media/IMG", image, &why, layout));                   // loop on the image
-        QVERIFY(!folderOnMedium(r + "/media/IMG", r + "/other.img", &why, layout));
-        QVERIFY(!folderOnMedium(r + "/home/ann", "/dev/sdb1", &why, layout));
-        QVERIFY(!folderOnMedium(r + "/home/ann", image, &why, layout));  // an image on the same disk is fine
-        QCOMPARE(physicalBacking("dm-0", layout), QStringList{"sdc"});
+        for (const QString &source : {card.image, d + "/link.img", d + "/hard.img", card.device}) {
+            const MediumIdentity m = MediumIdentity::ofPath(source);
+            for (const QString &on : {card.mountPoint, card.mountPoint + "/out/new", d + "/bound/out", d + "/dcim"}) {
+                QVERIFY2(onMedium(on, m, &why), qPrintable(source + " / " + on));
+                QVERIFY2(why.contains(QLatin1String("the medium being searched")), qPrintable(why));
+            }
+            QVERIFY(fileOnMedium(d + "/bound/report.csv", m, &why));
+            QVERIFY(fileOnMedium(card.device, m, &why));  // the loop device's node
+            QVERIFY(fileOnMedium(d + "/hard.img", m, &why));
+            QVERIFY(!onMedium(d + "/elsewhere", m, &why));
+            QVERIFY(!fileOnMedium(d + "/elsewhere/report.csv", m, &why));
+        }
+        // With the name it was attached by gone, sysfs's path names nothing: the kernel's own
+        // answer (device and inode) still finds the image under its other name.
+        QVERIFY(QFile::remove(card.image));
+        QVERIFY(onMedium(d + "/bound", MediumIdentity::ofPath(d + "/hard.img"), &why));
+        // (sysfs alone cannot tell any more, so the answer above was the kernel's.)
+        BlockLayout sysfsOnly;
+        sysfsOnly.devDir.clear();
+        QVERIFY(!onMedium(d + "/bound", MediumIdentity::ofPath(d + "/hard.img", sysfsOnly), &why));
     }
 
     void rangeCheckTable_data()

@@ -1,0 +1,90 @@
+#pragma once
+// A real ext4 file system in an image file, attached to a loop device and mounted, for the
+// tests that check the medium by identity. Needs root, losetup and mount; whatever was set
+// up is undone when it goes out of scope, whatever happened in between.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <unistd.h>
+
+class LoopMount {
+public:
+    QString image;       // the ext4 image file
+    QString device;      // /dev/loopN
+    QString mountPoint;  // where it is mounted
+    QString problem;     // why it could not be set up
+
+    // Makes dir/card.img (sizeMiB), formats, attaches and mounts it on dir/card.
+    bool setUp(const QString &dir, int sizeMiB = 16)
+    {
+        if (::geteuid() != 0) {
+            problem = QStringLiteral("needs root to attach a loop device and mount it");
+            return false;
+        }
+        image = dir + QStringLiteral("/card.img");
+        QFile f(image);
+        if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMiB) << 20)) {
+            problem = QStringLiteral("cannot make ") + image;
+            return false;
+        }
+        f.close();
+        QString out;
+        if (!run(QStringLiteral("mkfs.ext4"), {"-q", "-F", image}))
+            return false;
+        if (!run(QStringLiteral("losetup"), {"-f", "--show", image}, &out))
+            return false;
+        device = out.trimmed();
+        const QString point = dir + QStringLiteral("/card");
+        QDir().mkpath(point);
+        if (!run(QStringLiteral("mount"), {device, point}))
+            return false;
+        mountPoint = point;
+        return true;
+    }
+
+    // Binds the mounted file system (or a folder in it) at target as well.
+    bool bind(const QString &source, const QString &target)
+    {
+        QDir().mkpath(target);
+        if (!run(QStringLiteral("mount"), {"--bind", source, target}))
+            return false;
+        binds_.prepend(target);
+        return true;
+    }
+
+    ~LoopMount()
+    {
+        for (const QString &b : binds_)
+            unmount(b);
+        if (!mountPoint.isEmpty())
+            unmount(mountPoint);
+        if (!device.isEmpty())
+            run(QStringLiteral("losetup"), {"-d", device});
+    }
+
+    bool run(const QString &program, const QStringList &args, QString *out = nullptr)
+    {
+        QProcess p;
+        p.start(program, args);
+        if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+            problem = QStringLiteral("%1 %2 failed: %3")
+                          .arg(program, args.join(QLatin1Char(' ')),
+                               p.error() == QProcess::FailedToStart ? QStringLiteral("not installed")
+                                                                    : QString::fromLocal8Bit(p.readAllStandardError()).trimmed());
+            return false;
+        }
+        if (out)
+            *out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        return true;
+    }
+
+private:
+    QStringList binds_;
+
+    void unmount(const QString &point)
+    {
+        if (!run(QStringLiteral("umount"), {point}))
+            run(QStringLiteral("umount"), {"-l", point});  // still busy: detach it all the same
+    }
+};
