@@ -169,11 +169,11 @@ int resolveSource(const QString &arg, Source *out)
 {
     QString path = arg;
     if (path.isEmpty()) {
+        // Only a build has the sample card; an installed copy needs a SOURCE.
         path = resourceDir() + QStringLiteral("/sample-card.img");
-        if (!QFile::exists(path)) {
-            err(QStringLiteral("the bundled sample card %1 is missing; build the project first").arg(path));
-            return kMedium;
-        }
+        if (!QFile::exists(path))
+            return usage(QStringLiteral("name the device or disk image to scan (see lumafind-cli list); "
+                                        "there is no sample card at %1").arg(path));
     } else if (!arg.contains(QLatin1Char('/')) && !QFileInfo::exists(arg)) {
         path.clear();
         for (const MyDataObject &r : getVolumeToFSGetInfo())
