@@ -409,6 +409,13 @@ void MyTableController::Next_btn()
     case 2:
         if (Recovery_MODE == 0 || !Apply_Check_List())
             return;
+        if (!Thro_Mode_Chk_SIG->isChecked() && CheckListHeader_Array.isEmpty()) {
+            // Only Thorough types are checked and the Thorough pass is off: nothing would be searched.
+            alert(QStringLiteral("\nThe checked types are searched only by the Thorough pass."),
+                  QStringLiteral("Check \u2018Thorough\u2019 or choose other types: as it is, nothing would be searched."));
+            Thro_Mode_Chk_SIG->setFocus(Qt::OtherFocusReason);
+            return;
+        }
         screen_counter = 3;
         show_hide_3_screen_RawFile(true);
         show_hide_4_screen_RawFile(false);

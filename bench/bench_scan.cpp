@@ -1,11 +1,14 @@
 // Scan throughput and memory: builds a card image of random data with a few hundred real-looking
 // headers, warms the page cache, then times a plain 1 MiB-read pass over the file, a photo
-// General pass and a raw-file General pass with every type checked. Each pass runs in a child
-// process so its peak resident memory is its own.
+// General pass and a raw-file General pass with every type checked, and with --out the same
+// passes saving what they find into DIR (streamed as they read). Each pass runs in a child
+// process so its peak resident memory and the bytes it read are its own.
 //
-//   bench_scan [--size-gib N] [--image PATH] [--keep]
+//   bench_scan [--size-gib N] [--image PATH] [--keep] [--out DIR]
 #include "common/resources.h"
 #include "engine/recoverycore.h"
+#include "engine/scansession.h"
+#include "results/saver.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -23,10 +26,17 @@ namespace {
 
 struct CountingObserver : ScanObserver {
     uint64_t files = 0, bytes = 0;
+    FileSaver *saver = nullptr;
+    bool wantsFileData() const override { return saver != nullptr; }
+    void fileStarted(const FileStart &f) override { saver->started(f); }
+    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
+    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
     void fileFound(FoundFile &&f) override
     {
         ++files;
         bytes += uint64_t(f.bytes.size());  // a front end would copy or write them here
+        if (saver)
+            saver->add(f);
     }
     void alert(const QString &m, const QString &i) override { std::fprintf(stderr, "alert: %s %s\n", qPrintable(m.trimmed()), qPrintable(i)); }
     void endOfScan(const ScanSummary &) override {}
@@ -99,51 +109,97 @@ double plainRead(const QString &path, qint64 *total)
     return double(t.nsecsElapsed()) / 1e9;
 }
 
-// Runs one pass in a child; returns seconds, fills peak memory (KiB) and files found.
-double childPass(const QString &path, int mode, long *maxRssKiB, uint64_t *files)
+// What the kernel says this process has read: through read calls, and from the device.
+struct ProcessIo {
+    uint64_t rchar = 0, readBytes = 0;
+};
+ProcessIo processIo()
 {
+    ProcessIo io;
+    QFile f(QStringLiteral("/proc/self/io"));
+    if (!f.open(QIODevice::ReadOnly))
+        return io;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        if (line.startsWith("rchar: "))
+            io.rchar = line.mid(7).toULongLong();
+        else if (line.startsWith("read_bytes: "))
+            io.readBytes = line.mid(12).toULongLong();
+    }
+    return io;
+}
+
+struct PassFigures {
+    double seconds = 0;
+    uint64_t files = 0, mediumBytes = 0, rchar = 0, saved = 0;
+    long maxRssKiB = 0;
+};
+
+// Runs one pass in a child (saving into out when it is given).
+PassFigures childPass(const QString &path, int mode, const QString &out)
+{
+    PassFigures fig;
     int pipefd[2];
     if (pipe(pipefd) != 0)
-        return -1;
+        return fig;
     const pid_t pid = fork();
     if (pid == 0) {
         close(pipefd[0]);
         RecoveryCore core;
         core.loadResources(resourceDir());
-        Recovery_MODE = mode;
-        if (mode == 2) {
-            core.CheckListHeader_Array = core.RawFile_Array;
-            core.CheckListHeader_Adv_Array = core.Adv_RawFile_Array;
+        QString why;
+        if (mode != 0 && !selectTypes(core, mode, {}, false, &why))
+            _exit(1);
+        const uint64_t bytes = uint64_t(QFileInfo(path).size());
+        std::unique_ptr<FileSaver> saver;
+        if (!out.isEmpty()) {
+            saver = std::make_unique<FileSaver>(out, MediumRef{path, bytes, openDeviceFile, core.badSectors()});
+            if (!saver->prepare(&why)) {
+                std::fprintf(stderr, "%s\n", qPrintable(why));
+                _exit(1);
+            }
         }
         CountingObserver obs;
+        obs.saver = saver.get();
         ScanRequest r;
+        r.mode = mode;
         r.devicePath = path;
-        r.range = {true, false, QString::number(QFileInfo(path).size() / 512), {}, {}};
+        r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
         r.thorough = false;
-        core.prepareScan(r, &obs);
+        const ProcessIo before = processIo();
         QElapsedTimer t;
         t.start();
-        if (mode == 0)
-            core.Photo_Rec_Thread();
-        else
-            core.Raw_File_Rec_Thread();
+        ScanSession session(core);
+        session.start(r, &obs);
+        session.wait();
+        uint64_t saved = 0;
+        if (saver) {
+            saver->finish();
+            for (const SaveRecord &rec : saver->records())
+                if (!rec.savedPath.isEmpty())
+                    saved += rec.bytes;
+        }
         const double secs = double(t.nsecsElapsed()) / 1e9;
-        const uint64_t out[2] = {uint64_t(secs * 1e9), obs.files};
-        if (write(pipefd[1], out, sizeof out) != sizeof out)
+        const ProcessIo after = processIo();
+        const uint64_t result[5] = {uint64_t(secs * 1e9), obs.files, SectorReader::totalBytesRead(), after.rchar - before.rchar, saved};
+        if (write(pipefd[1], result, sizeof result) != sizeof result)
             _exit(1);
         _exit(0);
     }
     close(pipefd[1]);
-    uint64_t in[2] = {0, 0};
+    uint64_t in[5] = {};
     if (read(pipefd[0], in, sizeof in) != sizeof in)
         in[0] = 0;
     close(pipefd[0]);
     int status = 0;
     struct rusage ru {};
     wait4(pid, &status, 0, &ru);
-    *maxRssKiB = ru.ru_maxrss;
-    *files = in[1];
-    return double(in[0]) / 1e9;
+    fig.maxRssKiB = ru.ru_maxrss;
+    fig.seconds = double(in[0]) / 1e9;
+    fig.files = in[1];
+    fig.mediumBytes = in[2];
+    fig.rchar = in[3];
+    fig.saved = in[4];
+    return fig;
 }
 
 } // namespace
@@ -154,12 +210,15 @@ int main(int argc, char **argv)
     const QStringList args = app.arguments();
     qint64 gib = 1;
     QString path = QDir::currentPath() + QStringLiteral("/bench-card.img");
+    QString out;
     bool keep = false;
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--size-gib") && i + 1 < args.size())
             gib = args[++i].toLongLong();
         else if (args[i] == QLatin1String("--image") && i + 1 < args.size())
             path = args[++i];
+        else if (args[i] == QLatin1String("--out") && i + 1 < args.size())
+            out = args[++i];
         else if (args[i] == QLatin1String("--keep"))
             keep = true;
     }
@@ -175,12 +234,24 @@ int main(int argc, char **argv)
     const double mb = double(total) / 1e6;
     std::printf("plain read   : %7.1f MB/s (%.2f s)\n", mb / plain, plain);
     const char *names[] = {"photo GEN", "", "raw GEN  "};
-    for (int mode : {0, 2}) {
-        long rss = 0;
-        uint64_t files = 0;
-        const double s = childPass(path, mode, &rss, &files);
-        std::printf("%s    : %7.1f MB/s (%.2f s), %.2f x plain read, peak %.1f MB, %llu files\n", names[mode], mb / s, s,
-                    s / plain, double(rss) / 1024.0, static_cast<unsigned long long>(files));
+    for (const bool saving : {false, true}) {
+        if (saving && out.isEmpty())
+            break;
+        for (int mode : {0, 2}) {
+            const QString dest = saving ? QStringLiteral("%1/%2").arg(out, QLatin1String(mode == 0 ? "photo" : "raw")) : QString();
+            const PassFigures f = childPass(path, mode, dest);
+            std::printf("%s%s: %7.1f MB/s (%.2f s), %.2f x plain read, peak %.1f MB, %llu files, "
+                        "medium read %.2f x the image, read calls %.2f x",
+                        names[mode], saving ? " + save" : "       ", mb / f.seconds, f.seconds, f.seconds / plain,
+                        double(f.maxRssKiB) / 1024.0, static_cast<unsigned long long>(f.files),
+                        double(f.mediumBytes) / double(total), double(f.rchar) / double(total));
+            if (saving)
+                std::printf(", saved %.1f MB; read / (image + saved) %.2f", double(f.saved) / 1e6,
+                            double(f.mediumBytes) / double(uint64_t(total) + f.saved));
+            std::printf("\n");
+            if (saving)
+                QDir(dest).removeRecursively();
+        }
     }
     if (!keep)
         QFile::remove(path);

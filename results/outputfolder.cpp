@@ -260,9 +260,13 @@ bool ReplacingFile::create(const QString &path, QString *error, const InvokingUs
         *error = why;
         return false;
     }
+    // Only a plain file is replaced: a device (/dev/full), a FIFO or a folder standing at the
+    // name is refused, and so is a link, which would otherwise be replaced instead of followed
+    // (think of /dev/stdout).
     struct stat st {};
-    if (::fstatat(dir_.get(), native(name_).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode)) {
-        *error = QStringLiteral("%1 is a folder.").arg(path);
+    if (::fstatat(dir_.get(), native(name_).constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(st.st_mode)) {
+        *error = S_ISLNK(st.st_mode) ? QStringLiteral("%1 is a link; name the file itself.").arg(path)
+                                     : QStringLiteral("%1 is not a plain file.").arg(path);
         return false;
     }
     file_ = createTemporary(dir_.get(), name_, &temp_, &why);

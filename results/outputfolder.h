@@ -77,8 +77,8 @@ bool publishTemporary(int dir, const QString &tempName, const QString &finalName
 int removeStaleTemporaries(int dir);
 
 // Creates a file that replaces what stands at a path only when it is complete: the report.
-// create() checks the place at once (a folder standing at the name is refused) so that a scan
-// never runs for hours only to find that its report cannot be written.
+// create() checks the place at once (only a plain file standing at the name is replaced) so
+// that a scan never runs for hours only to find that its report cannot be written.
 class ReplacingFile {
 public:
     ~ReplacingFile() { abandon(); }

@@ -2,6 +2,7 @@
 #include "catalogue/checklist.h"
 #include "engine/naming.h"
 #include "engine/recoverycore.h"
+#include "engine/scansession.h"
 #include "enginetestutil.h"
 #include "faultydevice.h"
 
@@ -38,17 +39,23 @@ struct Scan {
                             : RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
         return r;
     }
+    // Runs the scan as every front end does: a session with its own worker thread.
+    void run(int mode, bool thorough, qint64 start, qint64 end)
+    {
+        ScanRequest r = request(thorough, start, end);
+        r.mode = mode;
+        ScanSession session(core);
+        session.start(r, &obs);
+        session.wait();
+    }
     void photo(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
     {
-        Recovery_MODE = 0;
         core.Ext_Array = gen;
         core.Adv_Ext_Array = thd;
-        core.prepareScan(request(thorough, start, end), &obs);
-        core.Photo_Rec_Thread();
+        run(0, thorough, start, end);
     }
     void raw(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
     {
-        Recovery_MODE = 2;
         core.CheckListHeader_Array = gen;
         core.CheckListHeader_Adv_Array = thd;
         FoundFilesList rows;
@@ -60,8 +67,7 @@ struct Scan {
                     createSignatureListTableRecord(rows, seen.last(), 0, {}, {}, seen.last());
                 }
         core.setNsSIGFileInfoDataObject(rows);
-        core.prepareScan(request(thorough, start, end), &obs);
-        core.Raw_File_Rec_Thread();
+        run(2, thorough, start, end);
     }
 };
 } // namespace
@@ -274,9 +280,7 @@ private slots:
 
         // A second General pass over part of it continues the counts of the rows.
         scan.obs = RecordingObserver();
-        Recovery_MODE = 2;
-        scan.core.prepareScan(scan.request(false, 90, 200), &scan.obs);
-        scan.core.Raw_File_Rec_Thread();
+        scan.run(2, false, 90, 200);
         QCOMPARE(scan.obs.names(), (QStringList{"PDF00002.PDF@100-200"}));
     }
 
