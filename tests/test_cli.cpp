@@ -13,6 +13,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -306,6 +307,84 @@ private slots:
         QVERIFY(rows.at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,0,")));
         const QByteArray saved = readAll(out + QStringLiteral("/JPG/GND00001.JPG"));
         QCOMPARE(saved, picture("JPG", 64, 64));
+    }
+
+    // Ctrl-C while files are saved after the scan: the saving stops at once, the partial
+    // file goes, the report says what was saved and what was not, and the status is 130.
+    void interruptWhileSaving()
+    {
+        // A short clip, then a clip made 1.5 GB long by a free box (sparse on disk): the scan of
+        // the first sectors ends at once, the second clip takes seconds to save.
+        const QByteArray movie = clip();
+        auto freeBox = [](quint64 size) {
+            QByteArray b(8, 0);
+            qToBigEndian<quint32>(quint32(size), b.data());
+            b.replace(4, 4, "free");
+            return b;
+        };
+        const QString path = dir.path() + QStringLiteral("/long.img");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(movie);
+        f.seek(200 * 512);
+        f.write(movie + freeBox(1500000000ull));
+        const qint64 end = 200 * 512 + movie.size() + 1500000000ll;
+        QVERIFY(f.resize(end + 4096));
+        f.close();
+        const QString out = dir.path() + QStringLiteral("/saving");
+        const QString report = dir.path() + QStringLiteral("/saving.csv");
+        QProcess p;
+        p.start(kCli, {"scan", path, "--mode", "video", "--types", "mp4", "--start", "0", "--end", "400", "--out", out, "--report",
+                       report, "--quiet"});
+        QVERIFY(p.waitForStarted());
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(out + QStringLiteral("/MP4/MP400001.MP4")); }, 20000));
+        QTest::qWait(200);  // the scan of 400 sectors is over; the long clip is being written
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 130);
+        QCOMPARE(readAll(out + QStringLiteral("/MP4/MP400001.MP4")), movie);
+        QVERIFY(!QFile::exists(out + QStringLiteral("/MP4/MP400002.MP4")));
+        QCOMPARE(QDir(out + QStringLiteral("/MP4")).entryList(QDir::Files | QDir::Hidden), QStringList{"MP400001.MP4"});
+        const QStringList rows = reportRows(report);
+        QCOMPARE(rows.size(), 3);
+        QVERIFY(rows.at(2).startsWith(QStringLiteral("MP400002.MP4,MP4,GEN,200,")));
+        QVERIFY(rows.at(2).contains(QLatin1String(",,")));  // no saved path
+        QVERIFY(rows.at(2).contains(QLatin1String("interrupted")));
+    }
+
+    // The report is checked before the scan: a device, a link, a folder or an impossible place
+    // is refused (status 2) and nothing is scanned; a write that fails afterwards is status 3.
+    void reportPlacesAndFailures()
+    {
+        const QString link = dir.path() + QStringLiteral("/report-link.csv");
+        const QString target = dir.path() + QStringLiteral("/precious.txt");
+        QVERIFY(QFile(target).open(QIODevice::WriteOnly));
+        QCOMPARE(::symlink(QFile::encodeName(target).constData(), QFile::encodeName(link).constData()), 0);
+        for (const QString &bad : {QStringLiteral("/dev/full"), link, dir.path(), target + QStringLiteral("/r.csv")}) {
+            const Run r = cli({"scan", card, "--report", bad, "--quiet"});
+            QCOMPARE(r.code, 2);
+            QVERIFY2(r.err.contains(QLatin1String("report")), qPrintable(r.err));
+        }
+        QFileInfo dev(QStringLiteral("/dev/full"));
+        QVERIFY(!dev.isFile() && dev.exists());  // still the device
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(cli({"scan", card, "--out", "", "--quiet"}).code, 2);
+
+        // A file-size limit that the report outgrows: the scan is done, the report is not.
+        CardImage many(400, true);
+        for (int s = 0; s < 400; s += 10)
+            many.putHex(s, "FFD8FFE0");
+        const QString manyPath = dir.path() + QStringLiteral("/many.img");
+        QVERIFY(many.save(manyPath));
+        const QString report = dir.path() + QStringLiteral("/big-report.csv");
+        QProcess p;
+        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 1; exec '%1' scan '%2' --report '%3' --quiet")
+                                                                     .arg(kCli, manyPath, report)});
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 3);
+        QVERIFY(p.readAllStandardError().contains("could not be written"));
+        QVERIFY(!QFile::exists(report));
+        QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".big-report*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void listWithAStandInLsblk()

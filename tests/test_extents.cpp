@@ -230,6 +230,109 @@ private slots:
         checkFamily("DOC", ole);
     }
 
+    // Inputs made to cost the finders as much as possible: each must answer after reading a
+    // bounded multiple of the bytes it may claim, whatever the data says.
+    void craftedInputsCostBoundedWork()
+    {
+        // ASF: two object sizes that sum to 2^64 sent the walk in a circle.
+        const QByteArray headerGuid = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C");
+        QByteArray asf = headerGuid + le64(70) + le32(2) + QByteArray(2, 0);
+        asf += QByteArray(16, 1) + le64(0x8000000000000000ull) + QByteArray(16, 2) + le64(0x8000000000000000ull);
+        {
+            MemorySource s(asf + noise(4096));
+            QVERIFY(!findExtent("WMV", s, uint64_t(asf.size() + 4096)).declared);
+            QVERIFY(s.bytesRead() < 10000);
+        }
+        // MP4: a thousand chunk-offset boxes, each claiming four million entries it cannot hold.
+        QByteArray stbl;
+        for (int i = 0; i < 1024; ++i)
+            stbl += box("stco", QByteArray(4, 0) + be32(4000000) + be32(16));
+        const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isommp42", 16));
+        const QByteArray mp4 = ftyp + box("moov", box("trak", box("mdia", box("minf", box("stbl", stbl))))) + box("mdat", noise(2000));
+        {
+            MemorySource s(mp4);
+            const Extent e = findExtent("MP4", s, uint64_t(mp4.size()));
+            QVERIFY(e.declared);
+            QCOMPARE(e.bytes, uint64_t(mp4.size()));
+            QVERIFY2(s.bytesRead() < 4 * uint64_t(mp4.size()), qPrintable(QString::number(s.bytesRead())));
+        }
+        // TIFF: a strip count of 268 million in a small file.
+        QByteArray tiff = "II" + QByteArray::fromHex("2A00") + le32(8);
+        tiff += QByteArray::fromHex("0200");                                              // two entries
+        tiff += QByteArray::fromHex("11010400") + le32(0x10000000) + le32(64);            // StripOffsets
+        tiff += QByteArray::fromHex("17010400") + le32(0x10000000) + le32(64);            // StripByteCounts
+        tiff += le32(0) + noise(180000);
+        {
+            MemorySource s(tiff);
+            QVERIFY(!findExtent("TIF", s, uint64_t(tiff.size())).declared);
+            QVERIFY(s.bytesRead() < 2 * uint64_t(tiff.size()));
+        }
+        // TIFF: a directory that points at itself, and sub-directories that point back.
+        QByteArray loop = "II" + QByteArray::fromHex("2A00") + le32(8) + QByteArray::fromHex("0100");
+        loop += QByteArray::fromHex("4A010400") + le32(1) + le32(8) + le32(8) + QByteArray(200, 0);
+        {
+            MemorySource s(loop);
+            QVERIFY(findExtent("TIF", s, uint64_t(loop.size())).bytes <= uint64_t(loop.size()));
+            QVERIFY(s.bytesRead() < 10000);
+        }
+        // PDF: two megabytes of %%EOF are read once, not once per marker.
+        QByteArray eofs = "%PDF-1.4\n";
+        while (eofs.size() < (2 << 20))
+            eofs += "%%EOF";
+        {
+            MemorySource s(eofs);
+            const Extent e = findExtent("PDF", s, uint64_t(eofs.size()));
+            QVERIFY(e.declared);
+            QCOMPARE(e.bytes, uint64_t(eofs.size()));
+            QVERIFY(s.bytesRead() < 3 * uint64_t(eofs.size()));
+        }
+        // ZIP: an entry with a data descriptor followed by 18 MiB of "PK".
+        QByteArray pk = QByteArray::fromHex("504B0304140008000000000000000000000000000000000000000100000061");
+        while (pk.size() < (18 << 20))
+            pk += "PK";
+        {
+            MemorySource s(pk);
+            QVERIFY(!findExtent("ZIP", s, uint64_t(pk.size())).declared);
+            QVERIFY(s.bytesRead() < 3 * uint64_t(pk.size()));
+        }
+        // Lengths that wrap must not give far-too-short files: a largesize box reaching past
+        // 2^64, and a ZIP64 end record whose size does.
+        const QByteArray wrap = ftyp + be32(1) + "mdat" + be64(~uint64_t(0) - 20) + noise(3000);
+        QVERIFY(!extentOf("MP4", wrap).declared);
+        const QByteArray zip = storedZip({{"a.txt", "hello"}});
+        const qsizetype eocd = zip.lastIndexOf(QByteArray::fromHex("504B0506"));
+        const QByteArray zip64 = zip.left(eocd) + QByteArray::fromHex("504B0606") + le64(~uint64_t(0) - 30) + noise(400);
+        QVERIFY(!extentOf("ZIP", zip64).declared);
+    }
+
+    // Cut files: no finder reads on for gigabytes, whatever follows.
+    void cutFilesEndTheirSearch()
+    {
+        const QByteArray jpeg = picture("jpeg", 400, 300);
+        const QByteArray cut = jpeg.left(jpeg.size() / 2);
+        const uint64_t carved = (uint64_t(cut.size()) + 511) / 512 * 512;
+        for (const char erased : {'\0', '\xFF'}) {
+            const QByteArray card = cut + QByteArray(int(carved) - cut.size(), 'x') + QByteArray(64 << 20, erased);
+            MemorySource s(card);
+            const Extent e = findExtent("JPG", s, carved);
+            QVERIFY(!e.declared);
+            QCOMPARE(e.bytes, carved);
+            QVERIFY2(s.bytesRead() < carved + (3u << 20), qPrintable(QString::number(s.bytesRead())));
+        }
+        // A cut ZIP followed by a whole one: the walk runs into the second one, whose end record
+        // does not describe what was walked: no answer for the first, the second is whole.
+        const QByteArray a = storedZip({{"a.txt", noise(3000, 4)}, {"b.txt", noise(3000, 5)}});
+        const QByteArray b = storedZip({{"c.txt", noise(2000, 6)}});
+        const QByteArray cutA = a.left(3500);
+        const QByteArray card = cutA + b + noise(1000);
+        QVERIFY(!extentOf("ZIP", card, uint64_t(cutA.size())).declared);
+        QCOMPARE(extentOf("ZIP", b + noise(1000)).bytes, uint64_t(b.size()));
+        // Entries with data descriptors: the next record is searched up to the next found file.
+        MemorySource s(card);
+        ExtentContext c{uint64_t(cutA.size()), uint64_t(cutA.size())};
+        QVERIFY(!findExtent("ZIP", s, c).declared);
+    }
+
     void unknownTypesAreCarved()
     {
         const QByteArray data = noise(4096);

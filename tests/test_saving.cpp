@@ -6,6 +6,8 @@
 #include "enginetestutil.h"
 #include "testfiles.h"
 #include "results/saver.h"
+#include "results/thumbnails.h"
+#include "faultydevice.h"
 #include "tools/storedzip.h"
 
 #include <QBuffer>
@@ -18,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,6 +88,69 @@ struct SavingScan : ScanObserver {
         return saver.records();
     }
 };
+
+// A scan with records of the test's own, saving as it reads: the records, what the pass
+// handed over, and how much of the medium was read.
+struct CustomScan : SavingScan {
+    QList<FoundFile> found;
+    QList<QByteArray> prefixes;
+    void fileFound(FoundFile &&f) override
+    {
+        prefixes.append(f.bytes.toByteArray());
+        found.append(f);
+        found.last().bytes = QByteArrayView();
+        saver->add(f);
+    }
+    QList<SaveRecord> records;
+    uint64_t mediumRead = 0;
+    uint64_t unreadable = 0;
+
+    void run(const QString &card, int mode, const QStringList &gen, const QStringList &thd, const QString &out,
+             DeviceOpener opener = openDeviceFile)
+    {
+        RecoveryCore core;
+        core.deviceOpener = opener;
+        if (mode == 0) {
+            core.Ext_Array = gen;
+            core.Adv_Ext_Array = thd;
+        } else {
+            core.CheckListHeader_Array = gen;
+            core.CheckListHeader_Adv_Array = thd;
+        }
+        const uint64_t bytes = uint64_t(QFileInfo(card).size());
+        FileSaver fileSaver(out, MediumRef{card, bytes, opener, core.badSectors()});
+        QString why;
+        QVERIFY2(fileSaver.prepare(&why), qPrintable(why));
+        saver = &fileSaver;
+        ScanRequest r;
+        r.mode = mode;
+        r.devicePath = card;
+        r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
+        r.thorough = !thd.isEmpty();
+        const uint64_t before = SectorReader::totalBytesRead();
+        ScanSession session(core);
+        session.start(r, this);
+        session.wait();
+        fileSaver.finish();
+        mediumRead = SectorReader::totalBytesRead() - before;
+        records = fileSaver.records();
+        unreadable = core.unreadableSectors();
+        saver = nullptr;
+    }
+    const SaveRecord *record(const QString &name) const
+    {
+        for (const SaveRecord &r : records)
+            if (r.name == name)
+                return &r;
+        return nullptr;
+    }
+};
+
+bool writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
 
 QByteArray pdf(const QString &dir)
 {
@@ -226,6 +292,247 @@ private slots:
         QVERIFY(!QFile::exists(out + QStringLiteral("/PNG/GND00002.PNG")));
         QVERIFY(QDir(out + QStringLiteral("/PNG")).entryList(QDir::Files | QDir::Hidden).isEmpty());  // no partial file
         QCOMPARE(readAll(report).count('\n'), 4);  // every file found is still listed
+    }
+
+    // One file, one length: saved during the scan, saved after it from the list, and the bytes
+    // its thumbnail is made from are the same, even for a photo whose carve was cut short by a
+    // header inside it.
+    void oneFileOneLength()
+    {
+        QTemporaryDir dir;
+        // A JPEG with a second JPEG (its preview) inside an APP segment that starts on a sector
+        // boundary: the pass takes the inner one for a new file and cuts the outer one there.
+        const QByteArray preview = picture("jpeg", 64, 48), main = picture("jpeg", 320, 240);
+        QByteArray app = QByteArray(512 - 6, 'p') + preview + QByteArray(300, 'q');
+        QByteArray seg = QByteArray::fromHex("FFE2") + QByteArray(2, 0) + app;
+        qToBigEndian<quint16>(quint16(app.size() + 2), seg.data() + 2);
+        const QByteArray outer = main.left(2) + seg + main.mid(2);
+        CardImage img(600, true);
+        img.put(8, outer);
+        img.put(400, picture("png", 50, 50));
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        CustomScan scan;
+        scan.run(card, 0, rec("jpg", "18874368", "FFD8FF") + rec("png", "18874368", "89504E47"), {}, dir.path() + "/during");
+        const SaveRecord *saved = scan.record(QStringLiteral("GND00001.JPG"));
+        QVERIFY(saved);
+        QCOMPARE(readAll(saved->savedPath), outer);
+        QCOMPARE(scan.record(QStringLiteral("GND00002.JPG"))->containedIn, QStringLiteral("GND00001.JPG"));
+        QVERIFY(scan.found.first().carvedBytes < uint64_t(outer.size()));  // the carve was cut short
+
+        // After the scan, from the list, as the wizard's "Save found files…" does.
+        QList<ExportItem> items;
+        for (const FoundFile &f : scan.found)
+            items.append(ExportItem::of(f));
+        assignCuts(items);
+        FileSaver after(dir.path() + "/after", MediumRef{card, uint64_t(img.data.size()), openDeviceFile, nullptr});
+        QString why;
+        QVERIFY(after.prepare(&why));
+        for (int i = 0; i < items.size(); ++i)
+            after.add(items[i], scan.found[i].endSector);
+        after.finish();
+        const QList<SaveRecord> again = after.records();
+        for (int i = 0; i < again.size(); ++i) {
+            QCOMPARE(again[i].bytes, scan.records[i].bytes);
+            QCOMPARE(again[i].containedIn, scan.records[i].containedIn);
+            if (!again[i].savedPath.isEmpty())
+                QCOMPARE(readAll(again[i].savedPath), readAll(scan.records[i].savedPath));
+        }
+        // The thumbnail's bytes: the exported file, read on from the medium past the carve.
+        SectorReader reader;
+        QVERIFY(reader.open(card));
+        MyImageObject item;
+        QCOMPARE(thumbnailSource(scan.prefixes.first(), items.first(), &reader, uint64_t(img.data.size()), &item), outer);
+        QCOMPARE(item.extentBytes, uint64_t(outer.size()));
+        QVERIFY(!makeThumbnail(outer).isEmpty());
+    }
+
+    // A stream whose first packet recurs inside it: the first file's extent covers the rest,
+    // which are known to be inside it before anything is measured, so the medium is read about
+    // once for the scan and once for the file, not once per recurrence.
+    void recurringHeadersAreNotReadAgain()
+    {
+        QTemporaryDir dir;
+        QByteArray ts;
+        const QByteArray pat = QByteArray::fromHex("474000100000B00D0001C100000001E100E8F95E7D");
+        const int packets = (16 << 20) / 192;
+        ts.reserve(packets * 192);
+        for (int i = 0; i < packets; ++i) {
+            QByteArray packet = (i % 1024 == 0) ? pat + QByteArray(188 - pat.size(), char(0xFF)) : QByteArray(188, char(i % 200 + 1));
+            packet[0] = 0x47;
+            ts += QByteArray(4, char(0x20)) + packet;  // every 1024 packets: 384 sectors
+        }
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(writeFile(card, ts + QByteArray(4096, '\0')));
+        CustomScan scan;
+        scan.run(card, 1, rec("mts", "18874368", "474000100000B00D0001", "5"), {}, dir.path() + "/out");
+        QVERIFY(scan.records.size() > 50);
+        uint64_t saved = 0;
+        for (const SaveRecord &r : scan.records)
+            saved += r.savedPath.isEmpty() ? 0 : r.bytes;
+        QCOMPARE(saved, uint64_t(ts.size()));
+        QCOMPARE(readAll(scan.records.first().savedPath), ts);
+        const double bound = 1.2 * double(uint64_t(ts.size()) + 4096 + saved);
+        QVERIFY2(double(scan.mediumRead) <= bound, qPrintable(QStringLiteral("%1 read").arg(scan.mediumRead)));
+    }
+
+    // One file, one copy only where a format declares how far it reaches: a picture found inside
+    // the carved range of a file whose end is unknown is saved, and that file ends where it starts.
+    void aFileInsideACarvedRangeIsSavedAndCutsIt()
+    {
+        QTemporaryDir dir;
+        CardImage img(300, true);
+        img.putHex(10, "ABCDEF0102");               // a type without an end finder
+        const QByteArray jpeg = picture("jpeg", 200, 150);
+        img.put(60, jpeg);                          // found only by the Thorough pass
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        CustomScan scan;
+        scan.run(card, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("jpg", "18874368", "FFD8FFE0"), dir.path() + "/out");
+        const SaveRecord *xyz = scan.record(QStringLiteral("GND00001.XYZ")), *jpg = scan.record(QStringLiteral("THD00001.JPG"));
+        QVERIFY(xyz && jpg);
+        QVERIFY(jpg->containedIn.isEmpty());
+        QCOMPARE(readAll(jpg->savedPath), jpeg);
+        QCOMPARE(xyz->bytes, 50u * 512);  // cut where the picture starts
+        QCOMPARE(readAll(xyz->savedPath), img.sectors(10, 60));
+    }
+
+    // A photo whose carve runs long (a header, then erased space up to its limit): the pass
+    // keeps only the first bytes for the thumbnail while the file goes to disk whole.
+    void memoryStaysFlatWhileALongFileIsSaved()
+    {
+        QTemporaryDir dir;
+        const qint64 sectors = (kPhotoPrefixBytes + (8 << 20)) / 512;
+        CardImage img(sectors + 16);
+        img.putHex(4, "38425053000100000000");  // a Photoshop header, then nothing
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        CustomScan scan;
+        scan.run(card, 0, rec("psd", "2147483648", "38425053"), {}, dir.path() + "/out");
+        QCOMPARE(scan.found.size(), 1);
+        QCOMPARE(uint64_t(scan.prefixes.first().size()), kPhotoPrefixBytes);
+        QCOMPARE(scan.found.first().carvedBytes, uint64_t(sectors + 12) * 512);
+        QCOMPARE(QFileInfo(scan.records.first().savedPath).size(), qint64(sectors + 12) * 512);
+    }
+
+    // Unreadable sectors count once per scan, whoever reads them again.
+    void unreadableSectorsCountOnce()
+    {
+        QTemporaryDir dir;
+        CardImage img(400, true);
+        img.putHex(10, "ABCDEF0102");
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        medium->bad = {20, 21, 22};
+        const DeviceOpener opener = [medium](const QString &) { return openFaulty(medium); };
+        CustomScan scan;
+        scan.run(card, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("xyz", "18874368", "ABCDEF0102"), dir.path() + "/out", opener);
+        QCOMPARE(scan.unreadable, 3u);  // both passes read them
+        QByteArray expected = img.sectors(10, 400);
+        expected.replace(10 * 512, 3 * 512, QByteArray(3 * 512, '\0'));
+        QCOMPARE(readAll(scan.records.first().savedPath), expected);
+    }
+
+    // An image that ends inside a sector: a photo ending in its tail is found and saved whole,
+    // and nothing saved reaches past the image's end.
+    void imageEndingInsideASector()
+    {
+        QTemporaryDir dir;
+        const QByteArray jpeg = picture("jpeg", 160, 120);
+        QByteArray data = QByteArray(512 * 20, 'x');
+        data += jpeg.left(jpeg.size() - 300);
+        data += QByteArray((512 - data.size() % 512) % 512, 'y');
+        data += jpeg.right(300);  // the image ends with the picture: 512·n + a partial sector
+        QVERIFY(data.size() % 512 != 0);
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(writeFile(card, data));
+        const QByteArray whole = data.mid(512 * 20);
+        CustomScan scan;
+        scan.run(card, 0, rec("xyz", "18874368", "FFD8FF"), {}, dir.path() + "/out");  // no end finder: the carve
+        QCOMPARE(scan.records.size(), 1);
+        QCOMPARE(readAll(scan.records.first().savedPath), whole);
+        CustomScan jpg;
+        jpg.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, dir.path() + "/out2");
+        QCOMPARE(jpg.records.first().endSector, sectorsFor(uint64_t(data.size())));
+    }
+
+    // As root, every name the saver uses may have been planted by someone else: links, FIFOs
+    // and folders. Nothing outside the output folder changes, no ownership is given away, and
+    // saving goes on or stops with a message, never hangs.
+    void plantedNamesAreNeverFollowed()
+    {
+        QTemporaryDir dir;
+        const QString victimDir = dir.path() + QStringLiteral("/victim");
+        QVERIFY(QDir().mkpath(victimDir));
+        const QString victim = victimDir + QStringLiteral("/secret");
+        QVERIFY(writeFile(victim, "root only"));
+        struct stat before {};
+        QCOMPARE(::stat(QFile::encodeName(victim).constData(), &before), 0);
+
+        CardImage img(200, true);
+        const QByteArray jpeg = picture("jpeg", 60, 40);
+        for (int s : {10, 50, 90, 130})
+            img.put(s, jpeg);
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        const QString out = dir.path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(out + "/JPG"));
+        const QByteArray pid = QByteArray::number(::getpid());
+        auto at = [&](const QString &name) { return QFile::encodeName(out + "/JPG/" + name); };
+        // Links at the temporary names of the first two files, a FIFO at the third's, a folder
+        // at the fourth's, and a link at a final name.
+        QCOMPARE(::symlink(QFile::encodeName(victim).constData(), at(".GND00001.JPG." + pid + ".part").constData()), 0);
+        QCOMPARE(::symlink(QFile::encodeName(victimDir).constData(), at(".GND00002.JPG." + pid + ".part").constData()), 0);
+        QCOMPARE(::mkfifo(at(".GND00003.JPG." + pid + ".part").constData(), 0600), 0);
+        QCOMPARE(::mkdir(at(".GND00004.JPG." + pid + ".part").constData(), 0700), 0);
+        QCOMPARE(::symlink(QFile::encodeName(victim).constData(), at("GND00001.JPG").constData()), 0);
+        // A partial file an interrupted run of ours left (its process is gone).
+        QVERIFY(writeFile(out + "/JPG/.GND00009.JPG.999999999.part", "stale"));
+        if (::geteuid() == 0)
+            qputenv("SUDO_UID", "4242");
+        CustomScan scan;
+        scan.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, out);
+        qunsetenv("SUDO_UID");
+        QCOMPARE(scan.records.size(), 4);
+        for (const SaveRecord &r : scan.records) {
+            QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+            QVERIFY(r.savedPath.startsWith(out + "/JPG/"));
+            QCOMPARE(readAll(r.savedPath), jpeg);
+            struct stat st {};
+            QCOMPARE(::lstat(QFile::encodeName(r.savedPath).constData(), &st), 0);
+            QVERIFY(S_ISREG(st.st_mode));
+            if (::geteuid() == 0)
+                QCOMPARE(st.st_uid, uid_t(4242));
+        }
+        QCOMPARE(scan.records.first().savedPath, out + "/JPG/GND00001_1.JPG");  // the link was not replaced
+        QCOMPARE(readAll(victim), QByteArray("root only"));
+        struct stat after {};
+        QCOMPARE(::stat(QFile::encodeName(victim).constData(), &after), 0);
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(QDir(victimDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"secret"});
+        QVERIFY(!QFile::exists(out + "/JPG/.GND00009.JPG.999999999.part"));
+
+        // A type folder that is a link: nothing is written through it.
+        const QString out2 = dir.path() + QStringLiteral("/out2");
+        QVERIFY(QDir().mkpath(out2));
+        QCOMPARE(::symlink(QFile::encodeName(victimDir).constData(), QFile::encodeName(out2 + "/JPG").constData()), 0);
+        CustomScan linked;
+        linked.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, out2);
+        QVERIFY(linked.records.first().savedPath.isEmpty());
+        QVERIFY(linked.records.first().error.contains(QLatin1String("not a folder")));
+        QCOMPARE(QDir(victimDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"secret"});
+
+        // Our own files written afresh (the preview): a link standing at the name is removed,
+        // not followed.
+        Fd folder(::open(QFile::encodeName(dir.path()).constData(), O_RDONLY | O_DIRECTORY));
+        QCOMPARE(::symlink(QFile::encodeName(victim).constData(), QFile::encodeName(dir.path() + "/dprv.JPG").constData()), 0);
+        QString why;
+        Fd preview = createAfresh(folder.get(), QStringLiteral("dprv.JPG"), &why);
+        QVERIFY2(preview.valid(), qPrintable(why));
+        QCOMPARE(::write(preview.get(), "x", 1), 1);
+        QCOMPARE(readAll(victim), QByteArray("root only"));
     }
 
     void namesAndOwnership()

@@ -39,7 +39,7 @@ constexpr uint32_t kLocal = 0x04034b50, kCentral = 0x02014b50, kDescriptor = 0x0
 // only where a data descriptor right before it gives the compressed size that leads there.
 std::optional<uint64_t> afterDescriptor(ByteSource &s, const ExtentContext &c, Searcher &search, uint64_t data)
 {
-    const uint64_t limit = c.searchLimit(s, 4);
+    const uint64_t limit = c.searchLimit(s, data, 4);
     for (uint64_t from = data; const auto hit = search.next(from, limit);) {
         from = *hit + 1;
         const auto sig = s.le32(*hit);

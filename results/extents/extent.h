@@ -84,11 +84,12 @@ private:
 struct ExtentContext {
     uint64_t carved = 0;              // the bytes the scan gave the file
     uint64_t barrier = kNoBarrier;    // where the next found file starts, relative to this one
-    // How far a search may look: up to the next found file (and a record that starts right
-    // there), never beyond what the file may claim.
-    uint64_t searchLimit(const ByteSource &s, uint64_t needle = 0) const
+    // How far a search from `from` may look: up to the next found file (and a record that
+    // starts right there), never beyond what the file may claim. Once a length the format
+    // declares has carried the file over that start, the search goes on from there.
+    uint64_t searchLimit(const ByteSource &s, uint64_t from, uint64_t needle = 0) const
     {
-        const uint64_t b = barrier == kNoBarrier ? UINT64_MAX : barrier + needle;
+        const uint64_t b = barrier == kNoBarrier || from > barrier ? UINT64_MAX : barrier + needle;
         return std::min(b, s.size());
     }
 };

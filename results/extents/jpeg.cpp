@@ -70,7 +70,6 @@ std::optional<uint64_t> jpegEnd(ByteSource &s, const ExtentContext &c)
     Bytes b(s);
     if (b.at(0) != 0xFF || b.at(1) != 0xD8)
         return std::nullopt;
-    const uint64_t limit = c.searchLimit(s);
     const uint64_t erasedFrom = c.carved;
     uint64_t p = 2;
     bool sawFrame = false;
@@ -99,6 +98,7 @@ std::optional<uint64_t> jpegEnd(ByteSource &s, const ExtentContext &c)
         if (m != 0xDA)
             continue;
         // Entropy-coded data: up to the first FF that is neither stuffing nor a restart marker.
+        const uint64_t limit = c.searchLimit(s, p);
         for (uint64_t fillRun = 0;;) {
             const auto ff = b.nextFF(p, limit, erasedFrom);
             if (!ff)
