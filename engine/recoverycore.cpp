@@ -3,6 +3,8 @@
 #include "common/hex.h"
 #include "engine/matcher.h"
 #include "engine/naming.h"
+#include "engine/sectorfeed.h"
+#include "results/extents/check.h"
 
 #include <QDir>
 #include <QFile>
@@ -189,16 +191,44 @@ void RecoveryCore::reportUnreadable(uint64_t sector, bool unreadable)
     }
 }
 
-bool RecoveryCore::readSector(SectorReader &reader, uint64_t &s, unsigned char *sector, bool &anyRead)
+RecoveryCore::FeedStep RecoveryCore::feedSector(SectorFeed &feed, uint64_t &s, const unsigned char **bytes, bool &anyRead)
 {
-    const SectorReader::Status st = reader.read(s, sector);
-    if (st == SectorReader::Lost)
-        return false;
-    if (st != SectorReader::Ok || runLength_ > 0)
-        reportUnreadable(s, st == SectorReader::Unreadable);
-    anyRead = anyRead || st == SectorReader::Ok;
-    for_index.store(++s, std::memory_order_relaxed);
-    return true;
+    uint64_t sector = 0;
+    bool unreadable = false;
+    const SectorFeed::Result r = feed.next(&sector, bytes, &unreadable);
+    if (r == SectorFeed::End)
+        return FeedStep::End;
+    if (r == SectorFeed::Lost)
+        return FeedStep::Lost;
+    if (unreadable || runLength_ > 0)
+        reportUnreadable(sector, unreadable);
+    anyRead = anyRead || !unreadable;
+    s = sector + 1;
+    for_index.store(s, std::memory_order_relaxed);
+    return FeedStep::Sector;
+}
+
+HitView RecoveryCore::hitView(const SectorFeed &feed)
+{
+    return HitView{feed.window(), feed.behind() + feed.ahead(), feed.behind()};
+}
+
+int RecoveryCore::acceptedRecord(const PassMatcher &matcher, const SectorFeed &feed, const unsigned char *bytes,
+                                 std::vector<int> &candidates, QString *type)
+{
+    const int first = matcher.first(bytes);
+    if (first < 0)
+        return -1;
+    // The first record in list order whose header matches and whose format's check agrees.
+    matcher.matchingFrom(bytes, first, candidates);
+    for (int r : candidates) {
+        const HeaderCheck check = headerCheck(field(REC_PROC_Array, r, Ext_Name), hitView(feed));
+        if (check.ok) {
+            *type = check.type;
+            return r;
+        }
+    }
+    return -1;
 }
 
 void RecoveryCore::obeyStop(SectorReader &reader, const std::function<void()> &handOver)
@@ -244,7 +274,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 
     bool collecting = false;
     QString name, uid, ext;
-    uint64_t bytes = 0, limit = 0, fileStart = 0, fileSectors = 0, count = 0, serial = 0;
+    uint64_t bytes_ = 0, limit = 0, fileStart = 0, fileSectors = 0, count = 0, serial = 0;
     // The first bytes of the file being collected, for its thumbnail: one buffer for the whole
     // pass, grown up to kPhotoPrefixBytes and reused, so no fresh pages per file.
     struct Collection {
@@ -268,7 +298,6 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             return reinterpret_cast<unsigned char *>(data + size);
         }
     } collection;
-    unsigned char sector[kSectorSize];
     bool lost = false, anyRead = false;
 
     auto handOver = [&](bool byNextHeader) {
@@ -294,33 +323,30 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     };
 
     uint64_t s = start_sector;
-    const uint64_t end = end_sector;
-    while (s < end && !REC_PROC_Array.isEmpty()) {
+    SectorFeed feed(reader, start_sector, end_sector);
+    std::vector<int> candidates;
+    while (!REC_PROC_Array.isEmpty()) {
         if (stop_now.load(std::memory_order_relaxed) == 1) {
             obeyStop(reader, [&] { handOver(false); });
             return false;
         }
-        // While a file is collected, the sector is read straight into its place in the file.
-        unsigned char *target = collecting ? collection.tail() : nullptr;
-        if (!target)
-            target = sector;
-        if (!readSector(reader, s, target, anyRead)) {
+        const unsigned char *bytes = nullptr;
+        const FeedStep step = feedSector(feed, s, &bytes, anyRead);
+        if (step == FeedStep::End)
+            break;
+        if (step == FeedStep::Lost) {
             lost = true;
             break;
         }
-        if (std::memcmp(target, kBlank, kSectorSize) != 0) {
-            const int r = matcher.first(target);
+        if (std::memcmp(bytes, kBlank, kSectorSize) != 0) {
+            QString refined;
+            const int r = acceptedRecord(matcher, feed, bytes, candidates, &refined);
             if (r >= 0) {
-                if (collecting) {
+                if (collecting)
                     handOver(true);  // the file so far, without this sector
-                    if (target != sector) {
-                        std::memcpy(collection.data, target, kSectorSize);
-                        target = reinterpret_cast<unsigned char *>(collection.data);
-                    }
-                }
                 collecting = true;
                 ++count;
-                ext = field(REC_PROC_Array, r, Ext_Name);
+                ext = refined.isEmpty() ? field(REC_PROC_Array, r, Ext_Name) : refined;
                 if (thorough) {
                     ++THD_Image_number;
                     name = Generate_File_Name(count, QStringLiteral("THD"), ext, 0, {});
@@ -330,7 +356,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                     name = Generate_File_Name(count, QStringLiteral("GND"), ext, 0, {});
                     uid = Generate_File_UID_Num(GND_Image_number, false, ext);
                 }
-                bytes = 0;
+                bytes_ = 0;
                 limit = static_cast<uint64_t>(leadingInt64(field(REC_PROC_Array, r, Max_File_Size)));
                 fileStart = s - 1;
                 serial = nextSerial();
@@ -339,17 +365,15 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             }
         }
         if (collecting) {
-            bytes += kSectorSize;
-            if (bytes >= limit) {
-                bytes = 0;
+            bytes_ += kSectorSize;
+            if (bytes_ >= limit) {
+                bytes_ = 0;
                 handOver(false);
                 collecting = false;
                 continue;
             }
-            if (target != sector) {
-                collection.size += kSectorSize;  // already in place
-            } else if (unsigned char *room = collection.tail()) {
-                std::memcpy(room, sector, kSectorSize);
+            if (unsigned char *room = collection.tail()) {
+                std::memcpy(room, bytes, kSectorSize);
                 collection.size += kSectorSize;
             } else if (collection.size + kSectorSize <= kPhotoPrefixBytes) {
                 // Out of memory: keep what was collected as the file and go on.
@@ -360,7 +384,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             // Beyond the prefix only a saver that streams keeps the sectors.
             ++fileSectors;
             if (stream)
-                observer_->fileData(serial, target, kSectorSize);
+                observer_->fileData(serial, bytes, kSectorSize);
         }
     }
     handOver(false);
@@ -417,8 +441,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
-    unsigned char sector[kSectorSize];
+    const unsigned char *sector = nullptr;
     std::vector<int> joining;
+    std::vector<std::pair<int, QString>> accepted;  // record and the type it names
     bool lost = false, anyRead = false, noRecords = false;
 
     auto finishAll = [&](uint64_t end, bool byNextHeader) {
@@ -451,17 +476,20 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     };
 
     uint64_t s = start_sector;
-    const uint64_t end = end_sector;
-    while (s < end) {
+    SectorFeed feed(reader, start_sector, end_sector);
+    for (;;) {
         if (REC_PROC_Array.isEmpty()) {
-            noRecords = true;
+            noRecords = start_sector < end_sector;
             break;
         }
         if (stop_now.load(std::memory_order_relaxed) == 1) {
             obeyStop(reader, [&] { finishAll(s, false); });  // the entries stay until the next General pass
             return false;
         }
-        if (!readSector(reader, s, sector, anyRead)) {
+        const FeedStep step = feedSector(feed, s, &sector, anyRead);
+        if (step == FeedStep::End)
+            break;
+        if (step == FeedStep::Lost) {
             lost = true;
             break;
         }
@@ -472,8 +500,23 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             }
             continue;
         }
+        // Every record whose own header matches, and whose format's check agrees, starts a file.
+        accepted.clear();
         const int first = matcher.first(sector);
         if (first >= 0) {
+            matcher.matchingFrom(sector, first, joining);
+            for (int k : joining) {
+                const QString ext = field(REC_PROC_Array, k, Ext_Name);
+                const HeaderCheck check = headerCheck(ext, hitView(feed));
+                if (!check.ok)
+                    continue;
+                // A finer type counts in its own row when the scan has one for it.
+                const bool ownRow = !check.type.isEmpty() && std::any_of(nsSIGFileInfoDataObject.begin(), nsSIGFileInfoDataObject.end(),
+                                                                        [&](const FoundFilesRow &row) { return row.FileTypes == check.type; });
+                accepted.emplace_back(k, ownRow ? check.type : ext);
+            }
+        }
+        if (!accepted.empty()) {
             if (groupOpen) {
                 finishAll(s, true);  // the finished files include the sector with the new header
                 MultiHeader_Array.clear();
@@ -481,11 +524,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             }
             headerFound = true;
             groupBytes += kSectorSize;
-            // Every later record whose own header matches joins; one file per type.
-            matcher.matchingFrom(sector, first, joining);
+            // One file per type.
             QSet<QString> types;
-            for (int k : joining) {
-                const QString ext = field(REC_PROC_Array, k, Ext_Name);
+            for (const auto &[k, ext] : accepted) {
                 if (types.contains(ext))
                     continue;
                 types.insert(ext);

@@ -6,6 +6,7 @@
 #include "engine/observer.h"
 #include "engine/sectorreader.h"
 #include "media/scanrange.h"
+#include "results/extents/check.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,6 +20,9 @@
 #include <vector>
 
 namespace lumafind {
+
+class PassMatcher;
+class SectorFeed;
 
 // Recovery mode for the whole process: 0 photo, 1 video, 2 raw file. Written only by the
 // front end's main thread before a scan starts; the worker reads it.
@@ -91,6 +95,9 @@ public:
 
     // Opens media (tests give failing streams; the real one is fopen "rb").
     DeviceOpener deviceOpener = openDeviceFile;
+    // Decides whether a signature hit starts a file (the format families' checks; tests of the
+    // carving rules alone accept every hit).
+    std::function<HeaderCheck(const QString &ext, const HitView &view)> headerCheck = checkHeader;
     // Unreadable sectors of the scan, each counted once whoever read it (passes, saving, preview).
     uint64_t unreadableSectors() const { return badSectors_->count(); }
     const std::shared_ptr<BadSectors> &badSectors() const { return badSectors_; }
@@ -104,8 +111,14 @@ private:
     void passStart(const QString &tag);
     void reportUnreadable(uint64_t sector, bool unreadable);
     bool endOfRange(bool lost, bool anyRead);
-    // Reads sector s into sector and moves on; false when the medium is gone.
-    bool readSector(SectorReader &reader, uint64_t &s, unsigned char *sector, bool &anyRead);
+    // The next sector of the pass: s moves on past it, its unreadable state is reported.
+    enum class FeedStep { Sector, End, Lost };
+    FeedStep feedSector(SectorFeed &feed, uint64_t &s, const unsigned char **bytes, bool &anyRead);
+    static HitView hitView(const SectorFeed &feed);
+    // The first record (in list order) that matches the sector and whose format's header check
+    // agrees with the bytes around it; -1 when none. *type: a finer type the check named.
+    int acceptedRecord(const PassMatcher &matcher, const SectorFeed &feed, const unsigned char *bytes,
+                       std::vector<int> &candidates, QString *type);
     // Stop: close the medium, keep what was being carved, end the scan.
     void obeyStop(SectorReader &reader, const std::function<void()> &handOver);
     void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);

@@ -294,6 +294,51 @@ SectorReader::Status SectorReader::read(uint64_t sector, unsigned char *buf)
     return read(sector, buf);
 }
 
+uint64_t SectorReader::readBlock(uint64_t first, uint64_t count, unsigned char *buf, std::vector<uint64_t> *unreadable)
+{
+    if (!main_ || count == 0)
+        return 0;
+    auto oneByOne = [&]() -> uint64_t {
+        for (uint64_t i = 0; i < count; ++i) {
+            const Status st = read(first + i, buf + i * kSectorSize);
+            if (st == Lost)
+                return i;
+            if (st == Unreadable && unreadable)
+                unreadable->push_back(first + i);
+        }
+        return count;
+    };
+    if (first < retryEnd_)
+        return oneByOne();  // inside a stretch that is being retried
+    if (first != next_ && !seekMain(first))
+        return 0;
+    errno = 0;
+    // A request this large bypasses the stream's buffer: the bytes land in buf directly.
+    const size_t want = size_t(count) * kSectorSize;
+    const size_t got = fread_unlocked(buf, 1, want, main_);
+    if (got == want) {
+        next_ += count;
+        totalRead_.fetch_add(got, std::memory_order_relaxed);
+        return count;
+    }
+    if (std::feof(main_) && !std::ferror(main_)) {
+        // The medium ends inside the block.
+        uint64_t whole = got / kSectorSize;
+        if (const size_t rest = got % kSectorSize) {
+            std::memset(buf + got, 0, kSectorSize - rest);
+            ++whole;
+        }
+        next_ += whole;
+        totalRead_.fetch_add(got, std::memory_order_relaxed);
+        return whole;
+    }
+    // The request failed somewhere: read it again one sector at a time.
+    lastErrno_ = errno;
+    if (!seekMain(first))
+        return 0;
+    return oneByOne();
+}
+
 QString openFailureReason(int err, const QString &path)
 {
     if (err == ENOTBLK)

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace lumafind {
 
@@ -54,6 +55,12 @@ public:
     FILE *stream() const { return main_; }
     // Reads sector `sector` into buf (512 bytes). Sequential reads cost a memory copy.
     Status read(uint64_t sector, unsigned char *buf);
+    // Reads `count` sectors from `first` straight into buf (count × 512 bytes) in one request
+    // where the medium allows it; a request that fails is read again sector by sector under the
+    // rules of read(). Returns the sectors delivered: fewer than count when the medium ends (a
+    // partial last sector counts, padded with zeros) or is lost. Unreadable sectors (zeros in
+    // buf) are appended to *unreadable in order.
+    uint64_t readBlock(uint64_t first, uint64_t count, unsigned char *buf, std::vector<uint64_t> *unreadable);
     void close();
 
     uint64_t unreadable() const { return unreadable_; }

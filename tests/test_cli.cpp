@@ -72,7 +72,7 @@ private slots:
     {
         image.put(10, firstJpeg);
         image.put(50, picture("JPG", 90, 90));
-        image.putHex(100, "6674797069736F6D", 4);  // MP4
+        image.putHex(100, "000000186674797069736F6D0000020069736F6D6D7034320000100066726565");  // MP4
         image.putHex(300, "255044462D312E35");     // PDF
         image.putHex(400, "504B0304");             // ZIP
         card = dir.path() + QStringLiteral("/card.img");
@@ -373,7 +373,7 @@ private slots:
         // A file-size limit that the report outgrows: the scan is done, the report is not.
         CardImage many(400, true);
         for (int s = 0; s < 400; s += 10)
-            many.putHex(s, "FFD8FFE0");
+            many.put(s, picture("JPG", 40, 30));
         const QString manyPath = dir.path() + QStringLiteral("/many.img");
         QVERIFY(many.save(manyPath));
         const QString report = dir.path() + QStringLiteral("/big-report.csv");

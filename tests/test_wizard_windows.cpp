@@ -217,20 +217,21 @@ private slots:
     {
         QFETCH(bool, pressStop);
         GuiFixture f;
-        CardImage img(12000, true);
-        img.putHex(10, "377ABCAF271C");   // a 7Z ended by the PDF header: found early
+        CardImage img(30000, true);
+        img.putHex(10, "377ABCAF271C");   // a 7Z ended by the PDF header: found in the first block read
         img.putHex(3000, "255044462D");
         const QString card = f.dir.path() + QStringLiteral("/card.img");
         img.save(card);
         auto medium = std::make_shared<FaultyMedium>();
         medium->data = img.data;
         MyTableController *c = f.c.get();
-        // The scan waits beyond sector 4096 until a preview runs (and, in the Stop case, until
-        // Stop is pressed); the preview's reads wait until it is asked to stop.
+        // The scan waits beyond sector 16384 (its reads come in blocks of a few MiB) until a preview
+        // runs (and, in the Stop case, until Stop is pressed); the preview's reads wait until it
+        // is asked to stop.
         medium->onRead = [c, pressStop](int open, quint64 sector) {
             QElapsedTimer t;
             t.start();
-            if (open == 1 && sector >= 4096)
+            if (open == 1 && sector >= 16384)
                 while ((!c->session() || (pressStop && c->stop_now.load() != 1)) && t.elapsed() < 10000)
                     QThread::msleep(2);
             if (open >= 2)

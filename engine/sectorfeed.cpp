@@ -1,0 +1,71 @@
+#include "sectorfeed.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace lumafind {
+
+SectorFeed::SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors)
+    : reader_(reader), nextRead_(start), end_(end), blockSectors_(std::max<uint64_t>(blockSectors, 8)), posSector_(start)
+{
+    capacity_ = kBehind + kSectorSize + kAhead + size_t(blockSectors_) * kSectorSize;
+    // Page-aligned, so the kernel can copy whole pages into it.
+    buf_ = static_cast<unsigned char *>(std::aligned_alloc(4096, (capacity_ + 4095) / 4096 * 4096));
+}
+
+SectorFeed::~SectorFeed()
+{
+    std::free(buf_);
+}
+
+bool SectorFeed::refill()
+{
+    if (!buf_ || lost_ || nextRead_ >= end_)
+        return false;
+    // Keep what lies before the current sector (for the checks) and what is not used yet.
+    const size_t keepFrom = pos_ > kBehind ? pos_ - kBehind : 0;
+    if (keepFrom > 0) {
+        std::memmove(buf_, buf_ + keepFrom, fill_ - keepFrom);
+        pos_ -= keepFrom;
+        fill_ -= keepFrom;
+        windowStart_ = windowStart_ > keepFrom ? windowStart_ - keepFrom : 0;
+    }
+    const uint64_t room = (capacity_ - fill_) / kSectorSize;
+    const uint64_t count = std::min(room, end_ - nextRead_);
+    if (count == 0)
+        return false;
+    // Unreadable sectors already handed out are no longer needed.
+    unreadable_.erase(unreadable_.begin(), unreadable_.begin() + std::ptrdiff_t(unreadableNext_));
+    unreadableNext_ = 0;
+    const uint64_t got = reader_.readBlock(nextRead_, count, buf_ + fill_, &unreadable_);
+    fill_ += size_t(got) * kSectorSize;
+    nextRead_ += got;
+    if (got < count)
+        lost_ = true;  // the medium ended or stopped answering
+    return got > 0;
+}
+
+SectorFeed::Result SectorFeed::next(uint64_t *sector, const unsigned char **bytes, bool *unreadable)
+{
+    if (started_) {
+        pos_ += kSectorSize;
+        ++posSector_;
+    }
+    started_ = true;
+    if (posSector_ >= end_)
+        return End;
+    // Keep the lookahead filled while the range goes on.
+    if (fill_ - pos_ < kSectorSize + kAhead && nextRead_ < end_)
+        refill();
+    if (fill_ < pos_ + kSectorSize)
+        return lost_ ? Lost : End;
+    windowStart_ = pos_ > kBehind ? pos_ - kBehind : 0;
+    *sector = posSector_;
+    *bytes = buf_ + pos_;
+    *unreadable = unreadableNext_ < unreadable_.size() && unreadable_[unreadableNext_] == posSector_;
+    if (*unreadable)
+        ++unreadableNext_;
+    return Sector;
+}
+
+} // namespace lumafind

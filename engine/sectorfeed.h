@@ -1,0 +1,48 @@
+#pragma once
+// A pass's view of its range: sectors handed out one at a time from large blocks read straight
+// into one buffer (a single copy from the medium), with the bytes just before and just after
+// the current sector at hand, so a header found in a sector can be checked against what
+// follows it and what precedes it without another read.
+#include "engine/sectorreader.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace lumafind {
+
+class SectorFeed {
+public:
+    static constexpr size_t kBehind = 2048;  // bytes kept before the current sector
+    static constexpr size_t kAhead = 2048;   // bytes kept after it (within the range)
+
+    SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors = 8192);
+    ~SectorFeed();
+    SectorFeed(const SectorFeed &) = delete;
+    SectorFeed &operator=(const SectorFeed &) = delete;
+
+    enum Result { Sector, End, Lost };
+    // The next sector of the range: its number, its bytes (valid until the next call) and
+    // whether it could not be read (then it is zeros).
+    Result next(uint64_t *sector, const unsigned char **bytes, bool *unreadable);
+    // The bytes in memory around the current sector: before it (up to kBehind, never before the
+    // range) and from its start on (at least the sector, up to 512 + kAhead within the range).
+    const unsigned char *window() const { return buf_ + windowStart_; }
+    size_t behind() const { return pos_ - windowStart_; }
+    size_t ahead() const { return fill_ - pos_; }
+
+private:
+    bool refill();
+
+    SectorReader &reader_;
+    uint64_t nextRead_, end_;
+    uint64_t blockSectors_;
+    unsigned char *buf_ = nullptr;
+    size_t capacity_ = 0;
+    size_t pos_ = 0, fill_ = 0, windowStart_ = 0;
+    uint64_t posSector_ = 0;       // sector number at pos_
+    bool started_ = false, lost_ = false;
+    std::vector<uint64_t> unreadable_;
+    size_t unreadableNext_ = 0;
+};
+
+} // namespace lumafind

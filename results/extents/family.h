@@ -1,0 +1,36 @@
+#pragma once
+// The format families: for each, its end finder and its header check, in one table entry
+// (extent.cpp). Adding a format means an entry here, its database lines and its tests.
+#include "check.h"
+#include "extent.h"
+
+namespace lumafind {
+
+using HeaderChecker = HeaderCheck (*)(const HitView &);
+
+struct Family {
+    const char *name;
+    EndFinder end;           // null: the type is carved-only (reason says why)
+    HeaderChecker check;     // null: every hit passes
+    const char *reason = nullptr;
+};
+
+// The family of a database type (case-insensitive); null when the type has none.
+const Family *familyOf(const QString &ext);
+// Every type the table knows, for the formats document.
+QStringList knownTypes();
+
+HeaderCheck jpegCheck(const HitView &v);
+HeaderCheck tiffCheck(const HitView &v);
+HeaderCheck isoMediaCheck(const HitView &v);
+HeaderCheck m2tsCheck(const HitView &v);
+HeaderCheck tsCheck(const HitView &v);
+HeaderCheck mp3Check(const HitView &v);
+HeaderCheck bmpCheck(const HitView &v);
+HeaderCheck riffCheck(const HitView &v);
+HeaderCheck gzipCheck(const HitView &v);
+HeaderCheck psdCheck(const HitView &v);
+// The length of an MPEG audio frame from its four header bytes; 0 when they are no header.
+size_t mpegAudioFrame(const unsigned char *header);
+
+} // namespace lumafind
