@@ -12,9 +12,12 @@ const Family kJpeg{"JPEG", jpegEnd, jpegCheck}, kPng{"PNG", pngEnd, nullptr}, kG
     kM2ts{"MPEG transport stream (192-byte packets)", m2tsEnd, m2tsCheck},
     kTs{"MPEG transport stream", tsEnd, tsCheck}, kPs{"MPEG program stream", programStreamEnd, nullptr},
     kPdf{"PDF", pdfEnd, nullptr}, kZip{"ZIP", zipEnd, nullptr}, kOle{"OLE compound file", oleEnd, nullptr},
-    kMp3{"MPEG audio", nullptr, mp3Check, "frames state no length of the stream"},
+    kMp3{"MPEG audio", nullptr, mp3Check, "its frames state no length for the whole stream"},
     kGz{"gzip", nullptr, gzipCheck, "its end is known only by inflating it"},
-    kPsd{"Photoshop", nullptr, psdCheck, "its image data is not walked yet"};
+    kPsd{"Photoshop", nullptr, psdCheck, "its image data is not walked yet"},
+    kCarved{"", nullptr, nullptr, "its format states no length that is read yet"},
+    kText{"", nullptr, nullptr, "plain text states no length"},
+    kCiff{"", nullptr, nullptr, "its directory sits at its end, which is not searched yet"};
 
 const QHash<QString, const Family *> &families()
 {
@@ -26,7 +29,12 @@ const QHash<QString, const Family *> &families()
         {"HEIC", &kIso},  {"CR3", &kIso},  {"M4A", &kIso},   {"AVIF", &kIso},  {"AVI", &kRiff},  {"WAV", &kRiff},
         {"WEBP", &kRiff}, {"WMV", &kAsf},  {"MKV", &kEbml},  {"MTS", &kM2ts},  {"TS", &kTs},     {"MPG", &kPs},
         {"PDF", &kPdf},   {"ZIP", &kZip},  {"DOC", &kOle},   {"MP3", &kMp3},   {"GZ", &kGz},     {"PSD", &kPsd},
-        {"PSB", &kPsd},
+        {"PSB", &kPsd},   {"CRW", &kCiff}, {"X3F", &kCiff},  {"MRW", &kCarved}, {"RAF", &kCarved}, {"JP2", &kCarved},
+        {"JXL", &kCarved}, {"FLV", &kCarved}, {"MXF", &kCarved}, {"RM", &kCarved}, {"RTF", &kText},  {"RAR", &kCarved},
+        {"7Z", &kCarved}, {"BZ2", &kCarved}, {"XZ", &kCarved}, {"FLAC", &kCarved}, {"OGG", &kCarved}, {"SQLITE", &kCarved},
+        {"EXE", &kCarved}, {"ELF", &kCarved}, {"AAC", &kCarved}, {"AMR", &kCarved}, {"AIF", &kCarved}, {"MID", &kCarved},
+        {"PS", &kCarved}, {"EPS", &kCarved}, {"XML", &kText},  {"DJVU", &kCarved}, {"CAB", &kCarved}, {"VCF", &kText},
+        {"ICS", &kText},  {"KDBX", &kCarved},
     };
     return table;
 }
@@ -54,6 +62,16 @@ QString extentFamily(const QString &ext)
 {
     const Family *f = familyOf(ext);
     return f && f->end ? QString::fromLatin1(f->name) : QString();
+}
+
+QString endFoundBy(const QString &ext)
+{
+    const Family *f = familyOf(ext);
+    if (!f)
+        return QString();
+    if (f->end)
+        return QStringLiteral("%1 structure").arg(QString::fromLatin1(f->name));
+    return QStringLiteral("carved: %1").arg(QString::fromLatin1(f->reason));
 }
 
 HeaderCheck checkHeader(const QString &ext, const HitView &view)

@@ -129,5 +129,8 @@ inline Extent findExtent(const QString &ext, ByteSource &s, uint64_t carvedBytes
 // Whether a type has a finder at all, and the name of its family ("" when none).
 bool hasExtentFinder(const QString &ext);
 QString extentFamily(const QString &ext);
+// How a type's end is found, for the formats document: "<family> structure", or "carved: " and
+// why its format's end is not known; "" for a type the table does not know.
+QString endFoundBy(const QString &ext);
 
 } // namespace lumafind
