@@ -210,7 +210,8 @@ RecoveryCore::FeedStep RecoveryCore::feedSector(SectorFeed &feed, uint64_t &s, c
 
 HitView RecoveryCore::hitView(const SectorFeed &feed)
 {
-    return HitView{feed.window(), feed.behind() + feed.ahead(), feed.behind()};
+    // The check looks at a few KiB at most: the sector and what follows it, within the range.
+    return HitView{feed.window(), feed.behind() + std::min<size_t>(feed.ahead(), kSectorSize + SectorFeed::kAhead), feed.behind()};
 }
 
 int RecoveryCore::acceptedRecord(const PassMatcher &matcher, const SectorFeed &feed, const unsigned char *bytes,

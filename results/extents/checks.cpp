@@ -158,7 +158,7 @@ static HeaderCheck transportCheck(const HitView &v, size_t packet, size_t sync)
     const unsigned char *b = v.sector();
     const size_t n = v.after();
     int packets = 0;
-    for (size_t p = sync; p < n; p += packet, ++packets)
+    for (size_t p = sync; p < n && packets < 16; p += packet, ++packets)
         if (b[p] != 0x47)
             return kNo;
     if (packets < 3)
