@@ -165,6 +165,12 @@ const ExportLedger::Entry *ExportLedger::containing(uint64_t start) const
     const auto same = entries_.find(start);
     if (same != entries_.end())
         return &same->second;  // the same file found again (by the other pass, or as another type)
+    const auto anchored = anchors_.find(start);
+    if (anchored != anchors_.end()) {
+        const auto owner = entries_.find(anchored->second);
+        if (owner != entries_.end())
+            return &owner->second;
+    }
     auto piece = covered_.upper_bound(start);
     if (piece == covered_.begin())
         return nullptr;
@@ -202,16 +208,20 @@ void ExportLedger::add(const Entry &e)
         carvedOnly_[e.start] = e.end;
         return;
     }
-    // Claim the parts of [start, end) that no declared file covers yet.
+    for (uint64_t a : e.anchors)
+        if (a > e.start && a < e.end)
+            anchors_.emplace(a, e.start);
+    // Claim the parts of what the finder walked that no declared file covers yet.
+    const uint64_t end = std::min(e.end, e.verified);
     uint64_t at = e.start;
     auto it = covered_.upper_bound(at);
     if (it != covered_.begin() && std::prev(it)->second.first > at)
         at = std::prev(it)->second.first;
-    while (at < e.end) {
-        const uint64_t gapEnd = (it == covered_.end()) ? e.end : std::min(e.end, it->first);
+    while (at < end) {
+        const uint64_t gapEnd = (it == covered_.end()) ? end : std::min(end, it->first);
         if (gapEnd > at)
             covered_[at] = {gapEnd, e.start};
-        if (it == covered_.end() || it->first >= e.end)
+        if (it == covered_.end() || it->first >= end)
             break;
         at = std::max(at, it->second.first);
         ++it;
@@ -223,6 +233,7 @@ void ExportLedger::clear()
     entries_.clear();
     covered_.clear();
     carvedOnly_.clear();
+    anchors_.clear();
 }
 
 } // namespace lumafind

@@ -89,9 +89,11 @@ Extent measure(const ExportItem &item, ByteSource &src);
 // fails with the reason (also when the source's cancel says so).
 bool fillFile(FoundFileSource &src, uint64_t bytes, QString *error);
 
-// One file, one copy: the files saved so far. A file that starts where a saved file starts,
-// or inside a saved file whose format declared its length, is part of it and not saved again;
-// a file inside the carved range of a saved file is saved, and cuts that file short.
+// One file, one copy: the files saved so far. A file that starts where a saved file starts, or
+// inside a saved file whose format declared its length and where that format's structure was
+// seen to go on (or placed an embedded object there), is part of it and not saved again. A file
+// inside what a declared length merely claims is saved too (it may have overwritten the older
+// file's data); a file inside the carved range of a saved file is saved, and cuts that file short.
 class ExportLedger {
 public:
     struct Entry {
@@ -101,6 +103,8 @@ public:
         int record = -1;              // the caller's record of it
         int dir = -1;                 // the folder it was saved in (borrowed handle)
         uint64_t inode = 0;
+        uint64_t verified = 0;        // end of what its finder walked (bytes on the medium)
+        std::vector<uint64_t> anchors;  // embedded objects' starts (bytes on the medium)
     };
     // The saved file that already holds a file starting at `start`; null when none does.
     const Entry *containing(uint64_t start) const;
@@ -114,9 +118,10 @@ public:
 
 private:
     std::map<uint64_t, Entry> entries_;   // every saved file, by start
-    // What declared files cover, as disjoint pieces: piece start -> (piece end, owner's start).
+    // What declared files were seen to cover, as disjoint pieces: start -> (end, owner's start).
     std::map<uint64_t, std::pair<uint64_t, uint64_t>> covered_;
     std::map<uint64_t, uint64_t> carvedOnly_;  // carved-only files (disjoint): start -> end
+    std::map<uint64_t, uint64_t> anchors_;     // an embedded object's start -> its owner's start
 };
 
 } // namespace lumafind

@@ -433,7 +433,11 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
     if (const std::optional<ExportLedger::Entry> cut = ledger_.cutAt(startByte))
         shorten(*cut);
-    ledger_.add({startByte, startByte + extent.bytes, extent.declared, used, job.index, dir, uint64_t(st.st_ino)});
+    ExportLedger::Entry entry{startByte, startByte + extent.bytes, extent.declared, used, job.index, dir, uint64_t(st.st_ino),
+                              startByte + extent.verified, {}};
+    for (uint64_t a : extent.anchors)
+        entry.anchors.push_back(startByte + a);
+    ledger_.add(entry);
     return true;
 }
 

@@ -401,7 +401,8 @@ private slots:
         QTemporaryDir dir;
         const qint64 sectors = (kPhotoPrefixBytes + (8 << 20)) / 512;
         CardImage img(sectors + 16);
-        img.putHex(4, "38425053000100000000000000030000006400000064000800030000000000");  // a Photoshop header, then nothing
+        // A Photoshop header for a 3000 x 3000 RGB picture of 27 MB, then nothing.
+        img.putHex(4, "384250530001000000000000000300000BB800000BB800080003000000000000000000000000000000");
         const QString card = dir.path() + QStringLiteral("/card.img");
         QVERIFY(img.save(card));
         CustomScan scan;
@@ -409,7 +410,8 @@ private slots:
         QCOMPARE(scan.found.size(), 1);
         QCOMPARE(uint64_t(scan.prefixes.first().size()), kPhotoPrefixBytes);
         QCOMPARE(scan.found.first().carvedBytes, uint64_t(sectors + 12) * 512);
-        QCOMPARE(QFileInfo(scan.records.first().savedPath).size(), qint64(sectors + 12) * 512);
+        QCOMPARE(scan.records.first().extent, QStringLiteral("declared"));
+        QCOMPARE(QFileInfo(scan.records.first().savedPath).size(), qint64(26 + 12 + 2 + 3 * 3000 * 3000));
     }
 
     // Unreadable sectors count once per scan, whoever reads them again.

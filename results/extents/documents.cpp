@@ -82,6 +82,7 @@ std::optional<uint64_t> zipEnd(ByteSource &s, const ExtentContext &c)
             if (!flags || !nameLen || !extraLen || !compSize)
                 return std::nullopt;
             ++localEntries;
+            c.anchor(p);  // a member found on its own belongs to the archive
             const uint64_t data = p + 30 + *nameLen + *extraLen;
             if (*flags & 0x08) {
                 const auto after = afterDescriptor(s, c, search, data);

@@ -6,18 +6,20 @@
 namespace lumafind {
 
 namespace {
-const Family kJpeg{"JPEG", jpegEnd, jpegCheck}, kPng{"PNG", pngEnd, nullptr}, kGif{"GIF", gifEnd, nullptr},
-    kBmp{"BMP", bmpEnd, bmpCheck}, kTiff{"TIFF", tiffEnd, tiffCheck}, kIso{"ISO media", isoMediaEnd, isoMediaCheck},
-    kRiff{"RIFF", riffEnd, riffCheck}, kAsf{"ASF", asfEnd, nullptr}, kEbml{"EBML", ebmlEnd, nullptr},
-    kM2ts{"MPEG transport stream (192-byte packets)", m2tsEnd, m2tsCheck},
-    kTs{"MPEG transport stream", tsEnd, tsCheck}, kPs{"MPEG program stream", programStreamEnd, nullptr},
-    kPdf{"PDF", pdfEnd, nullptr}, kZip{"ZIP", zipEnd, nullptr}, kOle{"OLE compound file", oleEnd, nullptr},
+const Family kJpeg{"JPEG", jpegEnd, jpegCheck, nullptr, true}, kPng{"PNG", pngEnd, nullptr, nullptr, true},
+    kGif{"GIF", gifEnd, nullptr, nullptr, true}, kBmp{"BMP", bmpEnd, bmpCheck, nullptr, true},
+    kTiff{"TIFF", tiffEnd, tiffCheck}, kIso{"ISO media", isoMediaEnd, isoMediaCheck}, kRiff{"RIFF", riffEnd, riffCheck},
+    kAsf{"ASF", asfEnd, nullptr}, kEbml{"EBML", ebmlEnd, nullptr},
+    kM2ts{"MPEG transport stream (192-byte packets)", m2tsEnd, m2tsCheck, nullptr, true},
+    kTs{"MPEG transport stream", tsEnd, tsCheck, nullptr, true},
+    kPs{"MPEG program stream", programStreamEnd, nullptr, nullptr, true}, kPdf{"PDF", pdfEnd, nullptr, nullptr, true},
+    kZip{"ZIP", zipEnd, nullptr}, kOle{"OLE compound file", oleEnd, nullptr, nullptr, true},
     kMp3{"MPEG audio", nullptr, mp3Check, "its frames state no length for the whole stream"},
     kGz{"gzip", nullptr, gzipCheck, "its end is known only by inflating it"},
-    kPsd{"Photoshop", nullptr, psdCheck, "its image data is not walked yet"},
+    kPsd{"Photoshop", psdEnd, psdCheck}, kCrw{"Canon CIFF", crwEnd, nullptr}, kMrw{"Minolta MRW", mrwEnd, nullptr},
+    kRaf{"Fujifilm RAF", rafEnd, nullptr}, kX3f{"Sigma X3F", x3fEnd, nullptr}, kJp2{"JPEG 2000 and JPEG XL box", jp2End, nullptr},
     kCarved{"", nullptr, nullptr, "its format states no length that is read yet"},
-    kText{"", nullptr, nullptr, "plain text states no length"},
-    kCiff{"", nullptr, nullptr, "its directory sits at its end, which is not searched yet"};
+    kText{"", nullptr, nullptr, "plain text states no length"};
 
 const QHash<QString, const Family *> &families()
 {
@@ -29,8 +31,8 @@ const QHash<QString, const Family *> &families()
         {"HEIC", &kIso},  {"CR3", &kIso},  {"M4A", &kIso},   {"AVIF", &kIso},  {"AVI", &kRiff},  {"WAV", &kRiff},
         {"WEBP", &kRiff}, {"WMV", &kAsf},  {"MKV", &kEbml},  {"MTS", &kM2ts},  {"TS", &kTs},     {"MPG", &kPs},
         {"PDF", &kPdf},   {"ZIP", &kZip},  {"DOC", &kOle},   {"MP3", &kMp3},   {"GZ", &kGz},     {"PSD", &kPsd},
-        {"PSB", &kPsd},   {"CRW", &kCiff}, {"X3F", &kCiff},  {"MRW", &kCarved}, {"RAF", &kCarved}, {"JP2", &kCarved},
-        {"JXL", &kCarved}, {"FLV", &kCarved}, {"MXF", &kCarved}, {"RM", &kCarved}, {"RTF", &kText},  {"RAR", &kCarved},
+        {"PSB", &kPsd},   {"CRW", &kCrw},  {"X3F", &kX3f},   {"MRW", &kMrw},   {"RAF", &kRaf},   {"JP2", &kJp2},
+        {"JXL", &kJp2}, {"FLV", &kCarved}, {"MXF", &kCarved}, {"RM", &kCarved}, {"RTF", &kText},  {"RAR", &kCarved},
         {"7Z", &kCarved}, {"BZ2", &kCarved}, {"XZ", &kCarved}, {"FLAC", &kCarved}, {"OGG", &kCarved}, {"SQLITE", &kCarved},
         {"EXE", &kCarved}, {"ELF", &kCarved}, {"AAC", &kCarved}, {"AMR", &kCarved}, {"AIF", &kCarved}, {"MID", &kCarved},
         {"PS", &kCarved}, {"EPS", &kCarved}, {"XML", &kText},  {"DJVU", &kCarved}, {"CAB", &kCarved}, {"VCF", &kText},
@@ -86,19 +88,35 @@ HeaderCheck checkHeader(const QString &ext, const HitView &view)
     return c;
 }
 
+static Extent carvedExtent(uint64_t bytes, bool outOfBounds)
+{
+    Extent e;
+    e.bytes = bytes;
+    e.outOfBounds = outOfBounds;
+    return e;
+}
+
 Extent findExtent(const QString &ext, ByteSource &s, const ExtentContext &c)
 {
     const uint64_t carved = std::min(c.carved, s.size());
     const Family *family = familyOf(ext);
     if (!family || !family->end)
-        return {carved, false, false};
+        return carvedExtent(carved, false);
     // A last guard: no finder reads more than twice what the file may claim. The finders are
     // linear on their own; this catches what a future one might get wrong.
     s.setReadBudget(2 * std::max(s.size(), carved) + (16u << 20));
-    const std::optional<uint64_t> end = family->end(s, c);
+    std::vector<uint64_t> anchors;
+    ExtentContext context = c;
+    context.anchors = &anchors;
+    const std::optional<uint64_t> end = family->end(s, context);
     if (!end || *end == 0 || *end > s.size())
-        return {carved, false, s.budgetSpent()};
-    return {std::min(*end, kMaxSavedFile), true, false};
+        return carvedExtent(carved, s.budgetSpent());
+    Extent e;
+    e.bytes = std::min(*end, kMaxSavedFile);
+    e.declared = true;
+    e.verified = family->walksAll ? e.bytes : 0;
+    e.anchors = std::move(anchors);
+    return e;
 }
 
 } // namespace lumafind

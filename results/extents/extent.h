@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace lumafind {
 
@@ -92,6 +93,14 @@ struct ExtentContext {
         const uint64_t b = barrier == kNoBarrier || from > barrier ? UINT64_MAX : barrier + needle;
         return std::min(b, s.size());
     }
+    // Where a finder may note the offsets at which its structure places embedded objects (a
+    // preview JPEG, a strip, an archive member): a file found starting there belongs to it.
+    std::vector<uint64_t> *anchors = nullptr;
+    void anchor(uint64_t offset) const
+    {
+        if (anchors && anchors->size() < 65536)
+            anchors->push_back(offset);
+    }
 };
 
 // The finders, one per family. Each returns the file's length in bytes.
@@ -111,11 +120,23 @@ std::optional<uint64_t> programStreamEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> pdfEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> zipEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> oleEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> crwEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> mrwEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> rafEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> x3fEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> psdEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> jp2End(ByteSource &s, const ExtentContext &c);
 
 struct Extent {
     uint64_t bytes = 0;
     bool declared = false;     // true: the format said where it ends; false: the carved range
     bool outOfBounds = false;  // the format's end could not be read within its bounds
+    // What the finder saw of the file itself, as opposed to what its structure merely claims:
+    // every byte before `verified` was walked (a file found starting there belongs to this one),
+    // and embedded objects start at the `anchors`. A file found elsewhere inside the extent may
+    // have overwritten this one's data, and is saved on its own.
+    uint64_t verified = 0;
+    std::vector<uint64_t> anchors;
 };
 
 // The extent of a file of type ext (a database extension such as JPG or MP4): the declared

@@ -13,6 +13,10 @@ struct Family {
     EndFinder end;           // null: the type is carved-only (reason says why)
     HeaderChecker check;     // null: every hit passes
     const char *reason = nullptr;
+    // The finder walks every byte up to the end it answers (a JPEG's segments and entropy data,
+    // a transport stream's packets): whatever starts inside belongs to the file. Otherwise only
+    // the anchors the finder notes do.
+    bool walksAll = false;
 };
 
 // The family of a database type (case-insensitive); null when the type has none.
