@@ -414,6 +414,70 @@ private slots:
         QCOMPARE(QFileInfo(scan.records.first().savedPath).size(), qint64(26 + 12 + 2 + 3 * 3000 * 3000));
     }
 
+    // An old raw file whose structure still claims megabytes that newer photos overwrote: its
+    // own preview (which its structure places) belongs to it, the newer photo is saved.
+    void aDeclaredLengthDoesNotSwallowNewerFiles()
+    {
+        QTemporaryDir dir;
+        const QByteArray preview = picture("jpeg", 80, 60), newer = picture("jpeg", 120, 90);
+        auto le16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
+        auto le32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
+        const quint32 rawAt = 4096, rawBytes = 3u << 20;
+        QByteArray raw = "IIU" + QByteArray(1, '\0') + le32(8) + le16(4);
+        raw += le16(0x2E) + le16(7) + le32(quint32(preview.size())) + le32(1024);  // the preview JPEG
+        raw += le16(0x10F) + le16(2) + le32(4) + QByteArray("Pan") + '\0';
+        raw += le16(0x117) + le16(4) + le32(1) + le32(rawBytes);                   // raw data length
+        raw += le16(0x118) + le16(4) + le32(1) + le32(rawAt);                      // raw data offset
+        raw += le32(0);
+        CardImage img(8000, true);
+        img.put(10, raw);
+        img.put(12, preview);             // at 1024 bytes from the raw file's start
+        img.put(10 + 200, newer);         // written later over the old raw data
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        CustomScan scan;
+        scan.run(card, 0, rec("rw2", "134217728", "49495500") + rec("jpg", "52428800", "FFD8FF"), {}, dir.path() + "/out");
+        QCOMPARE(scan.records.size(), 3);
+        const SaveRecord *old = scan.record(QStringLiteral("GND00001.RW2"));
+        QVERIFY(old);
+        QCOMPARE(old->extent, QStringLiteral("declared"));
+        QCOMPARE(old->bytes, uint64_t(rawAt) + rawBytes);
+        QCOMPARE(scan.record(QStringLiteral("GND00002.JPG"))->containedIn, QStringLiteral("GND00001.RW2"));
+        const SaveRecord *photo = scan.record(QStringLiteral("GND00003.JPG"));
+        QVERIFY(photo->containedIn.isEmpty());
+        QCOMPARE(readAll(photo->savedPath), newer);
+    }
+
+    // A TIFF whose first directory says a Nikon camera made its raw data is a NEF everywhere:
+    // its name, its type, its folder; its number is the pass's as for any photo.
+    void rawFilesAreNamedForTheirCamera()
+    {
+        QTemporaryDir dir;
+        auto le16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
+        auto le32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
+        const QByteArray data = noise(5000, 33);
+        const quint32 makeAt = 8 + 2 + 4 * 12 + 4, dataAt = makeAt + 18;
+        QByteArray nef = "II*" + QByteArray(1, '\0') + le32(8) + le16(4);
+        nef += le16(0xFE) + le16(4) + le32(1) + le32(1);                         // a reduced image first
+        nef += le16(0x10F) + le16(2) + le32(18) + le32(makeAt);
+        nef += le16(0x111) + le16(4) + le32(1) + le32(dataAt);
+        nef += le16(0x117) + le16(4) + le32(1) + le32(quint32(data.size()));
+        nef += le32(0) + QByteArray("NIKON CORPORATION") + '\0' + data;
+        CardImage img(100, true);
+        img.put(3, picture("jpeg", 40, 30));
+        img.put(20, nef);
+        const QString card = dir.path() + QStringLiteral("/card.img");
+        QVERIFY(img.save(card));
+        CustomScan scan;
+        scan.run(card, 0, rec("jpg", "52428800", "FFD8FF") + rec("tif", "209715200", "49492A00"), {}, dir.path() + "/out");
+        QCOMPARE(scan.records.size(), 2);
+        const SaveRecord &r = scan.records.at(1);
+        QCOMPARE(r.name, QStringLiteral("GND00002.NEF"));
+        QCOMPARE(r.type, QStringLiteral("NEF"));
+        QCOMPARE(r.savedPath, dir.path() + QStringLiteral("/out/NEF/GND00002.NEF"));
+        QCOMPARE(readAll(r.savedPath), nef);
+    }
+
     // Unreadable sectors count once per scan, whoever reads them again.
     void unreadableSectorsCountOnce()
     {

@@ -25,8 +25,35 @@ const HeaderCheck kYes{true, {}};
 const HeaderCheck kNo{false, {}};
 } // namespace
 
-// JPEG: after SOI the marker segments chain as far as the bytes at hand reach, and the first
-// one is a segment that may open a file.
+namespace {
+// A marker segment's first bytes (from its length on) are what its marker says they are.
+bool segmentLooksRight(unsigned marker, const unsigned char *p, unsigned len, size_t available)
+{
+    const size_t have = std::min<size_t>(available, len);
+    if (marker >= 0xE0 && marker <= 0xEF) {
+        // An application segment names itself: a short text ended by a zero byte.
+        size_t i = 2;
+        while (i < have && i < 34 && p[i] >= 0x20 && p[i] < 0x7F)
+            ++i;
+        return len == 2 || (i < have && i >= 4 && p[i] == 0) || i >= have;
+    }
+    if (have < 3)
+        return true;
+    switch (marker) {
+    case 0xDB: return (p[2] >> 4) <= 1 && (p[2] & 0x0F) < 4;                 // quantisation table
+    case 0xC4: return (p[2] >> 4) <= 1 && (p[2] & 0x0F) < 4;                 // Huffman table
+    case 0xDD: return len == 4;                                                // restart interval
+    case 0xFE: return true;                                                    // comment
+    default: break;
+    }
+    if (marker >= 0xC0 && marker <= 0xCF)                                      // frame header
+        return have < 8 || ((p[2] == 8 || p[2] == 12 || p[2] == 16) && p[7] >= 1 && p[7] <= 4);
+    return true;
+}
+} // namespace
+
+// JPEG: after SOI the marker segments chain as far as the bytes at hand reach, each one shaped
+// as its marker says, and the first one is a segment that may open a file.
 HeaderCheck jpegCheck(const HitView &v)
 {
     const unsigned char *b = v.sector();
@@ -49,7 +76,7 @@ HeaderCheck jpegCheck(const HitView &v)
         if (p + 2 > n)
             return segments > 0 ? kYes : kNo;
         const unsigned len = be16(b + p);
-        if (len < 2)
+        if (len < 2 || !segmentLooksRight(m, b + p, len, n - p))
             return kNo;
         if (m == 0xDA)
             return kYes;  // the scan starts: the headers before it held together
@@ -85,7 +112,7 @@ HeaderCheck tiffCheck(const HitView &v)
         return kNo;
     HeaderCheck result = kYes;
     QByteArray make;
-    bool dng = false;
+    bool dng = false, raw = false;
     for (uint32_t i = 0; i < count; ++i) {
         const size_t e = size_t(ifd) + 2 + 12 * size_t(i);
         if (e + 12 > n)
@@ -94,8 +121,14 @@ HeaderCheck tiffCheck(const HitView &v)
         if (type == 0 || type > 18)
             return kNo;
         const uint32_t length = u32(e + 4);
+        const uint32_t inlineValue = type == 3 ? u16(e + 8) : u32(e + 8);
         if (tag == 0xC612)
             dng = true;
+        // What a camera's raw file has and a plain TIFF does not: a first image that is only a
+        // reduced one, sub-images, sensor data, or a vendor's own compression.
+        if ((tag == 254 && inlineValue == 1) || tag == 330 || (tag == 262 && (inlineValue == 32803 || inlineValue == 34892))
+            || (tag == 259 && inlineValue >= 32767))
+            raw = true;
         if (tag == 0x010F && type == 2 && length > 0 && length < 64) {
             const size_t at = length <= 4 ? e + 8 : size_t(u32(e + 8));
             if (at + length <= n)
@@ -108,6 +141,8 @@ HeaderCheck tiffCheck(const HitView &v)
     }
     while (make.endsWith('\0'))
         make.chop(1);
+    if (!raw)
+        return result;  // a scanner's or an editor's TIFF, whoever made it
     static const struct {
         const char *make;
         const char *type;
@@ -277,7 +312,17 @@ HeaderCheck riffCheck(const HitView &v)
         return kNo;
     if (std::memcmp(b, "RF64", 4) == 0)
         return kYes;  // sizes in its ds64 chunk
-    return size >= 12 && uint64_t(chunk) + 8 + 4 <= size ? kYes : kNo;
+    if (size < 12 || uint64_t(chunk) + 8 + 4 > size)
+        return kNo;
+    if (std::memcmp(b + 12, "fmt ", 4) == 0 && (chunk < 14 || chunk > 64))
+        return kNo;  // a wave format is a few dozen bytes
+    if (std::memcmp(b + 12, "LIST", 4) == 0 && (v.after() < 24 || !printable4(b + 20)))
+        return kNo;
+    // The chunk after the first, where the bytes reach, is named in text too.
+    const uint64_t next = 20 + uint64_t(chunk) + (chunk & 1);
+    if (next + 4 <= v.after() && next + 8 <= uint64_t(size) + 8 && !printable4(b + next))
+        return kNo;
+    return kYes;
 }
 
 // gzip: deflate, no reserved flag bits, a known extra-flags value, and a deflate stream that
