@@ -302,7 +302,7 @@ private slots:
         // A JPEG with a second JPEG (its preview) inside an APP segment that starts on a sector
         // boundary: the pass takes the inner one for a new file and cuts the outer one there.
         const QByteArray preview = picture("jpeg", 64, 48), main = picture("jpeg", 320, 240);
-        QByteArray app = QByteArray(512 - 6, 'p') + preview + QByteArray(300, 'q');
+        QByteArray app = QByteArray("ICC_PROFILE", 12) + QByteArray(512 - 6 - 12, 'p') + preview + QByteArray(300, 'q');
         QByteArray seg = QByteArray::fromHex("FFE2") + QByteArray(2, 0) + app;
         qToBigEndian<quint16>(quint16(app.size() + 2), seg.data() + 2);
         const QByteArray outer = main.left(2) + seg + main.mid(2);
