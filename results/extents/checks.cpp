@@ -76,7 +76,9 @@ HeaderCheck jpegCheck(const HitView &v)
         if (p + 2 > n)
             return segments > 0 ? kYes : kNo;
         const unsigned len = be16(b + p);
-        if (len < 2 || !segmentLooksRight(m, b + p, len, n - p))
+        // The first segment must look right: random bytes after a signature chain rarely fail the
+        // length test alone. Later ones may carry anything (a vendor's binary APP data).
+        if (len < 2 || (segments == 0 && !segmentLooksRight(m, b + p, len, n - p)))
             return kNo;
         if (m == 0xDA)
             return kYes;  // the scan starts: the headers before it held together
