@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QSet>
 #include <algorithm>
+#include <memory>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,6 +60,8 @@ void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observe
     observer_ = observer;
     endSignalled_ = false;
     badSectors_->clear();
+    plan_.clear();
+    planReady_ = false;
     filesFound_ = 0;
     serial_ = 0;
     mediumBytes_ = UINT64_MAX;
@@ -214,8 +217,8 @@ HitView RecoveryCore::hitView(const SectorFeed &feed)
     return HitView{feed.window(), feed.behind() + std::min<size_t>(feed.ahead(), kSectorSize + SectorFeed::kAhead), feed.behind()};
 }
 
-int RecoveryCore::acceptedRecord(const PassMatcher &matcher, const SectorFeed &feed, const unsigned char *bytes,
-                                 std::vector<int> &candidates, QString *type)
+int RecoveryCore::acceptedRecord(const QStringList &records, const PassMatcher &matcher, const SectorFeed &feed,
+                                 const unsigned char *bytes, std::vector<int> &candidates, QString *type)
 {
     const int first = matcher.first(bytes);
     if (first < 0)
@@ -223,13 +226,34 @@ int RecoveryCore::acceptedRecord(const PassMatcher &matcher, const SectorFeed &f
     // The first record in list order whose header matches and whose format's check agrees.
     matcher.matchingFrom(bytes, first, candidates);
     for (int r : candidates) {
-        const HeaderCheck check = headerCheck(field(REC_PROC_Array, r, Ext_Name), hitView(feed));
+        const HeaderCheck check = headerCheck(field(records, r, Ext_Name), hitView(feed));
         if (check.ok) {
             *type = check.type;
             return r;
         }
     }
     return -1;
+}
+
+void RecoveryCore::acceptedRecords(const QStringList &records, const PassMatcher &matcher, const SectorFeed &feed,
+                                   const unsigned char *bytes, std::vector<int> &joining,
+                                   std::vector<std::pair<int, QString>> &out)
+{
+    out.clear();
+    const int first = matcher.first(bytes);
+    if (first < 0)
+        return;
+    matcher.matchingFrom(bytes, first, joining);
+    for (int k : joining) {
+        const QString ext = field(records, k, Ext_Name);
+        const HeaderCheck check = headerCheck(ext, hitView(feed));
+        if (!check.ok)
+            continue;
+        // A finer type counts in its own row when the scan has one for it.
+        const bool ownRow = !check.type.isEmpty() && std::any_of(nsSIGFileInfoDataObject.begin(), nsSIGFileInfoDataObject.end(),
+                                                                [&](const FoundFilesRow &row) { return row.FileTypes == check.type; });
+        out.emplace_back(k, ownRow ? check.type : ext);
+    }
 }
 
 void RecoveryCore::obeyStop(SectorReader &reader, const std::function<void()> &handOver)
@@ -268,10 +292,20 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     SectorReader reader(deviceOpener);
     if (!openForPass(reader))
         return false;
+    const bool general = tag == QLatin1String("GEN");
     const bool thorough = tag == QLatin1String("THD");
-    REC_PROC_Array = tag == QLatin1String("GEN") ? Ext_Array : thorough ? Adv_Ext_Array : QStringList();
+    REC_PROC_Array = general ? Ext_Array : thorough ? Adv_Ext_Array : QStringList();
     const PassMatcher matcher(REC_PROC_Array);
     const bool stream = observer_->wantsFileData();
+    // The General pass notes the Thorough headers; the Thorough pass then replays them.
+    const bool noting = general && request_.thorough;
+    const bool replay = thorough && planReady_;
+    if (general) {
+        plan_.clear();
+        planReady_ = false;
+    }
+    std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(Adv_Ext_Array) : nullptr;
+    size_t planned = 0;
 
     bool collecting = false;
     QString name, uid, ext;
@@ -331,6 +365,19 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             obeyStop(reader, [&] { handOver(false); });
             return false;
         }
+        if (replay && !collecting) {
+            // Nothing is being collected: on to the next header, reading nothing between.
+            while (planned < plan_.size() && plan_[planned].sector < s)
+                ++planned;  // read differently this time: passed
+            if (planned >= plan_.size()) {
+                s = end_sector;
+                for_index.store(s, std::memory_order_relaxed);
+                break;
+            }
+            feed.skipTo(plan_[planned].sector);
+            s = plan_[planned].sector;
+            for_index.store(s, std::memory_order_relaxed);
+        }
         const unsigned char *bytes = nullptr;
         const FeedStep step = feedSector(feed, s, &bytes, anyRead);
         if (step == FeedStep::End)
@@ -341,7 +388,27 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
         }
         if (std::memcmp(bytes, kBlank, kSectorSize) != 0) {
             QString refined;
-            const int r = acceptedRecord(matcher, feed, bytes, candidates, &refined);
+            int r = -1;
+            if (replay) {
+                if (planned < plan_.size() && plan_[planned].sector == s - 1) {
+                    r = plan_[planned].records.front().first;
+                    refined = plan_[planned].records.front().second;
+                    ++planned;
+                    // The file reaches at most to the next header or its size limit: read no further.
+                    const uint64_t limitBytes = static_cast<uint64_t>(leadingInt64(field(REC_PROC_Array, r, Max_File_Size)));
+                    const uint64_t fileSectors = limitBytes > 0 ? (limitBytes - 1) / kSectorSize + 1 : 1;
+                    const uint64_t following = planned < plan_.size() ? plan_[planned].sector : end_sector.load();
+                    feed.readUpTo(std::min({following, s - 1 + fileSectors, end_sector.load()}));
+                }
+            } else {
+                r = acceptedRecord(REC_PROC_Array, matcher, feed, bytes, candidates, &refined);
+            }
+            if (noting) {
+                QString thoroughType;
+                const int t = acceptedRecord(Adv_Ext_Array, *thoroughMatcher, feed, bytes, candidates, &thoroughType);
+                if (t >= 0)
+                    plan_.push_back({s - 1, {{t, thoroughType}}});
+            }
             if (r >= 0) {
                 if (collecting)
                     handOver(true);  // the file so far, without this sector
@@ -391,7 +458,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     handOver(false);
     reader.close();
     pFile_Disk = nullptr;
-    return endOfRange(lost, anyRead);
+    const bool ok = endOfRange(lost, anyRead || (replay && !lost));
+    planReady_ = noting && ok;
+    return ok;
 }
 
 // ---- Video and raw-file carving ----
@@ -439,6 +508,16 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
                                                    : QStringList();
     const PassMatcher matcher(REC_PROC_Array);
     const bool stream = observer_->wantsFileData();
+    // The General pass notes the Thorough headers; the Thorough pass then replays them.
+    const bool noting = general && request_.thorough;
+    const bool replay = tag == QLatin1String("THD") && planReady_;
+    if (general) {
+        plan_.clear();
+        planReady_ = false;
+    }
+    std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(CheckListHeader_Adv_Array) : nullptr;
+    std::vector<std::pair<int, QString>> thoroughHits;
+    size_t planned = 0;
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
@@ -487,6 +566,19 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             obeyStop(reader, [&] { finishAll(s, false); });  // the entries stay until the next General pass
             return false;
         }
+        if (replay && MultiHeader_Array.isEmpty()) {
+            // No file is open: on to the next header, reading nothing between.
+            while (planned < plan_.size() && plan_[planned].sector < s)
+                ++planned;  // read differently this time: passed
+            if (planned >= plan_.size()) {
+                s = end_sector;
+                for_index.store(s, std::memory_order_relaxed);
+                break;
+            }
+            feed.skipTo(plan_[planned].sector);
+            s = plan_[planned].sector;
+            for_index.store(s, std::memory_order_relaxed);
+        }
         const FeedStep step = feedSector(feed, s, &sector, anyRead);
         if (step == FeedStep::End)
             break;
@@ -503,19 +595,21 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         }
         // Every record whose own header matches, and whose format's check agrees, starts a file.
         accepted.clear();
-        const int first = matcher.first(sector);
-        if (first >= 0) {
-            matcher.matchingFrom(sector, first, joining);
-            for (int k : joining) {
-                const QString ext = field(REC_PROC_Array, k, Ext_Name);
-                const HeaderCheck check = headerCheck(ext, hitView(feed));
-                if (!check.ok)
-                    continue;
-                // A finer type counts in its own row when the scan has one for it.
-                const bool ownRow = !check.type.isEmpty() && std::any_of(nsSIGFileInfoDataObject.begin(), nsSIGFileInfoDataObject.end(),
-                                                                        [&](const FoundFilesRow &row) { return row.FileTypes == check.type; });
-                accepted.emplace_back(k, ownRow ? check.type : ext);
+        if (replay) {
+            if (planned < plan_.size() && plan_[planned].sector == s - 1) {
+                accepted = plan_[planned].records;
+                ++planned;
+                // The files reach at most to the next header or the fixed limit: read no further.
+                const uint64_t following = planned < plan_.size() ? plan_[planned].sector + 1 : end_sector.load();
+                feed.readUpTo(std::min({following, s - 1 + kRawFileLimit / kSectorSize + 1, end_sector.load()}));
             }
+        } else {
+            acceptedRecords(REC_PROC_Array, matcher, feed, sector, joining, accepted);
+        }
+        if (noting) {
+            acceptedRecords(CheckListHeader_Adv_Array, *thoroughMatcher, feed, sector, joining, thoroughHits);
+            if (!thoroughHits.empty())
+                plan_.push_back({s - 1, thoroughHits});
         }
         if (!accepted.empty()) {
             if (groupOpen) {
@@ -557,9 +651,12 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     pFile_Disk = nullptr;
     if (noRecords && !lost) {
         reportUnreadable(0, false);
+        planReady_ = noting;
         return true;
     }
-    return endOfRange(lost, anyRead);
+    const bool ok = endOfRange(lost, anyRead || (replay && !lost));
+    planReady_ = noting && ok;
+    return ok;
 }
 
 } // namespace lumafind

@@ -117,8 +117,22 @@ private:
     static HitView hitView(const SectorFeed &feed);
     // The first record (in list order) that matches the sector and whose format's header check
     // agrees with the bytes around it; -1 when none. *type: a finer type the check named.
-    int acceptedRecord(const PassMatcher &matcher, const SectorFeed &feed, const unsigned char *bytes,
-                       std::vector<int> &candidates, QString *type);
+    int acceptedRecord(const QStringList &records, const PassMatcher &matcher, const SectorFeed &feed,
+                       const unsigned char *bytes, std::vector<int> &candidates, QString *type);
+    // Every record of a raw-file pass's list whose header matches and whose check agrees, with
+    // the type each starts (a finer one where the scan has a row for it).
+    void acceptedRecords(const QStringList &records, const PassMatcher &matcher, const SectorFeed &feed,
+                         const unsigned char *bytes, std::vector<int> &joining, std::vector<std::pair<int, QString>> &out);
+
+    // The Thorough pass reads only what its files hold: while the General pass reads every
+    // sector it also notes where the Thorough records' headers are (and which record and type
+    // each starts), and the Thorough pass replays that list, stepping over the rest.
+    struct PlannedHit {
+        uint64_t sector = 0;
+        std::vector<std::pair<int, QString>> records;  // index in the Thorough list, type
+    };
+    std::vector<PlannedHit> plan_;
+    bool planReady_ = false;  // the General pass read its whole range and noted every hit
     // Stop: close the medium, keep what was being carved, end the scan.
     void obeyStop(SectorReader &reader, const std::function<void()> &handOver);
     void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);

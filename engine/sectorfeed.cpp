@@ -31,7 +31,10 @@ bool SectorFeed::refill()
         windowStart_ = windowStart_ > keepFrom ? windowStart_ - keepFrom : 0;
     }
     const uint64_t room = (capacity_ - fill_) / kSectorSize;
-    const uint64_t count = std::min(room, end_ - nextRead_);
+    // Up to what is needed now (at least the sector asked for and what a check looks at).
+    const uint64_t wanted = std::max(readUpTo_, posSector_ + 1 + kAhead / kSectorSize);
+    const uint64_t until = std::min(end_, std::max(wanted, nextRead_ + 1));
+    const uint64_t count = std::min(room, until - nextRead_);
     if (count == 0)
         return false;
     // Unreadable sectors already handed out are no longer needed.
@@ -43,6 +46,26 @@ bool SectorFeed::refill()
     if (got < count)
         lost_ = true;  // the medium ended or stopped answering
     return got > 0;
+}
+
+void SectorFeed::skipTo(uint64_t sector)
+{
+    const uint64_t current = started_ ? posSector_ + 1 : posSector_;
+    if (sector <= current)
+        return;
+    const uint64_t buffered = started_ ? (fill_ - pos_) / kSectorSize : 0;  // from the current sector on
+    if (started_ && sector - posSector_ < buffered) {
+        // Inside what is in memory: step over it.
+        pos_ += size_t(sector - 1 - posSector_) * kSectorSize;
+        posSector_ = sector - 1;
+        return;
+    }
+    // Beyond it: read on from there, with nothing before it at hand.
+    pos_ = fill_ = windowStart_ = 0;
+    started_ = false;
+    posSector_ = nextRead_ = sector;
+    unreadable_.clear();
+    unreadableNext_ = 0;
 }
 
 SectorFeed::Result SectorFeed::next(uint64_t *sector, const unsigned char **bytes, bool *unreadable)
@@ -62,6 +85,8 @@ SectorFeed::Result SectorFeed::next(uint64_t *sector, const unsigned char **byte
     windowStart_ = pos_ > kBehind ? pos_ - kBehind : 0;
     *sector = posSector_;
     *bytes = buf_ + pos_;
+    while (unreadableNext_ < unreadable_.size() && unreadable_[unreadableNext_] < posSector_)
+        ++unreadableNext_;  // stepped over
     *unreadable = unreadableNext_ < unreadable_.size() && unreadable_[unreadableNext_] == posSector_;
     if (*unreadable)
         ++unreadableNext_;

@@ -27,6 +27,12 @@ public:
     // The bytes in memory around the current sector: before it (up to kBehind, never before the
     // range) and from its start on (at least the sector, up to 512 + kAhead within the range).
     const unsigned char *window() const { return buf_ + windowStart_; }
+    // The next call of next() gives `sector` (at or after the current one); nothing between is
+    // read.
+    void skipTo(uint64_t sector);
+    // Reads need not reach beyond `sector` for now: a block read stops there (the range stays
+    // the same; a later next() past it reads on).
+    void readUpTo(uint64_t sector) { readUpTo_ = sector; }
     size_t behind() const { return pos_ - windowStart_; }
     size_t ahead() const { return fill_ - pos_; }
 
@@ -41,6 +47,7 @@ private:
     size_t pos_ = 0, fill_ = 0, windowStart_ = 0;
     uint64_t posSector_ = 0;       // sector number at pos_
     bool started_ = false, lost_ = false;
+    uint64_t readUpTo_ = UINT64_MAX;
     std::vector<uint64_t> unreadable_;
     size_t unreadableNext_ = 0;
 };
