@@ -1,5 +1,6 @@
 // Which finder and which header check serve which type, and the read budget.
 #include "family.h"
+#include "others.h"
 
 #include <QHash>
 
@@ -12,12 +13,26 @@ const Family kJpeg{"JPEG", jpegEnd, jpegCheck}, kPng{"PNG", pngEnd, nullptr}, kG
     kM2ts{"MPEG transport stream (192-byte packets)", m2tsEnd, m2tsCheck},
     kTs{"MPEG transport stream", tsEnd, tsCheck}, kPs{"MPEG program stream", programStreamEnd, nullptr},
     kPdf{"PDF", pdfEnd, nullptr}, kZip{"ZIP", zipEnd, nullptr}, kOle{"OLE compound file", oleEnd, nullptr},
-    kMp3{"MPEG audio", nullptr, mp3Check, "its frames state no length for the whole stream"},
-    kGz{"gzip", nullptr, gzipCheck, "its end is known only by inflating it"},
+    kMp3{"MPEG audio", mp3End, mp3Check},
+    kGz{"gzip", gzipEnd, gzipCheck, "a member that inflates to more than 64 times its size is carved"},
     kPsd{"Photoshop", nullptr, psdCheck, "its image data is not walked yet"},
     kCarved{"", nullptr, nullptr, "its format states no length that is read yet"},
     kText{"", nullptr, nullptr, "plain text states no length"},
     kCiff{"", nullptr, nullptr, "its directory sits at its end, which is not searched yet"};
+// Video and other files.
+const Family kFlv{"FLV", flvEnd, flvCheck}, kMxf{"MXF", mxfEnd, mxfCheck}, kRealMedia{"RealMedia", realMediaEnd, realMediaCheck},
+    kRtf{"RTF", rtfEnd, rtfCheck}, kRar{"RAR", rarEnd, rarCheck}, kSevenZip{"7-Zip", sevenZipEnd, sevenZipCheck},
+    kBzip2{"bzip2", bzip2End, bzip2Check}, kXz{"xz", xzEnd, xzCheck}, kOgg{"Ogg", oggEnd, oggCheck},
+    kFlac{"FLAC", nullptr, flacCheck, "its frames state no length: only decoding them finds where the last one ends"},
+    kSqlite{"SQLite", sqliteEnd, sqliteCheck},
+    kPe{"PE", peEnd, peCheck, "data appended after what its headers point at (an installer's payload) is not kept"},
+    kElf{"ELF", elfEnd, elfCheck},
+    kAdif{"", nullptr, nullptr, "its raw data blocks carry no length and no sync word: only decoding them finds the end"},
+    kAmr{"AMR", amrEnd, amrCheck}, kAiff{"AIFF", aiffEnd, aiffCheck}, kMidi{"MIDI", midiEnd, midiCheck},
+    kPostScript{"PostScript", postScriptEnd, postScriptCheck}, kEps{"EPS binary header", epsEnd, epsCheck},
+    kDjvu{"DjVu", djvuEnd, djvuCheck}, kCab{"cabinet", cabEnd, cabCheck}, kVcard{"vCard", vcardEnd, nullptr},
+    kIcalendar{"iCalendar", icalendarEnd, nullptr},
+    kKdbx{"KeePass", kdbxEnd, kdbxCheck, "KDBX 4 only; a KDBX 3 file's payload is one encrypted stream, carved"};
 
 const QHash<QString, const Family *> &families()
 {
@@ -30,11 +45,13 @@ const QHash<QString, const Family *> &families()
         {"WEBP", &kRiff}, {"WMV", &kAsf},  {"MKV", &kEbml},  {"MTS", &kM2ts},  {"TS", &kTs},     {"MPG", &kPs},
         {"PDF", &kPdf},   {"ZIP", &kZip},  {"DOC", &kOle},   {"MP3", &kMp3},   {"GZ", &kGz},     {"PSD", &kPsd},
         {"PSB", &kPsd},   {"CRW", &kCiff}, {"X3F", &kCiff},  {"MRW", &kCarved}, {"RAF", &kCarved}, {"JP2", &kCarved},
-        {"JXL", &kCarved}, {"FLV", &kCarved}, {"MXF", &kCarved}, {"RM", &kCarved}, {"RTF", &kText},  {"RAR", &kCarved},
-        {"7Z", &kCarved}, {"BZ2", &kCarved}, {"XZ", &kCarved}, {"FLAC", &kCarved}, {"OGG", &kCarved}, {"SQLITE", &kCarved},
-        {"EXE", &kCarved}, {"ELF", &kCarved}, {"AAC", &kCarved}, {"AMR", &kCarved}, {"AIF", &kCarved}, {"MID", &kCarved},
-        {"PS", &kCarved}, {"EPS", &kCarved}, {"XML", &kText},  {"DJVU", &kCarved}, {"CAB", &kCarved}, {"VCF", &kText},
-        {"ICS", &kText},  {"KDBX", &kCarved},
+        {"JXL", &kCarved},
+        // Video and other files.
+        {"FLV", &kFlv},   {"MXF", &kMxf},   {"RM", &kRealMedia}, {"RTF", &kRtf},  {"RAR", &kRar},    {"7Z", &kSevenZip},
+        {"BZ2", &kBzip2}, {"XZ", &kXz},     {"FLAC", &kFlac},    {"OGG", &kOgg},  {"SQLITE", &kSqlite}, {"EXE", &kPe},
+        {"ELF", &kElf},   {"AAC", &kAdif},  {"AMR", &kAmr},      {"AIF", &kAiff}, {"MID", &kMidi},   {"PS", &kPostScript},
+        {"EPS", &kEps},   {"XML", &kText},  {"DJVU", &kDjvu},    {"CAB", &kCab},  {"VCF", &kVcard},  {"ICS", &kIcalendar},
+        {"KDBX", &kKdbx},
     };
     return table;
 }
@@ -69,6 +86,8 @@ QString endFoundBy(const QString &ext)
     const Family *f = familyOf(ext);
     if (!f)
         return QString();
+    if (f->end && f->reason)  // what the structure leaves out
+        return QStringLiteral("%1 structure; %2").arg(QString::fromLatin1(f->name), QString::fromLatin1(f->reason));
     if (f->end)
         return QStringLiteral("%1 structure").arg(QString::fromLatin1(f->name));
     return QStringLiteral("carved: %1").arg(QString::fromLatin1(f->reason));

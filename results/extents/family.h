@@ -12,7 +12,7 @@ struct Family {
     const char *name;
     EndFinder end;           // null: the type is carved-only (reason says why)
     HeaderChecker check;     // null: every hit passes
-    const char *reason = nullptr;
+    const char *reason = nullptr;  // with a finder: what its structure leaves out, if anything
 };
 
 // The family of a database type (case-insensitive); null when the type has none.
