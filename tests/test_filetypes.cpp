@@ -364,6 +364,13 @@ private slots:
         checkEnd("MP3", fixture("tagged.mp3"));
         checkEnd("MP3", fixture("bare.mp3"));
         checkEnd("OGG", fixture("tone.ogg"));
+        checkEnd("FLAC", fixture("tone.flac"));     // LPC subframes
+        checkEnd("FLAC", fixture("stereo.flac"));   // fixed predictors, side channels
+        checkEnd("FLAC", fixture("noise24.flac"));  // 24 bits, verbatim and constant subframes
+        // A frame whose checksum fails: no answer.
+        QByteArray flac = fixture("stereo.flac");
+        flac[flac.size() - 500] = char(flac.at(flac.size() - 500) ^ 0x10);
+        QVERIFY(!extentOf("FLAC", flac + noise(100)).declared);
         checkEnd("AIF", fixture("tone.aif"));
         checkEnd("MID", midi());
         checkEnd("DJVU", fixture("page.djvu"));
@@ -534,6 +541,19 @@ private slots:
         while (frames.size() < (8 << 20))
             frames += frame;
         checkCheap("MP3", frames);
+        // FLAC: a frame whose first Rice code's unary part runs for eight megabytes.
+        QByteArray rice = fixture("tone.flac").left(42);
+        rice[4] = char(0x80);  // the stream information is the last metadata block
+        QByteArray header = QByteArray::fromHex("FFF8C90800");  // 4096 samples, mono, 16 bits
+        quint8 crc8 = 0;
+        for (const char c : header) {
+            crc8 ^= quint8(c);
+            for (int k = 0; k < 8; ++k)
+                crc8 = quint8(crc8 & 0x80 ? (crc8 << 1) ^ 0x07 : crc8 << 1);
+        }
+        const QByteArray riceFile = rice + header + char(crc8) + QByteArray::fromHex("1000") + QByteArray(8 << 20, '\0');
+        QVERIFY(!extentOf("FLAC", riceFile).declared);
+        checkCheap("FLAC", riceFile);
         // MIDI: 65,535 tracks declared in a small file; PE: 65,535 sections; ELF: a section
         // count far beyond its table.
         checkCheap("MID", QByteArray("MThd\0\0\0\x06\0\x01\xFF\xFF\x01\xE0", 14) + QByteArray(4096, 'M'));

@@ -23,7 +23,7 @@ const Family kJpeg{"JPEG", jpegEnd, jpegCheck}, kPng{"PNG", pngEnd, nullptr}, kG
 const Family kFlv{"FLV", flvEnd, flvCheck}, kMxf{"MXF", mxfEnd, mxfCheck}, kRealMedia{"RealMedia", realMediaEnd, realMediaCheck},
     kRtf{"RTF", rtfEnd, rtfCheck}, kRar{"RAR", rarEnd, rarCheck}, kSevenZip{"7-Zip", sevenZipEnd, sevenZipCheck},
     kBzip2{"bzip2", bzip2End, bzip2Check}, kXz{"xz", xzEnd, xzCheck}, kOgg{"Ogg", oggEnd, oggCheck},
-    kFlac{"FLAC", nullptr, flacCheck, "its frames state no length: only decoding them finds where the last one ends"},
+    kFlac{"FLAC", flacEnd, flacCheck},
     kSqlite{"SQLite", sqliteEnd, sqliteCheck},
     kPe{"PE", peEnd, peCheck, "data appended after what its headers point at (an installer's payload) is not kept"},
     kElf{"ELF", elfEnd, elfCheck},

@@ -25,6 +25,7 @@ std::optional<uint64_t> realMediaEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> mp3End(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> oggEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> amrEnd(ByteSource &s, const ExtentContext &c);
+std::optional<uint64_t> flacEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> aiffEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> midiEnd(ByteSource &s, const ExtentContext &c);
 std::optional<uint64_t> djvuEnd(ByteSource &s, const ExtentContext &c);

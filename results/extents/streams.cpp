@@ -2,7 +2,8 @@
 // footer partition and the random index pack), RealMedia (its chunks, up to every chunk its
 // header points at), MP3 (an ID3v2 tag, frames while they chain, then APE and ID3v1 tags), Ogg
 // (pages with valid checksums until every logical stream has ended), AMR (frames by their
-// mode's size), and the IFF forms of AIFF and DjVu and the chunks of MIDI.
+// mode's size), FLAC (frames parsed for their lengths, each checked by its checksum), and the
+// IFF forms of AIFF and DjVu and the chunks of MIDI.
 //
 // Streams state no length for the whole: their end is where their structure stops, as for
 // the transport streams. Such a walk never stops inside a record; a record that the medium
@@ -468,6 +469,290 @@ std::optional<uint64_t> midiEnd(ByteSource &s, const ExtentContext &)
         }
         p = end;
     }
+    return p;
+}
+
+// ---- FLAC ----
+
+namespace {
+// Bits of a source from a byte offset on, the most significant first, read through a window.
+class BitStream {
+public:
+    BitStream(Window &w, uint64_t at) : w_(w), next_(at) {}
+
+    std::optional<uint32_t> read(int n)  // n <= 32
+    {
+        if (n == 0)
+            return 0;
+        if (!fill(n))
+            return std::nullopt;
+        bits_ -= n;
+        return uint32_t((cache_ >> bits_) & ((uint64_t(1) << n) - 1));
+    }
+    // The number of zero bits before the next one bit (which is consumed).
+    std::optional<uint64_t> unary()
+    {
+        uint64_t zeros = 0;
+        for (;;) {
+            if (!fill(1))
+                return std::nullopt;
+            const uint64_t left = cache_ << (64 - bits_);
+            if (left == 0) {
+                zeros += uint64_t(bits_);
+                bits_ = 0;
+                continue;
+            }
+            const int lz = __builtin_clzll(left);
+            zeros += uint64_t(lz);
+            bits_ -= lz + 1;
+            return zeros;
+        }
+    }
+    bool skip(uint64_t n)
+    {
+        if (n <= uint64_t(bits_)) {
+            bits_ -= int(n);
+            return true;
+        }
+        n -= uint64_t(bits_);
+        bits_ = 0;
+        next_ += n / 8;
+        return read(int(n % 8)).has_value() && fill(0);
+    }
+    void align() { bits_ -= bits_ % 8; }
+    uint64_t byteOffset() const { return next_ - uint64_t(bits_ / 8); }  // when aligned
+    bool ranOut() const { return ranOut_; }  // the source ended before the bits did
+
+private:
+    // At least n bits in the cache (and as many as fit); false at the end of the source.
+    bool fill(int n)
+    {
+        while (bits_ <= 56) {
+            if (next_ - spanAt_ >= spanLength_ || !span_) {
+                span_ = w_.span(next_, 1, &spanLength_);
+                spanAt_ = next_;
+                if (!span_) {
+                    spanLength_ = 0;
+                    ranOut_ = true;
+                    break;
+                }
+            }
+            cache_ = cache_ << 8 | span_[next_ - spanAt_];
+            ++next_;
+            bits_ += 8;
+        }
+        if (n == 0 && next_ - uint64_t(bits_ / 8) > w_.source().size())
+            ranOut_ = true;
+        return bits_ >= n && !(n == 0 && ranOut_);
+    }
+
+    Window &w_;
+    uint64_t next_;  // the next byte to load into the cache
+    uint64_t cache_ = 0;
+    int bits_ = 0;
+    bool ranOut_ = false;
+    const unsigned char *span_ = nullptr;
+    size_t spanLength_ = 0;
+    uint64_t spanAt_ = 0;
+};
+
+uint8_t crc8(const unsigned char *p, size_t n)
+{
+    uint8_t crc = 0;
+    for (size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k)
+            crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+    }
+    return crc;
+}
+
+uint16_t crc16(const unsigned char *p, size_t n)
+{
+    static const auto table = [] {
+        std::array<uint16_t, 256> t{};
+        for (unsigned i = 0; i < 256; ++i) {
+            uint16_t r = uint16_t(i << 8);
+            for (int k = 0; k < 8; ++k)
+                r = uint16_t(r & 0x8000 ? (r << 1) ^ 0x8005 : r << 1);
+            t[i] = r;
+        }
+        return t;
+    }();
+    uint16_t crc = 0;
+    for (size_t i = 0; i < n; ++i)
+        crc = uint16_t(crc << 8 ^ table[(crc >> 8) ^ p[i]]);
+    return crc;
+}
+
+struct FlacFrame {
+    size_t headerLength = 0;
+    uint32_t blockSize = 0;
+    int channels = 0;
+    int assignment = 0;
+    int bits = 0;
+};
+
+// A frame header at h (n bytes at hand): sync code, valid codes, its UTF-8 coded number and
+// its checksum.
+std::optional<FlacFrame> flacFrameHeader(const unsigned char *h, size_t n, int streamBits, bool variable)
+{
+    if (n < 6 || h[0] != 0xFF || (h[1] & 0xFE) != 0xF8 || bool(h[1] & 1) != variable)
+        return std::nullopt;
+    const int sizeCode = h[2] >> 4, rateCode = h[2] & 15, assignment = h[3] >> 4, bitsCode = (h[3] >> 1) & 7;
+    if (sizeCode == 0 || rateCode == 15 || assignment > 10 || bitsCode == 3 || (h[3] & 1))
+        return std::nullopt;
+    size_t p = 4;
+    int extra = h[p] < 0x80 ? 0 : h[p] < 0xC0 ? -1 : h[p] < 0xE0 ? 1 : h[p] < 0xF0 ? 2 : h[p] < 0xF8 ? 3 : h[p] < 0xFC ? 4 : h[p] < 0xFE ? 5 : 6;
+    if (extra < 0 || (extra == 6 && !variable))
+        return std::nullopt;
+    ++p;
+    for (int i = 0; i < extra; ++i, ++p)
+        if (p >= n || (h[p] & 0xC0) != 0x80)
+            return std::nullopt;
+    FlacFrame f;
+    if (sizeCode == 1)
+        f.blockSize = 192;
+    else if (sizeCode <= 5)
+        f.blockSize = 576u << (sizeCode - 2);
+    else if (sizeCode >= 8)
+        f.blockSize = 256u << (sizeCode - 8);
+    const size_t sizeBytes = sizeCode == 6 ? 1 : sizeCode == 7 ? 2 : 0, rateBytes = rateCode == 12 ? 1 : rateCode >= 13 ? 2 : 0;
+    if (p + sizeBytes + rateBytes + 1 > n)
+        return std::nullopt;
+    if (sizeBytes)
+        f.blockSize = (sizeBytes == 1 ? h[p] : rdBe16(h + p)) + 1u;
+    p += sizeBytes + rateBytes;
+    if (crc8(h, p) != h[p])
+        return std::nullopt;
+    static const int bitsOf[8] = {0, 8, 12, 0, 16, 20, 24, 32};
+    f.bits = bitsCode == 0 ? streamBits : bitsOf[bitsCode];
+    f.headerLength = p + 1;
+    f.assignment = assignment;
+    f.channels = assignment < 8 ? assignment + 1 : 2;
+    return f;
+}
+
+// One subframe: its kind, warm-up samples, coefficients and Rice-coded residual are parsed
+// for their lengths only; no sample is computed.
+bool flacSubframe(BitStream &b, uint32_t blockSize, int bits)
+{
+    const auto head = b.read(8);
+    if (!head || (*head & 0x80))
+        return false;
+    const unsigned type = (*head >> 1) & 0x3F;
+    if (*head & 1) {  // wasted bits per sample
+        const auto k = b.unary();
+        if (!k || *k + 1 >= uint64_t(bits))
+            return false;
+        bits -= int(*k) + 1;
+    }
+    if (type == 0)
+        return b.skip(uint64_t(bits));
+    if (type == 1)
+        return b.skip(uint64_t(bits) * blockSize);
+    unsigned order = 0;
+    if (type >= 8 && type <= 12) {
+        order = type - 8;
+        if (!b.skip(uint64_t(bits) * order))
+            return false;
+    } else if (type >= 32) {
+        order = type - 31;
+        const auto precision = b.skip(uint64_t(bits) * order) ? b.read(4) : std::nullopt;
+        if (!precision || *precision == 15 || !b.skip(5 + uint64_t(*precision + 1) * order))
+            return false;
+    } else {
+        return false;
+    }
+    if (order > blockSize)
+        return false;
+    const auto method = b.read(2), partitionOrder = b.read(4);
+    if (!method || *method > 1 || !partitionOrder)
+        return false;
+    const int paramBits = *method == 0 ? 4 : 5;
+    const uint32_t escape = *method == 0 ? 15 : 31;
+    const uint32_t partitions = 1u << *partitionOrder, perPartition = blockSize >> *partitionOrder;
+    if ((*partitionOrder > 0 && perPartition << *partitionOrder != blockSize) || perPartition < order)
+        return false;
+    for (uint32_t part = 0; part < partitions; ++part) {
+        const uint32_t samples = part == 0 ? perPartition - order : perPartition;
+        const auto param = b.read(paramBits);
+        if (!param)
+            return false;
+        if (*param == escape) {
+            const auto raw = b.read(5);
+            if (!raw || !b.skip(uint64_t(*raw) * samples))
+                return false;
+            continue;
+        }
+        for (uint32_t i = 0; i < samples; ++i)
+            if (!b.unary() || !b.read(int(*param)))
+                return false;
+    }
+    return true;
+}
+} // namespace
+
+// The metadata blocks (stream information first), then frames: each frame's header checksum
+// holds, its subframes are parsed for their length, and its closing checksum covers exactly
+// the bytes up to there. The stream ends with the frame that completes the sample count the
+// stream information states (or, when it states none, with the last valid frame); an ID3v1
+// tag that some taggers append is kept.
+std::optional<uint64_t> flacEnd(ByteSource &s, const ExtentContext &)
+{
+    Window w(s), frames(s);
+    const unsigned char *h = w.at(0, 42);
+    if (!h || std::memcmp(h, "fLaC", 4) != 0 || (h[4] & 0x7F) != 0 || rdBe24(h + 5) != 34)
+        return std::nullopt;
+    const int streamBits = ((h[20] & 1) << 4 | h[21] >> 4) + 1;
+    const uint64_t total = uint64_t(h[21] & 0x0F) << 32 | rdBe32(h + 22);
+    uint64_t p = 4;
+    for (bool last = false; !last;) {
+        const unsigned char *block = w.at(p, 4);
+        if (!block || (block[0] & 0x7F) == 127)
+            return std::nullopt;
+        last = block[0] & 0x80;
+        p += 4 + rdBe24(block + 1);
+    }
+    const unsigned char *first = w.at(p, 2);
+    if (!first)
+        return std::nullopt;
+    const bool variable = first[1] & 1;
+    uint64_t samples = 0, count = 0;
+    while (total == 0 || samples < total) {
+        size_t avail = 0;
+        const unsigned char *fh = frames.span(p, 1, &avail);
+        const auto frame = fh ? flacFrameHeader(fh, std::min<size_t>(avail, 16), streamBits, variable) : std::nullopt;
+        if (!frame)
+            break;
+        BitStream b(w, p + frame->headerLength);
+        bool ok = frame->bits != 0;
+        for (int ch = 0; ok && ch < frame->channels; ++ch) {
+            // The side channel of a stereo pair has one bit more.
+            const bool side = (frame->assignment == 8 && ch == 1) || (frame->assignment == 9 && ch == 0)
+                              || (frame->assignment == 10 && ch == 1);
+            ok = flacSubframe(b, frame->blockSize, frame->bits + (side ? 1 : 0));
+        }
+        b.align();
+        ok = ok && b.read(16).has_value();
+        const uint64_t end = b.byteOffset();
+        const unsigned char *bytes = ok ? frames.at(p, size_t(end - p)) : nullptr;
+        if (!bytes || crc16(bytes, size_t(end - p)) != 0) {
+            // A stream that states its length must have all of it; one that does not ends at
+            // the first thing that is not a frame, unless the medium cut that.
+            if (total != 0 || b.ranOut())
+                return std::nullopt;
+            break;
+        }
+        samples += frame->blockSize;
+        p = end;
+        ++count;
+    }
+    if (count == 0 || (total != 0 && samples != total))
+        return std::nullopt;
+    const unsigned char *tag = w.at(p, 128);
+    if (tag && std::memcmp(tag, "TAG", 3) == 0)
+        p += 128;
     return p;
 }
 
