@@ -63,7 +63,7 @@ HeaderCheck mxfCheck(const HitView &v)
     }
     const unsigned char *pack = b + value;
     const uint32_t kag = rdBe32(pack + 4);
-    return when(length >= 88 && rdBe16(pack) == 1 && kag >= 1 && kag <= (1u << 20) && rdBe64(pack + 8) == 0
+    return when(length >= 88 && rdBe16(pack) == 1 && kag <= (1u << 20) && rdBe64(pack + 8) == 0
                 && rdBe64(pack + 16) == 0);
 }
 

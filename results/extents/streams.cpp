@@ -508,6 +508,25 @@ public:
             return zeros;
         }
     }
+    // count Rice codes with a parameter of k bits: a unary quotient, then k bits.
+    bool rice(uint32_t count, int k)
+    {
+        for (uint32_t i = 0; i < count; ++i) {
+            if (bits_ < 40)
+                fill(40);
+            const uint64_t left = bits_ > 0 ? cache_ << (64 - bits_) : 0;
+            if (left != 0) {
+                const int used = __builtin_clzll(left) + 1 + k;
+                if (used <= bits_) {  // the whole code is in the cache
+                    bits_ -= used;
+                    continue;
+                }
+            }
+            if (!unary() || !read(k))
+                return false;
+        }
+        return true;
+    }
     bool skip(uint64_t n)
     {
         if (n <= uint64_t(bits_)) {
@@ -685,9 +704,8 @@ bool flacSubframe(BitStream &b, uint32_t blockSize, int bits)
                 return false;
             continue;
         }
-        for (uint32_t i = 0; i < samples; ++i)
-            if (!b.unary() || !b.read(int(*param)))
-                return false;
+        if (!b.rice(samples, int(*param)))
+            return false;
     }
     return true;
 }
