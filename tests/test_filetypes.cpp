@@ -372,6 +372,7 @@ private slots:
         flac[flac.size() - 500] = char(flac.at(flac.size() - 500) ^ 0x10);
         QVERIFY(!extentOf("FLAC", flac + noise(100)).declared);
         checkEnd("AIF", fixture("tone.aif"));
+        checkEnd("AIF", fixture("tone.aifc"));
         checkEnd("MID", midi());
         checkEnd("DJVU", fixture("page.djvu"));
         checkEnd("DJVU", fixture("book.djvu"));
