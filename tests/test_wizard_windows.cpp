@@ -218,7 +218,9 @@ private slots:
         QFETCH(bool, pressStop);
         GuiFixture f;
         CardImage img(30000, true);
-        img.putHex(10, "377ABCAF271C");   // a 7Z ended by the PDF header: found in the first block read
+        // A 7Z whose signature header passes its check but points beyond the card: carved, ended
+        // by the PDF header; found in the first block read.
+        img.putHex(10, "377ABCAF271C000412177A9D0000000000010000640000000000000000000000");
         img.putHex(3000, "255044462D");
         const QString card = f.dir.path() + QStringLiteral("/card.img");
         img.save(card);

@@ -1,5 +1,6 @@
 // Which finder and which header check serve which type, and the read budget.
 #include "family.h"
+#include "others.h"
 
 #include <QHash>
 
@@ -14,12 +15,25 @@ const Family kJpeg{"JPEG", jpegEnd, jpegCheck, nullptr, true}, kPng{"PNG", pngEn
     kTs{"MPEG transport stream", tsEnd, tsCheck, nullptr, true},
     kPs{"MPEG program stream", programStreamEnd, nullptr, nullptr, true}, kPdf{"PDF", pdfEnd, nullptr, nullptr, true},
     kZip{"ZIP", zipEnd, nullptr}, kOle{"OLE compound file", oleEnd, nullptr, nullptr, true},
-    kMp3{"MPEG audio", nullptr, mp3Check, "its frames state no length for the whole stream"},
-    kGz{"gzip", nullptr, gzipCheck, "its end is known only by inflating it"},
+    kMp3{"MPEG audio", mp3End, mp3Check, nullptr, true},
+    kGz{"gzip", gzipEnd, gzipCheck, "a member that inflates to more than 64 times its size is carved", true},
     kPsd{"Photoshop", psdEnd, psdCheck}, kCrw{"Canon CIFF", crwEnd, nullptr}, kMrw{"Minolta MRW", mrwEnd, nullptr},
     kRaf{"Fujifilm RAF", rafEnd, nullptr}, kX3f{"Sigma X3F", x3fEnd, nullptr}, kJp2{"JPEG 2000 and JPEG XL box", jp2End, nullptr},
-    kCarved{"", nullptr, nullptr, "its format states no length that is read yet"},
     kText{"", nullptr, nullptr, "plain text states no length"};
+// Video and other files.
+const Family kFlv{"FLV", flvEnd, flvCheck}, kMxf{"MXF", mxfEnd, mxfCheck}, kRealMedia{"RealMedia", realMediaEnd, realMediaCheck},
+    kRtf{"RTF", rtfEnd, rtfCheck, nullptr, true}, kRar{"RAR", rarEnd, rarCheck}, kSevenZip{"7-Zip", sevenZipEnd, sevenZipCheck},
+    kBzip2{"bzip2", bzip2End, bzip2Check, nullptr, true}, kXz{"xz", xzEnd, xzCheck}, kOgg{"Ogg", oggEnd, oggCheck, nullptr, true},
+    kFlac{"FLAC", flacEnd, flacCheck, nullptr, true},
+    kSqlite{"SQLite", sqliteEnd, sqliteCheck},
+    kPe{"PE", peEnd, peCheck, "data appended after what its headers point at (an installer's payload) is not kept"},
+    kElf{"ELF", elfEnd, elfCheck},
+    kAdif{"", nullptr, nullptr, "its raw data blocks carry no length and no sync word: only decoding them finds the end"},
+    kAmr{"AMR", amrEnd, amrCheck, nullptr, true}, kAiff{"AIFF", aiffEnd, aiffCheck}, kMidi{"MIDI", midiEnd, midiCheck},
+    kPostScript{"PostScript", postScriptEnd, postScriptCheck, nullptr, true}, kEps{"EPS binary header", epsEnd, epsCheck},
+    kDjvu{"DjVu", djvuEnd, djvuCheck}, kCab{"cabinet", cabEnd, cabCheck}, kVcard{"vCard", vcardEnd, nullptr, nullptr, true},
+    kIcalendar{"iCalendar", icalendarEnd, nullptr, nullptr, true},
+    kKdbx{"KeePass", kdbxEnd, kdbxCheck, "KDBX 4 only; a KDBX 3 file's payload is one encrypted stream, carved"};
 
 const QHash<QString, const Family *> &families()
 {
@@ -32,11 +46,13 @@ const QHash<QString, const Family *> &families()
         {"WEBP", &kRiff}, {"WMV", &kAsf},  {"MKV", &kEbml},  {"MTS", &kM2ts},  {"TS", &kTs},     {"MPG", &kPs},
         {"PDF", &kPdf},   {"ZIP", &kZip},  {"DOC", &kOle},   {"MP3", &kMp3},   {"GZ", &kGz},     {"PSD", &kPsd},
         {"PSB", &kPsd},   {"CRW", &kCrw},  {"X3F", &kX3f},   {"MRW", &kMrw},   {"RAF", &kRaf},   {"JP2", &kJp2},
-        {"JXL", &kJp2}, {"FLV", &kCarved}, {"MXF", &kCarved}, {"RM", &kCarved}, {"RTF", &kText},  {"RAR", &kCarved},
-        {"7Z", &kCarved}, {"BZ2", &kCarved}, {"XZ", &kCarved}, {"FLAC", &kCarved}, {"OGG", &kCarved}, {"SQLITE", &kCarved},
-        {"EXE", &kCarved}, {"ELF", &kCarved}, {"AAC", &kCarved}, {"AMR", &kCarved}, {"AIF", &kCarved}, {"MID", &kCarved},
-        {"PS", &kCarved}, {"EPS", &kCarved}, {"XML", &kText},  {"DJVU", &kCarved}, {"CAB", &kCarved}, {"VCF", &kText},
-        {"ICS", &kText},  {"KDBX", &kCarved},
+        {"JXL", &kJp2},
+        // Video and other files.
+        {"FLV", &kFlv},   {"MXF", &kMxf},   {"RM", &kRealMedia}, {"RTF", &kRtf},  {"RAR", &kRar},    {"7Z", &kSevenZip},
+        {"BZ2", &kBzip2}, {"XZ", &kXz},     {"FLAC", &kFlac},    {"OGG", &kOgg},  {"SQLITE", &kSqlite}, {"EXE", &kPe},
+        {"ELF", &kElf},   {"AAC", &kAdif},  {"AMR", &kAmr},      {"AIF", &kAiff}, {"MID", &kMidi},   {"PS", &kPostScript},
+        {"EPS", &kEps},   {"XML", &kText},  {"DJVU", &kDjvu},    {"CAB", &kCab},  {"VCF", &kVcard},  {"ICS", &kIcalendar},
+        {"KDBX", &kKdbx},
     };
     return table;
 }
@@ -71,6 +87,8 @@ QString endFoundBy(const QString &ext)
     const Family *f = familyOf(ext);
     if (!f)
         return QString();
+    if (f->end && f->reason)  // what the structure leaves out
+        return QStringLiteral("%1 structure; %2").arg(QString::fromLatin1(f->name), QString::fromLatin1(f->reason));
     if (f->end)
         return QStringLiteral("%1 structure").arg(QString::fromLatin1(f->name));
     return QStringLiteral("carved: %1").arg(QString::fromLatin1(f->reason));

@@ -12,7 +12,7 @@ struct Family {
     const char *name;
     EndFinder end;           // null: the type is carved-only (reason says why)
     HeaderChecker check;     // null: every hit passes
-    const char *reason = nullptr;
+    const char *reason = nullptr;  // carved-only: why; with a finder: what its structure leaves out, if anything
     // The finder walks every byte up to the end it answers (a JPEG's segments and entropy data,
     // a transport stream's packets): whatever starts inside belongs to the file. Otherwise only
     // the anchors the finder notes do.
