@@ -7,6 +7,7 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "common/hex.h"
+#include "media/udisks2.h"
 #include "media/volumes.h"
 #include "results/saver.h"
 
@@ -51,6 +52,9 @@ MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialog
       imageModel_(new ImageListModel(&images, this)),
       observer_(std::make_unique<GuiScanObserver>(this))
 {
+    // A card the user may not read is opened by the system's storage service, after polkit
+    // has asked for the password.
+    deviceBroker = std::make_shared<UDisks2Broker>();
 }
 
 MyTableController::~MyTableController()
@@ -448,6 +452,7 @@ void MyTableController::Back_btn()
     }
     case 2: {
         screen_counter = 1;
+        releaseMedium();  // the results go, and with them the way to their medium
         OptionsControls &s = currentSet();
         if (s.entire_disk_rd->isChecked() && !s.sector_range_rd->isChecked())
             help_info->setText(kEntireDiskHelp);
@@ -472,6 +477,7 @@ void MyTableController::Back_btn()
     }
     case 3:
         screen_counter = 2;
+        releaseMedium();
         images.clear();
         imageModel_->reload();
         photo.open_folder->hide();
@@ -568,7 +574,7 @@ MediumRef MyTableController::selectedMedium() const
     MediumRef m;
     m.path = selectedDevicePath_.isEmpty() ? MyDataObject(disk_identifier->text(), {}, {}, {}, {}, {}).devicePath()
                                            : selectedDevicePath_;
-    m.opener = deviceOpener;
+    m.opener = mediumAccess_ ? mediumAccess_->opener() : deviceOpener;
     m.bad = badSectors();
     // The medium's exact size once a pass opened it; until then its whole sectors.
     m.bytes = mediumBytes() != UINT64_MAX ? mediumBytes() : uint64_t(std::max<int64_t>(0, leadingInt64(sectors_val->text()))) * kSectorSize;
@@ -605,7 +611,11 @@ void MyTableController::startScan()
     r.outputFolder = s.path->text();
     scanFolder_ = r.outputFolder;
     saver_.reset();
-    MediumRef medium{r.devicePath, UINT64_MAX, deviceOpener, badSectors()};
+    // One way to the medium for every reader of this scan: one password prompt at most.
+    releaseMedium();
+    mediumAccess_ = newMediumAccess();
+    r.opener = mediumAccess_->opener();
+    MediumRef medium{r.devicePath, UINT64_MAX, r.opener, badSectors()};
     if (!scanFolder_.isEmpty()) {
         saver_ = std::make_unique<FileSaver>(scanFolder_, medium);
         QString why;
@@ -628,6 +638,13 @@ void MyTableController::startScan()
     session_.start(r, observer_.get(), [this] {
         QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     });
+}
+
+void MyTableController::releaseMedium()
+{
+    if (mediumAccess_)
+        mediumAccess_->release();
+    mediumAccess_.reset();
 }
 
 void MyTableController::startTimerThread()

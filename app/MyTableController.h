@@ -265,6 +265,10 @@ private:
     uint64_t addedCount_ = 0;
     QList<MyDataObject> openedImages_;
     QString selectedDevicePath_;
+    // How the last scan reached its medium: kept while its results are shown, so previews and
+    // saving after the scan read through it without asking for the password again.
+    std::shared_ptr<MediumAccess> mediumAccess_;
+    void releaseMedium();
 };
 
 // Help texts of the wizard.

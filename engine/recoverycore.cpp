@@ -54,6 +54,7 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
 void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
 {
     request_ = request;
+    scanOpener_ = request.opener ? request.opener : newMediumAccess()->opener();
     observer_ = observer;
     endSignalled_ = false;
     badSectors_->clear();
@@ -65,8 +66,18 @@ void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observe
     endDeferred_ = false;
 }
 
+namespace {
+// The scan's hold on its medium ends with its passes (a front end that gave the opener keeps
+// its own).
+struct DropOpener {
+    DeviceOpener &opener;
+    ~DropOpener() { opener = nullptr; }
+};
+} // namespace
+
 void RecoveryCore::Photo_Rec_Thread()
 {
+    const DropOpener drop{scanOpener_};
     stop_screen_already_show = 0;
     if (!Photo_Recovey_Mode(QStringLiteral("GEN"))) {
         if (stop_screen_already_show == 0)
@@ -81,6 +92,7 @@ void RecoveryCore::Photo_Rec_Thread()
 
 void RecoveryCore::Raw_File_Rec_Thread()
 {
+    const DropOpener drop{scanOpener_};
     stop_screen_already_show = 0;
     if (!Raw_File_Recovey_Mode(QStringLiteral("GEN"))) {
         if (stop_screen_already_show == 0)
@@ -168,7 +180,7 @@ bool RecoveryCore::openForPass(SectorReader &reader)
     stop_now = 0;
     stop_screen_already_show = 1;
     failed_ = true;
-    observer_->alert(kReadError, openFailureReason(reader.lastError(), request_.devicePath));
+    observer_->alert(kReadError, reader.failureReason());
     return false;
 }
 
@@ -234,7 +246,7 @@ bool RecoveryCore::endOfRange(bool lost, bool anyRead)
 bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 {
     passStart(tag);
-    SectorReader reader(deviceOpener);
+    SectorReader reader(scanOpener_);
     if (!openForPass(reader))
         return false;
     const bool thorough = tag == QLatin1String("THD");
@@ -406,7 +418,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         MultiHeader_Array.clear();
     pendingSerials_.clear();
     passStart(tag);
-    SectorReader reader(deviceOpener);
+    SectorReader reader(scanOpener_);
     if (!openForPass(reader))
         return false;
     REC_PROC_Array = general ? CheckListHeader_Array
