@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -226,14 +228,18 @@ void RecoveryCore::obeyStop(SectorReader &reader, const std::function<void()> &h
 }
 
 // After the loop: the pass fails only when the medium was lost or nothing could be read.
-bool RecoveryCore::endOfRange(bool lost, bool anyRead)
+bool RecoveryCore::endOfRange(bool lost, bool anyRead, int error)
 {
     reportUnreadable(0, false);
     if (!lost && anyRead)
         return true;
     failed_ = true;
     QString why;
-    if (lost)
+    // A card pulled out: its node goes (a USB reader or stick), or its drive says so.
+    const bool removed = lost && (error == ENODEV || error == ENOMEDIUM || !QFileInfo::exists(request_.devicePath));
+    if (removed)
+        why = QStringLiteral("The medium was removed. It stopped answering at sector %1.").arg(for_index.load());
+    else if (lost)
         why = QStringLiteral("The medium stopped answering at sector %1. It may have been removed.").arg(for_index.load());
     else if (for_index > start_sector)
         why = QStringLiteral("None of the %1 sectors searched could be read.").arg(for_index - start_sector);
@@ -378,7 +384,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     handOver(false);
     reader.close();
     pFile_Disk = nullptr;
-    return endOfRange(lost, anyRead);
+    return endOfRange(lost, anyRead, reader.lastError());
 }
 
 // ---- Video and raw-file carving ----
@@ -529,7 +535,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         reportUnreadable(0, false);
         return true;
     }
-    return endOfRange(lost, anyRead);
+    return endOfRange(lost, anyRead, reader.lastError());
 }
 
 } // namespace lumafind

@@ -111,7 +111,7 @@ private:
     bool openForPass(SectorReader &reader);
     void passStart(const QString &tag);
     void reportUnreadable(uint64_t sector, bool unreadable);
-    bool endOfRange(bool lost, bool anyRead);
+    bool endOfRange(bool lost, bool anyRead, int error);
     // Reads sector s into sector and moves on; false when the medium is gone.
     bool readSector(SectorReader &reader, uint64_t &s, unsigned char *sector, bool &anyRead);
     // Stop: close the medium, keep what was being carved, end the scan.

@@ -1,11 +1,12 @@
 // Opening a device the user may not read through the system's storage service, against a
 // stand-in for it on a private bus: the whole scan, saving and every further reader go
 // through the one descriptor it handed over; a refusal is reported with its reason; without
-// the service the message stays the program's own.
+// the service the message stays the program's own. Then: a card pulled out during a scan.
 #include "engine/mediumaccess.h"
 #include "engine/recoverycore.h"
 #include "engine/scansession.h"
 #include "enginetestutil.h"
+#include "faultydevice.h"
 #include "media/udisks2.h"
 #include "results/saver.h"
 #include "standinstorage.h"
@@ -362,6 +363,60 @@ private slots:
         QVERIFY(!reader.open(node));
         QVERIFY2(reader.failureReason().contains(QLatin1String("different device")), qPrintable(reader.failureReason()));
         QCOMPARE(f.storage().opens(), 1);
+    }
+
+    void cardPulledOutDuringAScan_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("nodeGone");
+        QTest::addColumn<bool>("removed");
+        QTest::newRow("the device is gone") << int(ENODEV) << false << true;
+        QTest::newRow("no medium in the reader") << int(ENOMEDIUM) << false << true;
+        QTest::newRow("its node went away") << int(ENOENT) << true << true;
+        QTest::newRow("an I/O error where it stops") << int(EIO) << false << false;
+    }
+    void cardPulledOutDuringAScan()
+    {
+        QFETCH(int, error);
+        QFETCH(bool, nodeGone);
+        QFETCH(bool, removed);
+        QTemporaryDir dir;
+        CardImage img(5000, true);
+        img.putHex(10, "504B0304");
+        const QString path = dir.path() + QStringLiteral("/card.img");
+        img.save(path);
+        // Every read from sector 2048 (where a buffered read starts) on fails, and opening it
+        // again fails with the error.
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        for (quint64 s = 2048; s < 5000; ++s)
+            medium->bad.insert(s);
+        RecoveryCore core;
+        int opens = 0;
+        core.deviceOpener = [medium, error, &opens](const QString &) -> FILE * {
+            if (++opens > 1) {
+                errno = error;
+                return nullptr;
+            }
+            return openFaulty(medium);
+        };
+        core.CheckListHeader_Array = rec("zip", "1", "504B0304");
+        RecordingObserver obs;
+        ScanRequest r;
+        r.mode = 2;
+        r.devicePath = path;
+        r.range = {true, false, QStringLiteral("5000"), {}, {}};
+        r.thorough = false;
+        if (nodeGone)
+            QVERIFY(QFile::remove(path));  // the stream stays open, as a device's does
+        ScanSession session(core);
+        session.start(r, &obs);
+        session.wait();
+        QCOMPARE(obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(obs.informatives.first().startsWith(QLatin1String("The medium was removed.")), removed);
+        if (!removed)
+            QVERIFY(obs.informatives.first().contains(QLatin1String("stopped answering")));
+        QCOMPARE(obs.names(), (QStringList{"ZIP00001.ZIP@10-2048"}));
     }
 };
 
