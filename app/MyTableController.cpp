@@ -7,6 +7,7 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "common/hex.h"
+#include "media/mediamonitor.h"
 #include "media/udisks2.h"
 #include "media/volumes.h"
 #include "results/saver.h"
@@ -27,6 +28,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVideoWidget>
+#include <optional>
 
 namespace lumafind {
 
@@ -76,8 +78,21 @@ MyTableController::~MyTableController()
 
 void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
 {
+    // The medium the user picked stays picked when the list is rebuilt around it.
+    QItemSelectionModel *selection = idTableView ? idTableView->selectionModel() : nullptr;
+    const QModelIndexList picked = selection ? selection->selectedRows() : QModelIndexList();
+    std::optional<MyDataObject> was;
+    if (!picked.isEmpty() && picked.first().row() < nsMutaryOfDataObject.size())
+        was = nsMutaryOfDataObject.at(picked.first().row());
     nsMutaryOfDataObject = rows;
     mediaModel_->reload();
+    if (!was)
+        return;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (rows.at(i).devicePath() == was->devicePath() && rows.at(i).nsStrSectors() == was->nsStrSectors()) {
+            idTableView->selectRow(int(i));
+            return;
+        }
 }
 void MyTableController::setNsCheckedListDataObject(const CheckList &rows)
 {
@@ -123,6 +138,10 @@ void MyTableController::awakeFromNib()
     setNsCheckedListDataObject({});
     setNsSIGFileInfoDataObject({});
     Reload_Drive_list_Function();
+    // Cards appear and disappear by themselves.
+    mediaMonitor_ = new MediaMonitor(this);
+    connect(mediaMonitor_, &MediaMonitor::mediaChanged, this, &MyTableController::mediaChanged);
+    mediaMonitor_->start();
     // 10-12: working lists, the six databases in order, the placeholder picture.
     missingDatabases_ = loadResources(resourceDir_);
     // 13: the progress bar at 0.
@@ -158,6 +177,14 @@ void MyTableController::Reload_Drive_list_Function()
 void MyTableController::rebresh_drives()
 {
     Reload_Drive_list_Function();
+}
+
+void MyTableController::mediaChanged()
+{
+    // Elsewhere in the wizard the medium is chosen already; Back to the media screen lists afresh.
+    if (screen_counter != 0 || scanRunning() || quitting_)
+        return;
+    rebresh_drives();
 }
 
 bool MyTableController::addDiskImage(const QString &path)
