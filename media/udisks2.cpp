@@ -6,12 +6,12 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QFile>
 #include <QFileInfo>
 #include <QVariantMap>
 #include <atomic>
 #include <fcntl.h>
 #include <mutex>
-#include <unistd.h>
 
 namespace lumafind {
 
