@@ -7,6 +7,8 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "common/hex.h"
+#include "media/mediamonitor.h"
+#include "media/udisks2.h"
 #include "media/volumes.h"
 #include "results/saver.h"
 
@@ -26,6 +28,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QVideoWidget>
+#include <optional>
 
 namespace lumafind {
 
@@ -51,6 +54,9 @@ MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialog
       imageModel_(new ImageListModel(&images, this)),
       observer_(std::make_unique<GuiScanObserver>(this))
 {
+    // A card the user may not read is opened by the system's storage service, after polkit
+    // has asked for the password.
+    deviceBroker = std::make_shared<UDisks2Broker>();
 }
 
 MyTableController::~MyTableController()
@@ -72,8 +78,21 @@ MyTableController::~MyTableController()
 
 void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
 {
+    // The medium the user picked stays picked when the list is rebuilt around it.
+    QItemSelectionModel *selection = idTableView ? idTableView->selectionModel() : nullptr;
+    const QModelIndexList picked = selection ? selection->selectedRows() : QModelIndexList();
+    std::optional<MyDataObject> was;
+    if (!picked.isEmpty() && picked.first().row() < nsMutaryOfDataObject.size())
+        was = nsMutaryOfDataObject.at(picked.first().row());
     nsMutaryOfDataObject = rows;
     mediaModel_->reload();
+    if (!was)
+        return;
+    for (qsizetype i = 0; i < rows.size(); ++i)
+        if (rows.at(i).devicePath() == was->devicePath() && rows.at(i).nsStrSectors() == was->nsStrSectors()) {
+            idTableView->selectRow(int(i));
+            return;
+        }
 }
 void MyTableController::setNsCheckedListDataObject(const CheckList &rows)
 {
@@ -119,6 +138,10 @@ void MyTableController::awakeFromNib()
     setNsCheckedListDataObject({});
     setNsSIGFileInfoDataObject({});
     Reload_Drive_list_Function();
+    // Cards appear and disappear by themselves.
+    mediaMonitor_ = new MediaMonitor(this);
+    connect(mediaMonitor_, &MediaMonitor::mediaChanged, this, &MyTableController::mediaChanged);
+    mediaMonitor_->start();
     // 10-12: working lists, the six databases in order, the placeholder picture.
     missingDatabases_ = loadResources(resourceDir_);
     // 13: the progress bar at 0.
@@ -154,6 +177,14 @@ void MyTableController::Reload_Drive_list_Function()
 void MyTableController::rebresh_drives()
 {
     Reload_Drive_list_Function();
+}
+
+void MyTableController::mediaChanged()
+{
+    // Elsewhere in the wizard the medium is chosen already; Back to the media screen lists afresh.
+    if (screen_counter != 0 || scanRunning() || quitting_)
+        return;
+    rebresh_drives();
 }
 
 bool MyTableController::addDiskImage(const QString &path)
@@ -448,6 +479,7 @@ void MyTableController::Back_btn()
     }
     case 2: {
         screen_counter = 1;
+        releaseMedium();  // the results go, and with them the way to their medium
         OptionsControls &s = currentSet();
         if (s.entire_disk_rd->isChecked() && !s.sector_range_rd->isChecked())
             help_info->setText(kEntireDiskHelp);
@@ -472,6 +504,7 @@ void MyTableController::Back_btn()
     }
     case 3:
         screen_counter = 2;
+        releaseMedium();
         images.clear();
         imageModel_->reload();
         photo.open_folder->hide();
@@ -568,7 +601,7 @@ MediumRef MyTableController::selectedMedium() const
     MediumRef m;
     m.path = selectedDevicePath_.isEmpty() ? MyDataObject(disk_identifier->text(), {}, {}, {}, {}, {}).devicePath()
                                            : selectedDevicePath_;
-    m.opener = deviceOpener;
+    m.opener = mediumAccess_ ? mediumAccess_->opener() : deviceOpener;
     m.bad = badSectors();
     // The medium's exact size once a pass opened it; until then its whole sectors.
     m.bytes = mediumBytes() != UINT64_MAX ? mediumBytes() : uint64_t(std::max<int64_t>(0, leadingInt64(sectors_val->text()))) * kSectorSize;
@@ -605,7 +638,11 @@ void MyTableController::startScan()
     r.outputFolder = s.path->text();
     scanFolder_ = r.outputFolder;
     saver_.reset();
-    MediumRef medium{r.devicePath, UINT64_MAX, deviceOpener, badSectors()};
+    // One way to the medium for every reader of this scan: one password prompt at most.
+    releaseMedium();
+    mediumAccess_ = newMediumAccess();
+    r.opener = mediumAccess_->opener();
+    MediumRef medium{r.devicePath, UINT64_MAX, r.opener, badSectors()};
     if (!scanFolder_.isEmpty()) {
         saver_ = std::make_unique<FileSaver>(scanFolder_, medium);
         QString why;
@@ -628,6 +665,13 @@ void MyTableController::startScan()
     session_.start(r, observer_.get(), [this] {
         QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     });
+}
+
+void MyTableController::releaseMedium()
+{
+    if (mediumAccess_)
+        mediumAccess_->release();
+    mediumAccess_.reset();
 }
 
 void MyTableController::startTimerThread()

@@ -42,6 +42,7 @@ class FileSaver;
 class FoundFilesModel;
 class GuiScanObserver;
 class ImageListModel;
+class MediaMonitor;
 class MediaTableModel;
 class SectorProgressBar;
 class SectorSlider;
@@ -85,6 +86,9 @@ public:
 
     // Storage media.
     void Reload_Drive_list_Function();
+    // A medium came or went: the list is rebuilt while the media screen shows it.
+    void mediaChanged();
+    MediaMonitor *mediaMonitor() const { return mediaMonitor_; }
     // Adds a disk image file to the media list (and keeps it there across refreshes).
     bool addDiskImage(const QString &path);
     // The device the next scan reads: the selected row's device path.
@@ -265,6 +269,11 @@ private:
     uint64_t addedCount_ = 0;
     QList<MyDataObject> openedImages_;
     QString selectedDevicePath_;
+    MediaMonitor *mediaMonitor_ = nullptr;
+    // How the last scan reached its medium: kept while its results are shown, so previews and
+    // saving after the scan read through it without asking for the password again.
+    std::shared_ptr<MediumAccess> mediumAccess_;
+    void releaseMedium();
 };
 
 // Help texts of the wizard.

@@ -118,7 +118,7 @@ void MyTableController::previewItem(int row)
             QString why;
             Fd dir;
             if (!reader.open(medium.path)) {
-                problem = openFailureReason(reader.lastError(), medium.path);
+                problem = reader.failureReason();
             } else if (!(dir = openFolder(folder, &why)).valid()) {
                 problem = why;
             } else {

@@ -12,6 +12,7 @@
 #include "engine/scansession.h"
 #include "media/samemedium.h"
 #include "media/scanrange.h"
+#include "media/udisks2.h"
 #include "media/volumes.h"
 #include "results/outputfolder.h"
 #include "results/saver.h"
@@ -165,7 +166,9 @@ struct Source {
 };
 
 // SOURCE: a device identifier (sdb1), a /dev path, or a disk image file.
-int resolveSource(const QString &arg, Source *out)
+// access: how the medium is opened (a device the user may not read, through the system's
+// storage service).
+int resolveSource(const QString &arg, Source *out, MediumAccess &access)
 {
     QString path = arg;
     if (path.isEmpty()) {
@@ -188,9 +191,12 @@ int resolveSource(const QString &arg, Source *out)
     }
     path = QFileInfo(path).absoluteFilePath();
     // Only a disk, a partition or an image is opened, and never blocks (a FIFO would).
-    const int fd = openDeviceFd(path);
+    const int fd = access.descriptor(path);
     if (fd < 0) {
-        err(QStringLiteral("Error in storage media reading. ") + openFailureReason(errno, path));
+        const int e = errno;
+        const QString refusal = takeOpenRefusal();
+        err(QStringLiteral("Error in storage media reading. ")
+            + (refusal.isEmpty() ? openFailureReason(e, path) : openRefusalReason(refusal, path)));
         return kMedium;
     }
     struct stat st {};
@@ -367,8 +373,11 @@ int cmdScan(const QStringList &args)
         err(QStringLiteral("warning: the signature database %1 is missing, unreadable or empty in %2").arg(m, resourceDir()));
     Recovery_MODE = mode;
 
+    // One way to the medium for the whole command: one password prompt at most.
+    core.deviceBroker = std::make_shared<UDisks2Broker>();
+    const std::shared_ptr<MediumAccess> access = core.newMediumAccess();
     Source source;
-    if (int rc = resolveSource(sourceArg, &source))
+    if (int rc = resolveSource(sourceArg, &source, *access))
         return rc;
 
     RangeControls range{!startGiven, startGiven, source.sectors, start, end};
@@ -409,7 +418,7 @@ int cmdScan(const QStringList &args)
             err(QStringLiteral("refusing to save onto the medium being scanned: ") + why);
             return kUsage;
         }
-        saver = std::make_unique<FileSaver>(outDir, MediumRef{source.path, source.bytes, openDeviceFile, core.badSectors()});
+        saver = std::make_unique<FileSaver>(outDir, MediumRef{source.path, source.bytes, access->opener(), core.badSectors()});
         if (!saver->prepare(&why)) {
             err(why);
             return kUsage;
@@ -428,6 +437,7 @@ int cmdScan(const QStringList &args)
     request.devicePath = source.path;
     request.range = range;
     request.thorough = thorough;
+    request.opener = access->opener();
     request.outputFolder = outGiven ? QFileInfo(outDir).absoluteFilePath() : QString();
 
     gCore = &core;

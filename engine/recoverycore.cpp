@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <algorithm>
 #include <memory>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -57,6 +59,7 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
 void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
 {
     request_ = request;
+    scanOpener_ = request.opener ? request.opener : newMediumAccess()->opener();
     observer_ = observer;
     endSignalled_ = false;
     badSectors_->clear();
@@ -70,8 +73,18 @@ void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observe
     endDeferred_ = false;
 }
 
+namespace {
+// The scan's hold on its medium ends with its passes (a front end that gave the opener keeps
+// its own).
+struct DropOpener {
+    DeviceOpener &opener;
+    ~DropOpener() { opener = nullptr; }
+};
+} // namespace
+
 void RecoveryCore::Photo_Rec_Thread()
 {
+    const DropOpener drop{scanOpener_};
     stop_screen_already_show = 0;
     if (!Photo_Recovey_Mode(QStringLiteral("GEN"))) {
         if (stop_screen_already_show == 0)
@@ -86,6 +99,7 @@ void RecoveryCore::Photo_Rec_Thread()
 
 void RecoveryCore::Raw_File_Rec_Thread()
 {
+    const DropOpener drop{scanOpener_};
     stop_screen_already_show = 0;
     if (!Raw_File_Recovey_Mode(QStringLiteral("GEN"))) {
         if (stop_screen_already_show == 0)
@@ -173,7 +187,7 @@ bool RecoveryCore::openForPass(SectorReader &reader)
     stop_now = 0;
     stop_screen_already_show = 1;
     failed_ = true;
-    observer_->alert(kReadError, openFailureReason(reader.lastError(), request_.devicePath));
+    observer_->alert(kReadError, reader.failureReason());
     return false;
 }
 
@@ -269,14 +283,18 @@ void RecoveryCore::obeyStop(SectorReader &reader, const std::function<void()> &h
 }
 
 // After the loop: the pass fails only when the medium was lost or nothing could be read.
-bool RecoveryCore::endOfRange(bool lost, bool anyRead)
+bool RecoveryCore::endOfRange(bool lost, bool anyRead, int error)
 {
     reportUnreadable(0, false);
     if (!lost && anyRead)
         return true;
     failed_ = true;
     QString why;
-    if (lost)
+    // A card pulled out: its node goes (a USB reader or stick), or its drive says so.
+    const bool removed = lost && (error == ENODEV || error == ENOMEDIUM || !QFileInfo::exists(request_.devicePath));
+    if (removed)
+        why = QStringLiteral("The medium was removed. It stopped answering at sector %1.").arg(for_index.load());
+    else if (lost)
         why = QStringLiteral("The medium stopped answering at sector %1. It may have been removed.").arg(for_index.load());
     else if (for_index > start_sector)
         why = QStringLiteral("None of the %1 sectors searched could be read.").arg(for_index - start_sector);
@@ -289,7 +307,7 @@ bool RecoveryCore::endOfRange(bool lost, bool anyRead)
 bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 {
     passStart(tag);
-    SectorReader reader(deviceOpener);
+    SectorReader reader(scanOpener_);
     if (!openForPass(reader))
         return false;
     const bool general = tag == QLatin1String("GEN");
@@ -458,7 +476,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     handOver(false);
     reader.close();
     pFile_Disk = nullptr;
-    const bool ok = endOfRange(lost, anyRead || (replay && !lost));
+    const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
     return ok;
 }
@@ -500,7 +518,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         MultiHeader_Array.clear();
     pendingSerials_.clear();
     passStart(tag);
-    SectorReader reader(deviceOpener);
+    SectorReader reader(scanOpener_);
     if (!openForPass(reader))
         return false;
     REC_PROC_Array = general ? CheckListHeader_Array
@@ -654,7 +672,7 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         planReady_ = noting;
         return true;
     }
-    const bool ok = endOfRange(lost, anyRead || (replay && !lost));
+    const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
     return ok;
 }

@@ -3,6 +3,7 @@
 // the counters that decide names, and the carving passes with their thread entries.
 #include "catalogue/catalogue.h"
 #include "catalogue/checklist.h"
+#include "engine/mediumaccess.h"
 #include "engine/observer.h"
 #include "engine/sectorreader.h"
 #include "media/scanrange.h"
@@ -37,6 +38,9 @@ struct ScanRequest {
     RangeControls range;
     bool thorough = true;
     QString outputFolder;
+    // How this scan's readers open the medium (the front end gives its savers and previews the
+    // same one); empty: a fresh newMediumAccess() for the scan.
+    DeviceOpener opener;
 };
 
 class RecoveryCore : public Catalogue {
@@ -93,11 +97,15 @@ public:
     bool endPreview();
     bool session() const;
 
-    // Opens media (tests give failing streams; the real one is fopen "rb").
+    // Opens media the program may read itself (tests give failing streams).
     DeviceOpener deviceOpener = openDeviceFile;
     // Decides whether a signature hit starts a file (the format families' checks; tests of the
     // carving rules alone accept every hit).
     std::function<HeaderCheck(const QString &ext, const HitView &view)> headerCheck = checkHeader;
+    // Opens a device the user may not read (the system's storage service); null: nobody.
+    std::shared_ptr<DeviceBroker> deviceBroker;
+    // The medium of one scan: deviceOpener first, then the broker, asked at most once.
+    std::shared_ptr<MediumAccess> newMediumAccess() const { return std::make_shared<MediumAccess>(deviceOpener, deviceBroker); }
     // Unreadable sectors of the scan, each counted once whoever read it (passes, saving, preview).
     uint64_t unreadableSectors() const { return badSectors_->count(); }
     const std::shared_ptr<BadSectors> &badSectors() const { return badSectors_; }
@@ -110,7 +118,7 @@ private:
     bool openForPass(SectorReader &reader);
     void passStart(const QString &tag);
     void reportUnreadable(uint64_t sector, bool unreadable);
-    bool endOfRange(bool lost, bool anyRead);
+    bool endOfRange(bool lost, bool anyRead, int error);
     // The next sector of the pass: s moves on past it, its unreadable state is reported.
     enum class FeedStep { Sector, End, Lost };
     FeedStep feedSector(SectorFeed &feed, uint64_t &s, const unsigned char **bytes, bool &anyRead);
@@ -139,6 +147,7 @@ private:
     uint64_t nextSerial() { return ++serial_; }
 
     ScanRequest request_;
+    DeviceOpener scanOpener_;  // what the passes open the medium with
     QString passTag_;
     ScanObserver *observer_ = nullptr;
     std::atomic<bool> endSignalled_{false};

@@ -7,8 +7,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace lumafind {
 
@@ -20,7 +20,116 @@ bool deviceGone(int err)
 {
     return err == ENODEV || err == ENXIO || err == ENOMEDIUM || err == ESHUTDOWN;
 }
+
+thread_local QString tlsRefusal;
+
+// A shared descriptor read at a position of the stream's own.
+struct SharedFd {
+    int fd;
+    off64_t pos = 0;
+    FILE *stream = nullptr;
+};
+
+// Such streams have no fileno(); their descriptor is found here (for the medium's size).
+std::mutex sharedMutex;
+std::unordered_map<FILE *, int> sharedStreams;
+
+int sharedDescriptorOf(FILE *f)
+{
+    std::lock_guard<std::mutex> lock(sharedMutex);
+    const auto it = sharedStreams.find(f);
+    return it == sharedStreams.end() ? -1 : it->second;
+}
+
+ssize_t sharedRead(void *cookie, char *buf, size_t size)
+{
+    auto *k = static_cast<SharedFd *>(cookie);
+    for (;;) {
+        const ssize_t n = ::pread(k->fd, buf, size, k->pos);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n > 0)
+            k->pos += n;
+        return n;
+    }
+}
+
+int sharedSeek(void *cookie, off64_t *offset, int whence)
+{
+    auto *k = static_cast<SharedFd *>(cookie);
+    off64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = k->pos;
+    } else if (whence == SEEK_END) {
+        struct stat st {};
+        if (fstat(k->fd, &st) != 0)
+            return -1;
+        uint64_t bytes = uint64_t(st.st_size);
+        if (S_ISBLK(st.st_mode) && ioctl(k->fd, BLKGETSIZE64, &bytes) != 0)
+            return -1;
+        if (bytes > uint64_t(INT64_MAX)) {
+            errno = EOVERFLOW;
+            return -1;
+        }
+        base = off64_t(bytes);
+    } else if (whence != SEEK_SET) {
+        errno = EINVAL;
+        return -1;
+    }
+    if ((*offset > 0 && base > INT64_MAX - *offset) || base + *offset < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    k->pos = base + *offset;
+    *offset = k->pos;
+    return 0;
+}
+
+int sharedClose(void *cookie)
+{
+    auto *k = static_cast<SharedFd *>(cookie);
+    {
+        std::lock_guard<std::mutex> lock(sharedMutex);
+        sharedStreams.erase(k->stream);
+    }
+    const int r = ::close(k->fd);
+    delete k;
+    return r;
+}
 } // namespace
+
+void setOpenRefusal(const QString &reason)
+{
+    tlsRefusal = reason;
+}
+
+QString takeOpenRefusal()
+{
+    QString r;
+    r.swap(tlsRefusal);
+    return r;
+}
+
+FILE *openSharedDescriptor(int fd)
+{
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0)
+        return nullptr;
+    auto *cookie = new SharedFd{own};
+    const cookie_io_functions_t io{sharedRead, nullptr, sharedSeek, sharedClose};
+    FILE *f = fopencookie(cookie, "rb", io);
+    if (!f) {
+        const int e = errno;
+        ::close(own);
+        delete cookie;
+        errno = e;
+        return nullptr;
+    }
+    cookie->stream = f;
+    std::lock_guard<std::mutex> lock(sharedMutex);
+    sharedStreams[f] = own;
+    return f;
+}
 
 std::atomic<uint64_t> SectorReader::totalRead_{0};
 
@@ -140,10 +249,13 @@ bool SectorReader::open(const QString &path)
 {
     close();
     path_ = path;
+    refusal_.clear();
+    takeOpenRefusal();  // nothing left over from an earlier opener on this thread
     errno = 0;
     main_ = opener_(path);
     if (!main_) {
         lastErrno_ = errno ? errno : EIO;
+        refusal_ = takeOpenRefusal();
         return false;
     }
     buffer_ = static_cast<char *>(std::malloc(kStreamBuffer));
@@ -152,7 +264,8 @@ bool SectorReader::open(const QString &path)
     // The exact size: a disk image need not end on a sector boundary.
     mediumBytes_ = UINT64_MAX;
     struct stat st {};
-    const int fd = fileno(main_);
+    const int own = fileno(main_);
+    const int fd = own >= 0 ? own : sharedDescriptorOf(main_);
     if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         mediumBytes_ = uint64_t(st.st_size);
     } else if (fd >= 0 && S_ISBLK(st.st_mode)) {
@@ -337,6 +450,19 @@ uint64_t SectorReader::readBlock(uint64_t first, uint64_t count, unsigned char *
     if (!seekMain(first))
         return 0;
     return oneByOne();
+}
+
+QString SectorReader::failureReason() const
+{
+    return refusal_.isEmpty() ? openFailureReason(lastErrno_ ? lastErrno_ : EIO, path_) : openRefusalReason(refusal_, path_);
+}
+
+QString openRefusalReason(const QString &reason, const QString &path)
+{
+    QString why = reason.trimmed();
+    if (!why.isEmpty() && !why.endsWith(QLatin1Char('.')) && !why.endsWith(QLatin1Char('!')))
+        why += QLatin1Char('.');
+    return QStringLiteral("The system's storage service did not open %1: %2").arg(path, why);
 }
 
 QString openFailureReason(int err, const QString &path)

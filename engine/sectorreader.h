@@ -18,12 +18,23 @@ namespace lumafind {
 
 constexpr int kSectorSize = 512;
 
-// Opens a medium for reading ("rb"); returns null and sets errno on failure.
+// Opens a medium for reading ("rb"); returns null and sets errno on failure. An opener that
+// was refused for a reason errno cannot carry (the system's storage service said no) also
+// leaves that reason with setOpenRefusal().
 using DeviceOpener = std::function<FILE *(const QString &path)>;
 FILE *openDeviceFile(const QString &path);
 // The descriptor beneath it: only a regular file or a block device is opened (read-only,
 // blocking, close-on-exec); anything else fails with ENOTBLK before a read could block.
 int openDeviceFd(const QString &path);
+// A stream over a descriptor another reader also uses (one handed over by the system's
+// storage service): reads go through a duplicate of fd at the stream's own position (pread),
+// so readers on other threads never move each other. Null with errno set on failure.
+FILE *openSharedDescriptor(int fd);
+
+// Like errno, per thread: the reason the last opener on this thread was refused, when it is
+// a sentence rather than an error number. Taking it clears it.
+void setOpenRefusal(const QString &reason);
+QString takeOpenRefusal();
 
 // The unreadable sectors of one scan, whoever reads them (the passes, saving, the preview):
 // each sector counts once however often it is read.
@@ -65,6 +76,8 @@ public:
 
     uint64_t unreadable() const { return unreadable_; }
     int lastError() const { return lastErrno_; }
+    // Why open() failed, for a person: the system's reason, or what refused to open it.
+    QString failureReason() const;
     // The medium's size in bytes (an image need not be a whole number of sectors); UINT64_MAX
     // when it cannot be told.
     uint64_t mediumBytes() const { return mediumBytes_; }
@@ -91,6 +104,7 @@ private:
     uint64_t windowGood_ = 0;    // sectors read in the current retry window
     uint64_t unreadable_ = 0;
     int lastErrno_ = 0;
+    QString refusal_;            // the opener's own reason when it was refused
     uint64_t mediumBytes_ = UINT64_MAX;
     std::shared_ptr<BadSectors> bad_;
     static std::atomic<uint64_t> totalRead_;
@@ -106,5 +120,7 @@ inline uint64_t sectorsFor(uint64_t bytes)
 // needs administrator rights or the disk group when permission was refused, or that the path
 // is not a disk at all (ENOTBLK).
 QString openFailureReason(int err, const QString &path);
+// The same for a device the system's storage service would not open, with its reason.
+QString openRefusalReason(const QString &reason, const QString &path);
 
 } // namespace lumafind

@@ -394,7 +394,7 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
         reader_ = std::make_unique<SectorReader>(medium_.opener);
         reader_->setBadSectors(medium_.bad);
         if (!reader_->open(medium_.path)) {
-            readerError_ = reader_->lastError();
+            readerProblem_ = reader_->failureReason();
             reader_.reset();
         }
     }
@@ -410,7 +410,7 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     QString error;
     if (src.fileBytes() < extent.bytes) {
         if (!reader_)
-            return fail(QStringLiteral("the medium cannot be opened: %1").arg(openFailureReason(readerError_ ? readerError_ : EIO, medium_.path)));
+            return fail(QStringLiteral("the medium cannot be opened: %1").arg(readerProblem_));
         if (!fillFile(src, extent.bytes, &error))
             return fail(error);
     }

@@ -114,7 +114,7 @@ private:
     ExportLedger ledger_;             // the saving thread's
     std::unique_ptr<SectorReader> reader_;
     bool readerTried_ = false;
-    int readerError_ = 0;
+    QString readerProblem_;  // why the medium could not be opened
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

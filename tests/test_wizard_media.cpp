@@ -1,10 +1,14 @@
 // The media screen and the two options screens of the real main window.
 #include "app/sectorwidgets.h"
 #include "guitestutil.h"
+#include "media/mediamonitor.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QItemSelectionModel>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +24,26 @@ QByteArray laptop()
 }
 const QByteArray kBigDisk = R"({"blockdevices":[{"name":"sdd","path":"/dev/sdd","size":3298534883328,"label":"ARCHIVE",
     "fstype":"exfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk","mountpoint":"/media/x"}]})";
+// The laptop with changes: devices named in `gone` taken out, `added` plugged in first.
+void replug(GuiFixture &f, const QStringList &gone, const QJsonArray &added = {})
+{
+    QJsonObject root = QJsonDocument::fromJson(laptop()).object();
+    QJsonArray devices = added;
+    for (const QJsonValue &d : root.value(QLatin1String("blockdevices")).toArray())
+        if (!gone.contains(d.toObject().value(QLatin1String("name")).toString()))
+            devices.append(d);
+    root.insert(QStringLiteral("blockdevices"), devices);
+    QFile json(f.dir.path() + QStringLiteral("/lsblk.json"));
+    QVERIFY(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    json.write(QJsonDocument(root).toJson());
+}
+
+// The identifier of the selected row ("" when none is).
+QString picked(GuiFixture &f)
+{
+    const QModelIndexList rows = f.c->idTableView->selectionModel()->selectedRows();
+    return rows.isEmpty() ? QString() : f.c->nsMutaryOfDataObject.at(rows.first().row()).nsStrDiskIdentifier();
+}
 } // namespace
 
 class TestWizardMedia : public QObject {
@@ -36,6 +60,65 @@ private slots:
         QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
         QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);  // no duplicates
         QVERIFY(f.c->LoadDisk_Window->isHidden());
+    }
+
+    void cardsComeAndGoByThemselves()
+    {
+        GuiFixture f(laptop());
+        QVERIFY(f.c->mediaMonitor());
+        f.c->idTableView->selectRow(3);
+        QCOMPARE(picked(f), QStringLiteral("mmcblk0p1"));
+
+        // A USB stick is plugged in; it is listed first, the card the user picked moves down
+        // and stays picked.
+        const QJsonObject stick = QJsonDocument::fromJson(R"({"name":"sdx","path":"/dev/sdx","size":8004829184,
+            "label":"STICK","fstype":"vfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk",
+            "mountpoint":null})").object();
+        replug(f, {}, QJsonArray{stick});
+        f.c->mediaMonitor()->deviceEvent(QStringLiteral("add"), QStringLiteral("/dev/sdx"));
+        QTRY_COMPARE(f.c->nsMutaryOfDataObject.size(), 9);
+        QCOMPARE(f.c->nsMutaryOfDataObject.first().nsStrDiskIdentifier(), QStringLiteral("sdx"));
+        QCOMPARE(picked(f), QStringLiteral("mmcblk0p1"));
+        QCOMPARE(f.c->idTableView->selectionModel()->selectedRows().first().row(), 4);
+
+        // Another one goes: still picked.
+        replug(f, {QStringLiteral("sda")}, QJsonArray{stick});
+        f.c->mediaMonitor()->deviceEvent(QStringLiteral("remove"), QStringLiteral("/dev/sda"));
+        QTRY_COMPARE(f.c->nsMutaryOfDataObject.size(), 6);
+        QCOMPARE(picked(f), QStringLiteral("mmcblk0p1"));
+
+        // The card itself is taken out of the reader: nothing is picked.
+        replug(f, {QStringLiteral("sda"), QStringLiteral("mmcblk0")}, QJsonArray{stick});
+        f.c->mediaMonitor()->deviceEvent(QStringLiteral("change"), QStringLiteral("/dev/mmcblk0"));
+        QTRY_COMPARE(f.c->nsMutaryOfDataObject.size(), 4);
+        QCOMPARE(picked(f), QString());
+
+        // Past the media screen the chosen medium stays on show; Back lists afresh.
+        f.c->idTableView->selectRow(0);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 1);
+        replug(f, {});
+        f.c->mediaChanged();  // what the monitor's signal calls
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 4);
+        QCOMPARE(f.c->disk_identifier->text(), QStringLiteral("sdx"));
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);
+    }
+
+    void aBurstOfEventsIsOneRebuild()
+    {
+        MediaMonitor monitor(nullptr, 50);
+        int changes = 0;
+        QObject::connect(&monitor, &MediaMonitor::mediaChanged, [&] { ++changes; });
+        // A card and its partitions, then udev's other chatter, which is not a medium coming or going.
+        monitor.deviceEvent(QStringLiteral("add"), QStringLiteral("/dev/sdx"));
+        monitor.deviceEvent(QStringLiteral("add"), QStringLiteral("/dev/sdx1"));
+        monitor.deviceEvent(QStringLiteral("add"), QStringLiteral("/dev/sdx2"));
+        QTRY_COMPARE(changes, 1);
+        monitor.deviceEvent(QStringLiteral("bind"), QStringLiteral("/dev/sdx"));
+        monitor.deviceEvent(QStringLiteral("online"), QStringLiteral("/dev/sdx"));
+        QTest::qWait(200);
+        QCOMPARE(changes, 1);
     }
 
     void nextNeedsASelection()

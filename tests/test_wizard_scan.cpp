@@ -7,9 +7,12 @@
 #include "enginetestutil.h"
 #include "testfiles.h"
 #include "guitestutil.h"
+#include "media/udisks2.h"
+#include "standinstorage.h"
 
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -44,6 +47,12 @@ void selectImage(GuiFixture &f, const QString &path)
 {
     QVERIFY(f.c->addDiskImage(path));
 }
+
+// A card of 400 sectors the user may not read, listed as lsblk shows it.
+const QString kCardNode = QStringLiteral("/dev/lumafind-test-card");
+const QByteArray kCardListing = R"({"blockdevices":[{"name":"lumafind-test-card","path":"/dev/lumafind-test-card",
+    "size":204800,"label":"CARD","fstype":"vfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk",
+    "mountpoint":null}]})";
 
 bool waitEnd(GuiFixture &f, int ends)
 {
@@ -196,6 +205,58 @@ private slots:
         QVERIFY(f.c->photo.page->isVisible());
         QVERIFY(!f.c->photoScanPage->isVisible());
         QVERIFY(!f.c->mSetLabelTimer->isActive());
+    }
+
+    void cardTheUserMayNotReadIsOpenedByTheService()
+    {
+        PrivateBus bus;
+        if (!bus.start())
+            QSKIP(qPrintable(QStringLiteral("no private D-Bus bus: ") + bus.problem));
+        GuiFixture f(kCardListing);
+        StandInService service;
+        service.storage.device = kCardNode;
+        service.storage.image = makeCard(f);
+        QVERIFY(service.start(bus.address));
+        f.c->deviceOpener = refusing(kCardNode);
+        f.c->deviceBroker = std::make_shared<UDisks2Broker>(bus.address);
+        f.c->idTableView->selectRow(0);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->selectedDevicePath(), kCardNode);
+        const QString out = f.dir.path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(out));
+        f.c->photo.path->setText(out);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(waitEnd(f, 1));
+        QVERIFY2(f.dialogs.alerts.isEmpty(), qPrintable(f.dialogs.alerts.isEmpty() ? QString() : f.dialogs.alerts.last().informative));
+        // Both passes, the saver and the thumbnails read the card through the one descriptor.
+        QCOMPARE(f.c->images.size(), 3);
+        QImage thumb;
+        QVERIFY(thumb.loadFromData(f.c->images.at(0).imageData));
+        QCOMPARE(thumb.width(), 100);
+        QVERIFY2(f.c->saveInfoText->text().contains(QStringLiteral("3 saved in")), qPrintable(f.c->saveInfoText->text()));
+        QCOMPARE(QDir(out + QStringLiteral("/JPG")).entryList(QDir::Files).size(), 3);
+        // Saving again after the scan, from the list: still no second request.
+        QVERIFY(f.c->saveFoundFilesTo(f.dir.path() + QStringLiteral("/again")));
+        QCOMPARE(QDir(f.dir.path() + QStringLiteral("/again/JPG")).entryList(QDir::Files).size(), 3);
+        QCOMPARE(service.storage.opens(), 1);
+        QCOMPARE(service.storage.lastMode(), QStringLiteral("r"));
+
+        // A new scan is a new request (the results of the last one are gone).
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        f.c->photo.path->clear();
+        f.dialogs.alertAnswers.enqueue(0);
+        service.storage.refuseName = QStringLiteral("org.freedesktop.UDisks2.Error.NotAuthorizedDismissed");
+        service.storage.refuseMessage = QStringLiteral("The authentication dialog was dismissed");
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->scanRunning(); }, 20000));
+        QCoreApplication::processEvents();
+        QCOMPARE(service.storage.opens(), 2);
+        // The user dismissed the password prompt: the reason, and back to the options.
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
+        QVERIFY2(f.dialogs.alerts.last().informative.contains(QLatin1String("The authentication dialog was dismissed")),
+                 qPrintable(f.dialogs.alerts.last().informative));
+        QCOMPARE(f.c->screen_counter, 1);
+        QVERIFY(f.c->photo.page->isVisible());
     }
 
     void browserItemsMoveAndScroll()
