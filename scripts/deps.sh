@@ -3,7 +3,8 @@
 # Sourced by run.sh and test.sh; when not root it prints the one command to run and stops.
 LUMAFIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
-  xvfb xauth adwaita-icon-theme dosfstools mtools zlib1g-dev)
+  xvfb xauth adwaita-icon-theme dosfstools mtools zlib1g-dev
+  clang libclang-rt-14-dev)
 
 lumafind_missing_packages() {
   local missing=()
