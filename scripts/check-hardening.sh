@@ -68,8 +68,9 @@ fuzz() {
       echo "fuzz $name: $(grep -Eo 'Done [0-9]+ runs' "$out/$name/log" | tail -1), $(grep -Eo 'DONE +cov: [0-9]+' "$out/$name/log" | tail -1 | grep -Eo 'cov: [0-9]+')"
     else
       ok=0
+      # The input is printed too (Base64, for small ones), since a CI folder does not stay.
       echo "fuzz $name: FAILED; input kept in $out/$name/found/ (replay: $dir/bin/fuzz_$name FILE)"
-      grep -E 'ERROR|SUMMARY|fuzz rule broken|runtime error|Test unit written|no seed corpus' "$out/$name/log" | head -20 || true
+      grep -E 'ERROR|SUMMARY|fuzz rule broken|runtime error|Test unit written|Base64|no seed corpus' "$out/$name/log" | head -20 || true
     fi
   done
   [ "$ok" = 1 ]
