@@ -83,13 +83,14 @@ DecodedHeader decodeHeader(const QStringList &list, qsizetype record)
         h.kind = DecodedHeader::Anywhere;
         h.offset = 0;
     } else {
+        // Positions 1..507 (1-based) are tried; anything else, however large or negative,
+        // is refused before arithmetic on it.
         const int64_t n = leadingInt64(pos);
-        const int64_t p = n - 1;
-        if (p < 0 || p > 506) {
+        if (n < 1 || n > 507) {
             h.kind = DecodedHeader::Never;
         } else {
             h.kind = DecodedHeader::AtOffset;
-            h.offset = static_cast<int>(p);
+            h.offset = static_cast<int>(n - 1);
         }
     }
     return h;
@@ -145,7 +146,7 @@ QString recordProblem(const QStringList &list, qsizetype record)
         return QStringLiteral("no \"Header :\" line");
     if (h.kind == DecodedHeader::Never)
         return QStringLiteral("position is not one the carving loops try");
-    if (h.kind == DecodedHeader::AtOffset && h.offset + h.bytes.size() > 512)
+    if (h.offset + h.bytes.size() > 512)  // at its position, or from the first byte for "nn"
         return QStringLiteral("header does not fit in the sector at its position");
     if (h.firstByte != static_cast<unsigned char>(h.bytes.at(0)))
         return QStringLiteral("first byte does not match the header");

@@ -7,7 +7,9 @@ LUMAFIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev qt6-ima
   # udev's device events (cards coming and going); the tests' private D-Bus bus.
   libudev-dev pkgconf dbus-daemon
   # The desktop entry, metainfo and manual page checks, and cpack -G DEB (dpkg-shlibdeps; file finds the binaries).
-  desktop-file-utils appstream man-db dpkg-dev file)
+  desktop-file-utils appstream man-db dpkg-dev file
+  # The fuzz targets (libFuzzer comes with clang's runtime).
+  clang libclang-rt-14-dev)
 
 lumafind_missing_packages() {
   local missing=()

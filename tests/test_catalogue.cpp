@@ -157,6 +157,46 @@ private slots:
         QCOMPARE(headerMatches(decodeHeader(rec, 0), sector), match);
     }
 
+    void positionsOutsideTheSectorAreRefused_data()
+    {
+        QTest::addColumn<QString>("pos");
+        QTest::newRow("0") << "0";
+        QTest::newRow("-1") << "-1";
+        QTest::newRow("508") << "508";
+        QTest::newRow("INT64_MIN") << "-9223372036854775808";
+        QTest::newRow("INT64_MAX") << "9223372036854775807";
+        QTest::newRow("past int64") << "99999999999999999999999";
+        QTest::newRow("below int64") << "-99999999999999999999999";
+    }
+
+    void positionsOutsideTheSectorAreRefused()
+    {
+        // A database is a text file anyone can edit: a position is read as a 64-bit number and
+        // must be refused without arithmetic that overflows (the sanitizer build stops on that).
+        QFETCH(QString, pos);
+        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : AA\nc : %1\nd : 0\ne : t\n").arg(pos));
+        const DecodedHeader h = decodeHeader(rec, 0);
+        QCOMPARE(h.kind, DecodedHeader::Never);
+        QCOMPARE(recordProblem(rec, 0), QStringLiteral("position is not one the carving loops try"));
+        unsigned char sector[512];
+        memset(sector, 0xAA, sizeof sector);
+        QVERIFY(!headerMatches(h, sector));
+    }
+
+    void headersLongerThanASectorAreUnusable()
+    {
+        // A header is compared within one sector, so one longer than 512 bytes never matches,
+        // wherever the record says it may stand.
+        const QString longHeader = QStringLiteral("AB").repeated(513);
+        for (const QString &pos : {QStringLiteral("1"), QStringLiteral("nn"), QStringLiteral("2")}) {
+            const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n").arg(longHeader, pos));
+            QCOMPARE(recordProblem(rec, 0), QStringLiteral("header does not fit in the sector at its position"));
+            const QStringList fits = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n")
+                                                .arg(longHeader.left(pos == QLatin1String("2") ? 1022 : 1024), pos));
+            QCOMPARE(recordProblem(fits, 0), QString());
+        }
+    }
+
     void anywhereCandidateChain()
     {
         const QStringList rec = parsed(QStringLiteral("a : .x\nb : 1\nHeader : AAAB\nc : nn\nd : 0\ne : t\n"));

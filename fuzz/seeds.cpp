@@ -1,0 +1,282 @@
+// Writes the fuzz targets' seed corpora: real-shaped files from Qt's image writers, the sample
+// clip, the sample card's ZIP writer and small hand-made containers, and the shipped databases.
+// Usage: lumafind-fuzzseeds SOURCE_DIR OUT_DIR (one folder per target in OUT_DIR).
+#include "catalogue/signatures.h"
+#include "tools/storedzip.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QHash>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QImageWriter>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <cstdio>
+
+using namespace lumafind;
+
+namespace {
+
+QString outDir;
+int failures = 0;
+
+void seed(const char *target, const char *name, const QByteArray &bytes)
+{
+    const QString dir = outDir + QLatin1Char('/') + QLatin1String(target);
+    QFile f(dir + QLatin1Char('/') + QLatin1String(name));
+    if (bytes.isEmpty() || !QDir().mkpath(dir) || !f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size()) {
+        std::fprintf(stderr, "lumafind-fuzzseeds: cannot write %s/%s\n", target, name);
+        ++failures;
+    }
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray noise(int n, quint32 seedValue)
+{
+    QByteArray b(n, 0);
+    QRandomGenerator g(seedValue);
+    for (char &c : b)
+        c = char(g.bounded(256));
+    return b;
+}
+
+QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
+QByteArray be64(quint64 v) { QByteArray b(8, 0); qToBigEndian(v, b.data()); return b; }
+QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray box(const char *type, const QByteArray &payload) { return be32(quint32(8 + payload.size())) + type + payload; }
+
+// A small picture with some structure, encoded by Qt's writer for format.
+QByteArray picture(const char *format, int w, int h, void (*tune)(QImageWriter &) = nullptr)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QPainter p(&img);
+    for (int y = 0; y < h; y += 4)
+        for (int x = 0; x < w; x += 4)
+            p.fillRect(x, y, 4, 4, QColor::fromHsv((x * 5 + y * 3) % 360, 200, 200));
+    p.end();
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    QImageWriter writer(&b, format);
+    if (tune)
+        tune(writer);
+    if (!writer.write(img))
+        std::fprintf(stderr, "lumafind-fuzzseeds: Qt cannot write %s: %s\n", format, qPrintable(writer.errorString()));
+    return out;
+}
+
+void jpegSeeds()
+{
+    seed("extent_jpeg", "baseline.jpg", picture("jpeg", 48, 32));
+    seed("extent_jpeg", "progressive.jpg", picture("jpeg", 40, 24, [](QImageWriter &w) { w.setProgressiveScanWrite(true); }));
+    // An Exif segment holding a whole thumbnail, whose EOI must not end the file.
+    const QByteArray main = picture("jpeg", 32, 24), thumb = picture("jpeg", 8, 8);
+    const QByteArray app1 = QByteArray("Exif\0\0", 6) + thumb;
+    QByteArray segment = QByteArray::fromHex("FFE1") + QByteArray(2, 0) + app1;
+    qToBigEndian<quint16>(quint16(app1.size() + 2), segment.data() + 2);
+    seed("extent_jpeg", "thumbnail.jpg", main.left(2) + segment + main.mid(2));
+    // Stuffing and restart markers in the entropy-coded data.
+    QByteArray rst = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, 1) + QByteArray::fromHex("FFC0000B080001000101011100");
+    rst += QByteArray::fromHex("FFDA0008010100003F00") + QByteArray::fromHex("1234FF00FFD05678FFD7FFFFD9");
+    seed("extent_jpeg", "restart.jpg", rst);
+}
+
+void imageSeeds()
+{
+    seed("extent_images", "small.png", picture("png", 24, 16));
+    seed("extent_images", "small.bmp", picture("bmp", 12, 8));
+    // Qt reads GIF but does not write it: header, colour table, an extension, one image, trailer.
+    QByteArray gif("GIF89a");
+    gif += QByteArray::fromHex("02000200800000000000FFFFFF");
+    gif += QByteArray::fromHex("21F9040000000000");
+    gif += QByteArray::fromHex("2C000000000200020000");
+    gif += QByteArray::fromHex("02024484003B");
+    seed("extent_images", "small.gif", gif);
+}
+
+void tiffSeeds()
+{
+    seed("extent_tiff", "plain.tif", picture("tiff", 16, 12));
+    seed("extent_tiff", "lzw.tif", picture("tiff", 24, 16, [](QImageWriter &w) { w.setCompression(1); }));
+}
+
+void isoMediaSeeds(const QString &sourceDir)
+{
+    seed("extent_isomedia", "clip.mp4", readAll(sourceDir + QStringLiteral("/resources/sample/clip.mp4")));
+    // A movie whose index points at its media data, with a 64-bit media data box.
+    const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isommp42", 16));
+    const QByteArray stco = box("stco", QByteArray(4, 0) + be32(2) + be32(48) + be32(300));
+    const QByteArray co64 = box("co64", QByteArray(4, 0) + be32(1) + be64(400));
+    const QByteArray moov = box("moov", box("mvhd", QByteArray(100, 0))
+                                            + box("trak", box("mdia", box("minf", box("stbl", stco + co64)))));
+    const QByteArray payload = noise(600, 3);
+    const QByteArray mdat = be32(1) + "mdat" + be64(16 + payload.size()) + payload;
+    seed("extent_isomedia", "index-first.mp4", ftyp + moov + mdat);
+    seed("extent_isomedia", "index-last.mov", ftyp + mdat + box("free", QByteArray(8, 0)) + moov);
+}
+
+void containerSeeds()
+{
+    seed("extent_containers", "small.webp", picture("webp", 16, 12));
+    const QByteArray avi = "RIFF" + le32(4 + 12 + 200) + "AVI " + "LIST" + le32(4) + "hdrl" + noise(200, 4);
+    const QByteArray avix = "RIFF" + le32(4 + 100) + "AVIX" + noise(100, 5);
+    seed("extent_containers", "opendml.avi", avi + avix);
+    seed("extent_containers", "odd.wav", "RIFF" + le32(4 + 24 + 8 + 81) + "WAVE" + "fmt " + le32(16) + QByteArray(16, 1)
+                                             + "data" + le32(81) + noise(81, 6) + '\0');
+    // ASF: the header object, a file properties object that states the file size, then data.
+    const QByteArray fpo = QByteArray::fromHex("A1DCAB8C47A9CF118EE400C00C205365") + le64(104) + QByteArray(16, 7)
+                           + le64(600) + QByteArray(56, 0);
+    const QByteArray other = QByteArray::fromHex("B503BF5F2EA9CF118EE300C00C205365") + le64(46) + QByteArray(22, 0);
+    QByteArray asf = QByteArray::fromHex("3026B2758E66CF11A6D900AA0062CE6C") + le64(30 + other.size() + fpo.size()) + le32(2)
+                     + QByteArray(2, 0) + other + fpo;
+    asf += noise(600 - asf.size(), 7);
+    seed("extent_containers", "header.wmv", asf);
+    // Matroska: the EBML header and a segment whose size is stated in eight bytes.
+    const QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
+    const QByteArray segment = noise(300, 8);
+    seed("extent_containers", "segment.mkv", QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader
+                                                 + QByteArray::fromHex("18538067") + be64(quint64(segment.size()) | (quint64(1) << 56))
+                                                 + segment);
+}
+
+void mpegSeeds()
+{
+    QByteArray ts, m2ts;
+    for (int i = 0; i < 6; ++i) {
+        QByteArray packet(188, char(i));
+        packet[0] = 0x47;
+        ts += packet;
+        m2ts += QByteArray(4, char(i)) + packet;
+    }
+    seed("extent_mpeg", "stream.ts", ts);
+    seed("extent_mpeg", "stream.mts", m2ts);
+    QByteArray ps;
+    for (int i = 0; i < 4; ++i) {
+        ps += i % 2 ? QByteArray::fromHex("000001BA440004000401018BB3F8")  // MPEG-2 pack header
+                    : QByteArray::fromHex("000001BA2100010001800001");    // MPEG-1
+        QByteArray pes = QByteArray::fromHex("000001E00000") + noise(60, quint32(10 + i));
+        qToBigEndian<quint16>(60, pes.data() + 4);
+        ps += pes;
+    }
+    seed("extent_mpeg", "program.mpg", ps + QByteArray::fromHex("000001B9"));
+}
+
+void documentSeeds()
+{
+    QTemporaryDir dir;
+    const QString path = dir.path() + QStringLiteral("/d.pdf");
+    {
+        QPdfWriter w(path);
+        QPainter p(&w);
+        p.drawLine(0, 0, 100, 100);
+    }
+    seed("extent_documents", "qt.pdf", readAll(path));
+    seed("extent_documents", "updated.pdf", QByteArray("%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n"
+                                                       "2 0 obj\n<<>>\nendobj\n%%EOF\r\n"));
+    seed("extent_documents", "stored.zip", storedZip({{"a.txt", noise(200, 11)}, {"b/c.txt", "hello"}}, "a comment"));
+    // A ZIP64 end record and locator before the end of the central directory.
+    QByteArray zip64 = storedZip({{"z", "data"}});
+    const qsizetype eocd = zip64.lastIndexOf("PK\5\6");
+    zip64.insert(eocd, "PK\6\6" + le64(44) + QByteArray(44, 0) + "PK\6\7" + QByteArray(16, 0));
+    seed("extent_documents", "zip64.zip", zip64);
+    // Sizes after the data (flag 8): the next record's signature ends the member.
+    QByteArray described = storedZip({{"d", "streamed data"}});
+    described[6] = char(described[6] | 0x08);
+    seed("extent_documents", "descriptor.zip", described);
+    // An OLE compound file: header, one allocation-table sector, a directory and a stream.
+    QByteArray ole(512 * 6, 0);
+    ole.replace(0, 8, QByteArray::fromHex("D0CF11E0A1B11AE1"));
+    qToLittleEndian<quint16>(9, ole.data() + 0x1E);
+    qToLittleEndian<quint32>(1, ole.data() + 0x2C);
+    qToLittleEndian<quint32>(0xFFFFFFFE, ole.data() + 0x44);
+    for (int i = 0; i < 109; ++i)
+        qToLittleEndian<quint32>(i == 0 ? 0 : 0xFFFFFFFF, ole.data() + 0x4C + 4 * i);
+    QByteArray fat(512, char(0xFF));
+    const quint32 used[] = {0xFFFFFFFD, 0xFFFFFFFE, 3, 4, 0xFFFFFFFE};
+    for (int i = 0; i < 5; ++i)
+        qToLittleEndian<quint32>(used[i], fat.data() + 4 * i);
+    ole.replace(512, 512, fat);
+    seed("extent_documents", "compound.doc", ole);
+}
+
+// The databases as the reader meets them, and as the header checks' input: a sector holding
+// one record's header, then that database's records as raw lines.
+void databaseSeeds(const QString &sourceDir)
+{
+    QByteArray all;
+    SignatureReader reader;
+    for (const DatabaseFile &db : kDatabaseFiles) {
+        const QByteArray text = readAll(sourceDir + QStringLiteral("/resources") + QLatin1String(db.name));
+        const QByteArray name = QByteArray(db.name + 1);
+        seed("database", name.constData(), text);
+        all += text + '\0';
+        QStringList list;
+        reader.parse(QString::fromUtf8(text), list);
+        if (recordCount(list) == 0)
+            continue;
+        QByteArray sector(512, 0);
+        const QByteArray header = QByteArray::fromHex(field(list, 0, Header_Hex).toLatin1());
+        const int at = field(list, 0, Header_Pos) == QLatin1String("1") ? 0 : int(field(list, 0, Header_Pos).toInt() - 1);
+        if (at >= 0 && at + header.size() <= 512)
+            sector.replace(at, header.size(), header);
+        seed("headers", (name + ".sector").constData(), sector + list.join(QLatin1Char('\n')).toUtf8());
+    }
+    seed("database", "all-six", all);
+}
+
+} // namespace
+
+// The committed fixtures of the other-file and video formats, each to the target of its family;
+// every seed also goes to the header checks, its hit at the start.
+void fixtureSeeds(const QString &sourceDir)
+{
+    const QDir fixtures(sourceDir + QStringLiteral("/tests/fixtures/formats"));
+    const QHash<QString, const char *> targets = {
+        {"7z", "extent_archives"},   {"gz", "extent_archives"},   {"bz2", "extent_archives"}, {"xz", "extent_archives"},
+        {"cab", "extent_archives"},  {"rar", "extent_archives"},  {"mp3", "extent_streams"},  {"flac", "extent_streams"},
+        {"ogg", "extent_streams"},   {"aif", "extent_streams"},   {"aifc", "extent_streams"}, {"djvu", "extent_streams"},
+        {"exe", "extent_programs"},  {"sqlite", "extent_programs"}, {"elf", "extent_programs"},
+    };
+    for (const QFileInfo &f : fixtures.entryInfoList(QDir::Files)) {
+        const QByteArray bytes = readAll(f.absoluteFilePath());
+        const char *target = targets.value(f.suffix().toLower(), "extent_programs");
+        seed(target, qPrintable(f.fileName()), bytes);
+        seed("checks", qPrintable(f.fileName()), QByteArray(2, '\0') + bytes.left(4096));
+    }
+    // Camera formats, made by hand as the tests make them.
+    seed("extent_cameras", "x3f", "FOVb" + QByteArray::fromHex("03000200") + QByteArray(200, 'x') + "SECd"
+                                      + QByteArray::fromHex("00000200010000000800000064000000") + "IMA2" + QByteArray::fromHex("D0000000"));
+    seed("extent_cameras", "psd", QByteArray("8BPS") + QByteArray::fromHex("000100000000000000030000001400000014000800030000000000000000000000000000") + QByteArray(1200, 'p'));
+}
+
+int main(int argc, char **argv)
+{
+    QGuiApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: lumafind-fuzzseeds SOURCE_DIR OUT_DIR\n");
+        return 2;
+    }
+    const QString sourceDir = QString::fromLocal8Bit(argv[1]);
+    outDir = QString::fromLocal8Bit(argv[2]);
+    jpegSeeds();
+    imageSeeds();
+    tiffSeeds();
+    isoMediaSeeds(sourceDir);
+    containerSeeds();
+    mpegSeeds();
+    documentSeeds();
+    databaseSeeds(sourceDir);
+    fixtureSeeds(sourceDir);
+    return failures == 0 ? 0 : 1;
+}
