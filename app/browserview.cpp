@@ -4,8 +4,87 @@
 
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QStyledItemDelegate>
 
 namespace lumafind {
+
+namespace {
+
+class ItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem *option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const auto *view = qobject_cast<const QListView *>(option->widget);
+        option->text = itemText(index, view && view->viewMode() == QListView::ListMode);
+    }
+
+public:
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QStyledItemDelegate::paint(p, option, index);
+        QStyleOptionViewItem o = option;
+        initStyleOption(&o, index);
+        const QWidget *w = o.widget;
+        const QStyle *style = w ? w->style() : nullptr;
+        if (!style || o.icon.isNull())
+            return;
+        const QRect deco = style->subElementRect(QStyle::SE_ItemViewItemDecoration, &o, w);
+        const QSize actual = o.icon.actualSize(o.decorationSize);
+        const QRect pic = QStyle::alignedRect(o.direction, o.decorationAlignment, actual, deco);
+        const bool saved = !index.data(ImageListModel::SavedPathRole).toString().isEmpty();
+        const bool inside = !index.data(ImageListModel::ContainedInRole).toString().isEmpty();
+        p->save();
+        p->setRenderHint(QPainter::Antialiasing);
+        const bool large = pic.height() >= 32;
+        if (large && index.data(Qt::DecorationRole).isValid() && o.features & QStyleOptionViewItem::HasDecoration) {
+            // A frame around the picture itself, so a white one does not vanish into the view.
+            p->setPen(QPen(o.palette.color(QPalette::Mid), 1));
+            p->setBrush(Qt::NoBrush);
+            p->drawRect(QRectF(pic).adjusted(-0.5, -0.5, 0.5, 0.5));
+        }
+        if (saved || inside) {
+            const int d = large ? 16 : 9;
+            const QRectF badge(pic.right() - d + (large ? 3 : 2), pic.bottom() - d + (large ? 3 : 2), d, d);
+            p->setPen(QPen(Qt::white, large ? 1.5 : 1));
+            p->setBrush(saved ? QColor(46, 139, 87) : QColor(52, 101, 164));
+            p->drawEllipse(badge);
+            QPainterPath mark;
+            if (saved) {
+                // A tick: saved.
+                mark.moveTo(badge.left() + d * 0.25, badge.top() + d * 0.52);
+                mark.lineTo(badge.left() + d * 0.43, badge.top() + d * 0.70);
+                mark.lineTo(badge.left() + d * 0.76, badge.top() + d * 0.32);
+            } else {
+                // Two nested squares: inside another file.
+                mark.addRect(QRectF(badge.left() + d * 0.25, badge.top() + d * 0.25, d * 0.5, d * 0.5));
+                mark.addRect(QRectF(badge.left() + d * 0.40, badge.top() + d * 0.40, d * 0.2, d * 0.2));
+            }
+            p->setBrush(Qt::NoBrush);
+            p->drawPath(mark);
+        }
+        p->restore();
+    }
+};
+
+} // namespace
+
+QString itemText(const QModelIndex &index, bool listMode)
+{
+    QString text = index.data(Qt::DisplayRole).toString();
+    const QString inside = index.data(ImageListModel::ContainedInRole).toString();
+    const bool saved = !index.data(ImageListModel::SavedPathRole).toString().isEmpty();
+    if (!inside.isEmpty())
+        text += (listMode ? QStringLiteral("   \u2014 inside ") : QStringLiteral("\ninside ")) + inside;
+    else if (saved && listMode)
+        text += QStringLiteral("   \u2014 saved");
+    return text;
+}
 
 BrowserView::BrowserView(QWidget *parent) : QListView(parent)
 {
@@ -19,6 +98,7 @@ BrowserView::BrowserView(QWidget *parent) : QListView(parent)
     setAcceptDrops(true);
     setDropIndicatorShown(true);
     setDragDropMode(QAbstractItemView::InternalMove);
+    setItemDelegate(new ItemDelegate(this));
     setZoom(zoom_);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
@@ -9,21 +10,32 @@
 namespace lumafind {
 
 int QtDialogs::alert(QWidget *parent, const QString &message, const QString &informative,
-                     const QStringList &buttons)
+                     const QStringList &buttons, AlertKind kind)
 {
     QMessageBox box(parent);
     box.setWindowTitle(QStringLiteral("Lumafind"));
     box.setWindowModality(Qt::ApplicationModal);
-    box.setIcon(QMessageBox::Warning);
+    box.setIcon(kind == AlertKind::Information ? QMessageBox::Information : QMessageBox::Warning);
+    // A window of its own does not take the main window's colour by itself.
+    if (parent)
+        box.setPalette(parent->window()->palette());
     box.setText(message);
     box.setInformativeText(informative);
     const QStringList names = buttons.isEmpty() ? QStringList{QStringLiteral("OK")} : buttons;
     QList<QAbstractButton *> made;
-    for (qsizetype i = 0; i < names.size(); ++i)
-        made.append(box.addButton(names.at(i), i == 0 ? QMessageBox::AcceptRole : QMessageBox::RejectRole));
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        // With three buttons or more only the last one cancels; the others are choices.
+        const bool cancels = names.size() >= 3 ? i == names.size() - 1 : i == 1;
+        made.append(box.addButton(names.at(i), i == 0 ? QMessageBox::AcceptRole
+                                                      : cancels ? QMessageBox::RejectRole : QMessageBox::ActionRole));
+    }
     box.setDefaultButton(qobject_cast<QPushButton *>(made.first()));
+    QAbstractButton *escape = made.size() >= 3 ? made.last() : made.size() == 2 ? made.at(1) : made.first();
+    box.setEscapeButton(escape);
     box.exec();
-    return box.clickedButton() == made.first() ? 1 : 0;
+    QAbstractButton *clicked = box.clickedButton() ? box.clickedButton() : escape;
+    const int i = int(made.indexOf(clicked));
+    return i == 0 ? 1 : i == 1 ? 0 : i;
 }
 
 QString QtDialogs::chooseFolder(QWidget *parent, const QString &title)
@@ -46,6 +58,13 @@ int QtDialogs::runModal(QDialog *window)
 bool QtDialogs::openUrl(const QUrl &url)
 {
     return QDesktopServices::openUrl(url);
+}
+
+QString breakablePath(const QString &path)
+{
+    QString out = QDir::toNativeSeparators(path);
+    out.replace(QLatin1Char('/'), QStringLiteral("/\u200B"));
+    return out;
 }
 
 } // namespace lumafind

@@ -83,12 +83,6 @@ public:
     // The Stop button.
     void stop_usb_disk() { stop_now = 1; }
 
-    // A preview copy is running: the worker then leaves the end of the scan to it.
-    // Returns true when the worker already ended and the caller must end the scan.
-    void beginPreview();
-    bool endPreview();
-    bool session() const;
-
     // Opens media (tests give failing streams; the real one is fopen "rb").
     DeviceOpener deviceOpener = openDeviceFile;
     // Unreadable sectors of the scan, each counted once whoever read it (passes, saving, preview).
@@ -122,9 +116,6 @@ private:
     std::vector<uint64_t> pendingSerials_;  // one per entry of MultiHeader_Array
     uint64_t runStart_ = 0, runLength_ = 0;
     bool stopped_ = false, failed_ = false;
-    mutable std::mutex previewMutex_;
-    bool session_ = false;
-    bool endDeferred_ = false;
 };
 
 } // namespace lumafind

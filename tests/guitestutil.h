@@ -18,8 +18,9 @@ struct GuiFixture {
     std::unique_ptr<lumafind::MyTableController> c;
     std::unique_ptr<QMainWindow> window;
 
-    // lsblkJson: what the stand-in lsblk prints.
-    explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})")
+    // lsblkJson: what the stand-in lsblk prints. The fixture waits until the media are listed
+    // unless waitForMedia is false.
+    explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})", bool waitForMedia = true)
     {
         QFile json(dir.path() + QStringLiteral("/lsblk.json"));
         json.open(QIODevice::WriteOnly);
@@ -33,6 +34,14 @@ struct GuiFixture {
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window.get()))
             qWarning("main window did not become active");
+        if (waitForMedia && !listed())
+            qWarning("the media were not listed");
+    }
+
+    // Waits until the media listing under way (lsblk runs on a thread of its own) has arrived.
+    bool listed()
+    {
+        return QTest::qWaitFor([&] { return !c->mediaListing(); }, 20000);
     }
     ~GuiFixture()
     {

@@ -25,7 +25,7 @@ class ShotDialogs : public Dialogs {
 public:
     QString out;
     int shots = 0;
-    int alert(QWidget *, const QString &message, const QString &, const QStringList &) override
+    int alert(QWidget *, const QString &message, const QString &, const QStringList &, AlertKind) override
     {
         std::printf("alert: %s\n", qPrintable(message.trimmed()));
         return message.contains(QLatin1String("No output folder")) ? 0 : 1;
