@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <QUrl>
 
+class QAbstractButton;
+class QMessageBox;
 class QWidget;
 class QDialog;
 
@@ -42,6 +44,13 @@ public:
     int runModal(QDialog *window) override;
     bool openUrl(const QUrl &url) override;
 };
+
+// The alert as QtDialogs shows it (the review tool photographs it). The buttons are made in
+// order; the escape button is set as alert() describes.
+QMessageBox *makeAlertBox(QWidget *parent, const QString &message, const QString &informative,
+                          const QStringList &buttons, AlertKind kind);
+// The answer alert() gives for the button clicked (null: Esc or closed).
+int alertAnswer(QMessageBox *box, const QAbstractButton *clicked);
 
 // A path as a label shows it: it may break after each separator, never inside a name.
 QString breakablePath(const QString &path);

@@ -22,6 +22,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTableView>
 #include <QSlider>
@@ -382,9 +383,10 @@ QWidget *buildRawScanPage(MyTableController &c)
     auto *pc = new QHBoxLayout(c.previewControls);
     pc->setContentsMargins(0, 0, 0, 0);
     c.preview_progress = named(new QProgressBar(c.previewControls), QStringLiteral("preview_progress"));
-    c.preview_progress->setFormat(QStringLiteral("Copying %p%"));
+    c.preview_progress->setFormat(QStringLiteral("%p%"));
     c.cancel_preview = named(new QPushButton(QStringLiteral("Cancel"), c.previewControls), QStringLiteral("cancel_preview"));
     c.cancel_preview->setToolTip(QStringLiteral("Stop copying and show what is copied so far."));
+    pc->addWidget(label(c.previewControls, QStringLiteral("preview_copying"), QStringLiteral("Copying\u2026")));
     pc->addWidget(c.preview_progress, 1);
     pc->addWidget(c.cancel_preview);
     c.previewControls->hide();
@@ -449,7 +451,12 @@ QMainWindow *buildMainWindow(MyTableController &c)
 {
     auto *win = named(new QMainWindow, QStringLiteral("window"));
     win->setWindowTitle(QStringLiteral("Lumafind"));
-    win->resize(960, 700);
+    // An explicit minimum: otherwise the word-wrapped help line sets the window's least height
+    // for its least width, and the window grows by itself from screen to screen. Every screen
+    // fits in it; the window opens larger where the screen has room.
+    const QSize avail = win->screen() ? win->screen()->availableGeometry().size() - QSize(0, 40) : QSize(960, 700);
+    win->setMinimumSize(QSize(720, 540).boundedTo(avail));
+    win->resize(QSize(960, 700).boundedTo(avail));
     auto *central = new QWidget(win);
     auto *outer = new QVBoxLayout(central);
 

@@ -82,6 +82,16 @@ private slots:
         c.HelpFilePressed();
         QCOMPARE(d.alerts.last().message, QStringLiteral("\nHelp file does not exist!"));
         QVERIFY(d.opened.isEmpty());
+
+        // Nothing on the computer opens the guide: said, not silent.
+        f.dialogs.openSucceeds = false;
+        f.c->HelpFilePressed();
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe guide could not be opened."));
+        QVERIFY(f.dialogs.alerts.last().informative.remove(QChar(0x200B)).contains(QLatin1String("/Help.pdf")));
+
+        // The information windows have the window's colour, not the default grey.
+        for (QDialog *d : {f.c->HelpWindow, f.c->AboutWindow, f.c->SaveFile_Info_Window, f.c->BrowseInfo_Window})
+            QCOMPARE(d->palette().color(QPalette::Window), QColor(241, 244, 250));
     }
 
     void browseShowsTheNoteAndFillsBothFields()
@@ -213,7 +223,7 @@ private slots:
         QCOMPARE(inner.data(ImageListModel::ContainedInRole).toString(), QStringLiteral("GND00001.JPG"));
         QVERIFY(inner.data(Qt::ToolTipRole).toString().contains(QLatin1String("inside GND00001.JPG")));
         // The item's own text says so, under a thumbnail or beside an icon.
-        QCOMPARE(itemText(inner, false), QStringLiteral("GND00002.JPG\ninside GND00001.JPG"));
+        QCOMPARE(itemText(inner, false), QStringLiteral("GND00002.JPG") + QChar(QChar::LineSeparator) + QStringLiteral("inside GND00001.JPG"));
         QCOMPARE(itemText(first, true), QStringLiteral("GND00001.JPG   \u2014 saved"));
         QCOMPARE(itemText(f.c->imageModel()->index(2), false), QStringLiteral("GND00003.JPG"));
 
