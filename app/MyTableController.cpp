@@ -44,8 +44,63 @@ const QString kSectorRangeHelp = QStringLiteral(
     "which you want to perform searching for lost data. Please drag knob of Slider to enter sector range or you can also "
     "enter these values in Start Sector and End Sector fields manually.");
 
+class MyTableController::ModalCounter : public Dialogs {
+public:
+    ModalCounter(MyTableController &c, Dialogs *real) : c_(c), real_(real) {}
+    int alert(QWidget *parent, const QString &message, const QString &informative, const QStringList &buttons,
+              AlertKind kind) override
+    {
+        Scope s(c_);
+        return real_->alert(parent, message, informative, buttons, kind);
+    }
+    QString chooseFolder(QWidget *parent, const QString &title) override
+    {
+        Scope s(c_);
+        return real_->chooseFolder(parent, title);
+    }
+    QString chooseFile(QWidget *parent, const QString &title, const QString &filter) override
+    {
+        Scope s(c_);
+        return real_->chooseFile(parent, title, filter);
+    }
+    int runModal(QDialog *window) override
+    {
+        Scope s(c_);
+        return real_->runModal(window);
+    }
+    bool openUrl(const QUrl &url) override { return real_->openUrl(url); }
+
+private:
+    struct Scope {
+        MyTableController &c;
+        explicit Scope(MyTableController &c) : c(c) { ++c.modalDepth_; }
+        ~Scope()
+        {
+            if (--c.modalDepth_ == 0 && !c.deferred_.isEmpty())
+                QTimer::singleShot(0, &c, [c = &c] { c->runDeferred(); });
+        }
+    };
+    MyTableController &c_;
+    Dialogs *real_;
+};
+
+void MyTableController::whenNoModal(std::function<void()> f)
+{
+    if (modalDepth_ > 0 || !deferred_.isEmpty())
+        deferred_.append(std::move(f));
+    else
+        f();
+}
+
+void MyTableController::runDeferred()
+{
+    while (modalDepth_ == 0 && !deferred_.isEmpty())
+        deferred_.takeFirst()();
+}
+
 MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialogs, QObject *parent)
-    : QObject(parent), resourceDir_(resourceDir), dialogs_(dialogs),
+    : QObject(parent), resourceDir_(resourceDir), realDialogs_(dialogs),
+      modalCounter_(std::make_unique<ModalCounter>(*this, dialogs)), dialogs_(modalCounter_.get()),
       mediaModel_(new MediaTableModel(&nsMutaryOfDataObject, this)),
       checkModel_(new CheckListModel(&nsCheckedListDataObject, this)),
       foundModel_(new FoundFilesModel(&shownFoundFiles, this)),
@@ -800,7 +855,10 @@ void MyTableController::workerAlert(const QString &message, const QString &infor
 {
     if (quitting_)
         return;
-    dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+    whenNoModal([this, message, informative] {
+        if (!quitting_)
+            dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+    });
 }
 
 // The controls a scan changes, as the options and file-type screens want them.
@@ -834,7 +892,13 @@ void MyTableController::onOpenFailed()
 
 void MyTableController::onEndOfScan(const ScanSummary &s)
 {
-    // Queued by the worker, which does not wait for it: nothing here holds a thread back.
+    // Queued by the worker, which does not wait for it: nothing here holds a thread back. After
+    // an alert of the scan that is still open, not on top of it.
+    whenNoModal([this, s] { showEndOfScan(s); });
+}
+
+void MyTableController::showEndOfScan(const ScanSummary &s)
+{
     help_info->setText(kEndOfScanHelp);
     restoreAfterScan();
     scanEnded_ = true;

@@ -18,6 +18,7 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -85,7 +86,7 @@ public:
     bool scanRunning() const { return session_.started(); }
 
     const QString &resourcePath() const { return resourceDir_; }
-    Dialogs *dialogs() const { return dialogs_; }
+    Dialogs *dialogs() const { return realDialogs_; }
     // Databases that could not be used at start-up (empty when all loaded).
     const QStringList &missingDatabases() const { return missingDatabases_; }
 
@@ -294,7 +295,19 @@ private:
     void setMode(int mode);
 
     QString resourceDir_;
+    Dialogs *realDialogs_;
+    // Every dialog goes through this: it counts the modal windows open, so that what the worker
+    // sends while one is open (an alert, the end of the scan) waits for it instead of opening
+    // on top of it inside its event loop.
+    class ModalCounter;
+    std::unique_ptr<ModalCounter> modalCounter_;
     Dialogs *dialogs_;
+    int modalDepth_ = 0;
+    QList<std::function<void()>> deferred_;
+    // Runs f now, or after the modal windows open now are closed.
+    void whenNoModal(std::function<void()> f);
+    void runDeferred();
+    void showEndOfScan(const ScanSummary &s);
     QStringList missingDatabases_;
     void workerFinished();
     // The medium of the selected row, for reading found files from it.

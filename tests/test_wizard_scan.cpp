@@ -5,6 +5,7 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "enginetestutil.h"
+#include "faultydevice.h"
 #include "testfiles.h"
 #include "guitestutil.h"
 
@@ -330,6 +331,49 @@ private slots:
         QVERIFY(f.c->QuickLook_View->pixmap().isNull());
         QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
         QVERIFY(waitEnd(f, 2));
+    }
+
+    // The worker no longer waits for its alert to be closed: the end of the scan it sends next
+    // waits for the alert instead of opening on top of it.
+    void theEndWindowWaitsForAnOpenAlert()
+    {
+        GuiFixture f;
+        CardImage img(2000, true);
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        medium->vanishAt = 200;  // the card is pulled out during the scan
+        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        selectImage(f, makeCard(f));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        // A person who reads the alert for a while: events go on meanwhile, as in its own loop.
+        struct Reader : lumafind::Dialogs {
+            MyTableController *c = nullptr;
+            bool open = false;
+            int alert(QWidget *, const QString &, const QString &, const QStringList &, AlertKind) override
+            {
+                open = true;
+                if (!QTest::qWaitFor([&] { return !c->scanRunning(); }, 10000))
+                    qWarning("the scan did not end");
+                for (int i = 0; i < 5; ++i)
+                    QCoreApplication::processEvents();
+                open = false;
+                return 1;
+            }
+            QString chooseFolder(QWidget *, const QString &) override { return {}; }
+            QString chooseFile(QWidget *, const QString &, const QString &) override { return {}; }
+            int runModal(QDialog *) override { return 1; }
+            bool openUrl(const QUrl &) override { return true; }
+        } reader;
+        reader.c = f.c.get();
+        bool endOverAlert = false;
+        f.dialogs.onModal = [&](QDialog *) { endOverAlert = endOverAlert || reader.open; };
+        f.dialogs.alertAnswers.enqueue(0);  // no folder: continue
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.dialogs.forwardAlerts = &reader;
+        QVERIFY(waitEnd(f, 1));
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
+        QVERIFY(!endOverAlert);
+        QVERIFY(f.c->saveInfoText->text().contains(QLatin1String("could not be read")));
     }
 
     void browserItemsMoveAndScroll()
