@@ -132,6 +132,8 @@ bool MyTableController::Exit_App()
         cancelPreviewJob(true);
     if (controlPanel)
         controlPanel->setEnabled(false);
+    if (help_info)
+        help_info->setText(QStringLiteral("\nLumafind is closing as soon as the search, the copy for the preview and saving have stopped."));
     finishShutDown();
     return true;
 }
