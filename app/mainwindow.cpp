@@ -441,6 +441,12 @@ QDialog *waitWindow(QWidget *parent, const QString &name, const QString &text)
     d->setWindowTitle(QStringLiteral("Lumafind"));
     auto *l = new QVBoxLayout(d);
     l->addWidget(new QLabel(text, d));
+    // Moving while the work goes on beside the window.
+    auto *busy = new QProgressBar(d);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setMinimumWidth(280);
+    l->addWidget(busy);
     d->setModal(false);
     return d;
 }

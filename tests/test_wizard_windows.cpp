@@ -134,6 +134,42 @@ private slots:
         QVERIFY(!f.c->saveFoundButton->isVisibleTo(f.c->SaveFile_Info_Window));
         f.c->Open_Folder_btn();
         QCOMPARE(f.dialogs.opened.last().toLocalFile(), out);
+        // Saved during the scan: the result line says where, with no "Save found files…".
+        QVERIFY(f.c->photo.resultRow->isVisible());
+        QVERIFY(!f.c->photo.save_found->isVisible());
+        QVERIFY(f.c->photo.result_label->text().remove(QChar(0x200B)).contains(QStringLiteral("2 saved in %1").arg(out)));
+    }
+
+    // A part of a saved file whose own picture cannot be decoded is drawn as the file that
+    // holds it, not as a missing picture.
+    void aPartOfASavedFileIsDrawnAsItsFile()
+    {
+        GuiFixture f;
+        CardImage img(300, true);
+        QByteArray payload(506, '\0');
+        payload += QByteArray::fromHex("FFD8FFDB") + QByteArray(700, '\x55');  // a broken preview
+        const QByteArray photo = picture("JPG", 320, 240);
+        QByteArray camera = QByteArray::fromHex("FFD8FFE1");
+        camera += char((payload.size() + 2) >> 8);
+        camera += char((payload.size() + 2) & 0xFF);
+        camera += payload;
+        camera += photo.mid(2);
+        img.put(10, camera);
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        toOptions(f, card, 0);
+        QVERIFY(f.c->chooseOutputFolder(f.dir.path() + QStringLiteral("/saved")));
+        f.c->Thro_Mode_Chk->setChecked(false);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(waitEnd(f, 1));
+        QCoreApplication::processEvents();
+        QCOMPARE(f.c->images.size(), 2);
+        QCOMPARE(f.c->images.at(1).imageData, f.c->Null_Image_Data);  // no picture of its own
+        const QModelIndex inner = f.c->imageModel()->index(1);
+        QCOMPARE(inner.data(ImageListModel::ContainedInRole).toString(), QStringLiteral("GND00001.JPG"));
+        // The holder's 4:3 thumbnail, not the square placeholder.
+        const QIcon icon = inner.data(Qt::DecorationRole).value<QIcon>();
+        QCOMPARE(icon.actualSize(QSize(100, 100)), QSize(100, 75));
     }
 
     void saveFoundFilesAfterTheScan()
