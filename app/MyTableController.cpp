@@ -4,6 +4,7 @@
 #include "app/dialogs.h"
 #include "app/guiobserver.h"
 #include "app/imagemodel.h"
+#include "app/medialister.h"
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "common/hex.h"
@@ -46,34 +47,98 @@ const QString kSectorRangeHelp = QStringLiteral(
     "which you want to perform searching for lost data. Please drag knob of Slider to enter sector range or you can also "
     "enter these values in Start Sector and End Sector fields manually.");
 
+class MyTableController::ModalCounter : public Dialogs {
+public:
+    ModalCounter(MyTableController &c, Dialogs *real) : c_(c), real_(real) {}
+    int alert(QWidget *parent, const QString &message, const QString &informative, const QStringList &buttons,
+              AlertKind kind) override
+    {
+        Scope s(c_);
+        return real_->alert(parent, message, informative, buttons, kind);
+    }
+    QString chooseFolder(QWidget *parent, const QString &title) override
+    {
+        Scope s(c_);
+        return real_->chooseFolder(parent, title);
+    }
+    QString chooseFile(QWidget *parent, const QString &title, const QString &filter) override
+    {
+        Scope s(c_);
+        return real_->chooseFile(parent, title, filter);
+    }
+    int runModal(QDialog *window) override
+    {
+        Scope s(c_);
+        return real_->runModal(window);
+    }
+    bool openUrl(const QUrl &url) override { return real_->openUrl(url); }
+
+private:
+    struct Scope {
+        MyTableController &c;
+        explicit Scope(MyTableController &c) : c(c) { ++c.modalDepth_; }
+        ~Scope()
+        {
+            if (--c.modalDepth_ == 0 && !c.deferred_.isEmpty())
+                QTimer::singleShot(0, &c, [c = &c] { c->runDeferred(); });
+        }
+    };
+    MyTableController &c_;
+    Dialogs *real_;
+};
+
+void MyTableController::whenNoModal(std::function<void()> f)
+{
+    if (modalDepth_ > 0 || !deferred_.isEmpty())
+        deferred_.append(std::move(f));
+    else
+        f();
+}
+
+void MyTableController::runDeferred()
+{
+    while (modalDepth_ == 0 && !deferred_.isEmpty())
+        deferred_.takeFirst()();
+}
+
 MyTableController::MyTableController(const QString &resourceDir, Dialogs *dialogs, QObject *parent)
-    : QObject(parent), resourceDir_(resourceDir), dialogs_(dialogs),
+    : QObject(parent), resourceDir_(resourceDir), realDialogs_(dialogs),
+      modalCounter_(std::make_unique<ModalCounter>(*this, dialogs)), dialogs_(modalCounter_.get()),
       mediaModel_(new MediaTableModel(&nsMutaryOfDataObject, this)),
       checkModel_(new CheckListModel(&nsCheckedListDataObject, this)),
       foundModel_(new FoundFilesModel(&shownFoundFiles, this)),
       imageModel_(new ImageListModel(&images, this)),
-      observer_(std::make_unique<GuiScanObserver>(this))
+      observer_(std::make_unique<GuiScanObserver>(this)),
+      mediaLister_(new MediaLister({}, this))
 {
     // A card the user may not read is opened by the system's storage service, after polkit
     // has asked for the password.
     deviceBroker = std::make_shared<UDisks2Broker>();
+    connect(mediaLister_, &MediaLister::listed, this, &MyTableController::mediaListed);
+    // The "Looking for storage media…" window, for a listing that takes a noticeable time.
+    mediaWindowDelay_ = new QTimer(this);
+    mediaWindowDelay_->setSingleShot(true);
+    mediaWindowDelay_->setInterval(200);
+    connect(mediaWindowDelay_, &QTimer::timeout, this, [this] {
+        if (mediaLister_->busy() && LoadDisk_Window)
+            LoadDisk_Window->show();
+    });
 }
 
 MyTableController::~MyTableController()
 {
+    // No worker ever waits on this thread, so each stops at its next step and is joined here.
     quitting_ = true;
-    if (session_.started()) {
-        stop_now = 1;
-        waitForWorker();
-    }
-    if (previewThread_.joinable()) {
-        stop_now = 1;
-        while (previewShowing_)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        previewThread_.join();
-    }
+    stop_now = 1;
+    if (laterSaver_)
+        laterSaver_->requestCancel();
     if (saver_)
-        saver_->cancel();
+        saver_->requestCancel();
+    if (previewJob_) {
+        previewJob_->cancel = true;
+        previewJob_->thread.join();
+    }
+    session_.wait(-1);
 }
 
 void MyTableController::setNsMutaryOfDataObject(const QList<MyDataObject> &rows)
@@ -115,6 +180,11 @@ void MyTableController::awakeFromNib()
     pal.setColor(QPalette::Window, QColor::fromRgbF(241 / 255.0f, 244 / 255.0f, 250 / 255.0f, 1.0f));
     window->setPalette(pal);
     window->setAutoFillBackground(true);
+    // The information windows are windows of their own: they take the colour only when given it.
+    for (QDialog *d : window->findChildren<QDialog *>()) {
+        d->setPalette(pal);
+        d->setAutoFillBackground(true);
+    }
     controlPanel->raise();
     controlPanel->activateWindow();
     window->raise();
@@ -144,6 +214,7 @@ void MyTableController::awakeFromNib()
     mediaMonitor_->start();
     // 10-12: working lists, the six databases in order, the placeholder picture.
     missingDatabases_ = loadResources(resourceDir_);
+    imageModel_->setPlaceholder(Null_Image_Data);
     // 13: the progress bar at 0.
     Progress_Horz->setValue(0);
     if (!missingDatabases_.isEmpty())
@@ -164,14 +235,45 @@ void MyTableController::reportMissingDatabases()
 
 void MyTableController::Reload_Drive_list_Function()
 {
-    LoadDisk_Window->show();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    QList<MyDataObject> rows = getVolumeToFSGetInfo();
-    rows += openedImages_;
+    // lsblk runs on a thread of its own; the window is told when the rows are there.
+    mediaLister_->refresh();
+    if (!mediaWindowDelay_->isActive() && LoadDisk_Window && LoadDisk_Window->isHidden())
+        mediaWindowDelay_->start();
+}
+
+bool MyTableController::mediaListing() const
+{
+    return mediaLister_->busy();
+}
+
+void MyTableController::mediaListed(const QList<MyDataObject> &listed)
+{
+    // The medium selected now stays selected when it is still there.
+    QString selected;
+    if (idTableView) {
+        const QModelIndexList rows = idTableView->selectionModel()->selectedRows();
+        if (!rows.isEmpty() && rows.first().row() < nsMutaryOfDataObject.size())
+            selected = nsMutaryOfDataObject.at(rows.first().row()).nsStrDiskIdentifier();
+    }
+    if (selected.isEmpty())
+        selected = lastMedium_;
+    QList<MyDataObject> rows = listed;
+    for (const MyDataObject &image : openedImages_) {
+        const bool there = std::any_of(rows.begin(), rows.end(), [&](const MyDataObject &r) {
+            return r.nsStrDiskIdentifier() == image.nsStrDiskIdentifier();
+        });
+        if (!there)
+            rows += image;
+    }
     setNsMutaryOfDataObject(rows);
-    LoadDisk_Window->hide();
-    controlPanel->raise();
-    controlPanel->activateWindow();
+    for (qsizetype i = 0; idTableView && !selected.isEmpty() && i < rows.size(); ++i)
+        if (rows.at(i).nsStrDiskIdentifier() == selected)
+            idTableView->selectRow(int(i));
+    mediaWindowDelay_->stop();
+    if (LoadDisk_Window)
+        LoadDisk_Window->hide();
+    if (quitting_)
+        finishShutDown();
 }
 
 void MyTableController::rebresh_drives()
@@ -274,6 +376,7 @@ void MyTableController::rangeInitialisation(OptionsControls &s, const MyDataObje
     resetRange(s, medium.nsStrSectors());
     help_info->setText(kEntireDiskHelp);
     selectedDevicePath_ = medium.devicePath();
+    lastMedium_ = medium.nsStrDiskIdentifier();
     askedNoFolder_ = false;
 }
 
@@ -413,12 +516,19 @@ void MyTableController::Next_btn()
         if (!s.path->text().isEmpty() && folderIsOnMedium(s.path->text()))
             return;
         if (s.path->text().isEmpty() && !askedNoFolder_) {
-            // An hour's scan of a dying card should not end with nothing kept: ask once.
+            // An hour's scan of a dying card should not end with nothing kept: ask once. Esc
+            // (Cancel) stays here; a folder chosen is shown here before anything starts.
             const int answer = dialogs_->alert(window, QStringLiteral("\nNo output folder is chosen."),
                                                QStringLiteral("Without one, found files are only listed; you can still save them "
                                                               "after the search. Choose a folder now?"),
-                                               {QStringLiteral("Choose Folder\u2026"), QStringLiteral("Continue Without Saving")});
-            if (answer == 1 && !Browse_Path())
+                                               {QStringLiteral("Choose Folder\u2026"), QStringLiteral("Continue Without Saving"),
+                                                QStringLiteral("Cancel")});
+            if (answer == 1) {
+                if (Browse_Path())
+                    s.path->setFocus(Qt::OtherFocusReason);
+                return;
+            }
+            if (answer != 0)
                 return;
             askedNoFolder_ = true;
         }
@@ -459,6 +569,9 @@ void MyTableController::Next_btn()
 
 void MyTableController::Back_btn()
 {
+    // The found items are what is being saved: they stay until saving ends or is cancelled.
+    if (savingAfterScan())
+        return;
     switch (screen_counter) {
     case 1: {
         screen_counter = 0;
@@ -496,8 +609,7 @@ void MyTableController::Back_btn()
             show_hide_3_screen_Photo(true);
         else
             show_hide_3_screen_RawFile(true);
-        photo.open_folder->hide();
-        sig.open_folder->hide();
+        showResults(false);
         stop_now = 0;
         addedCount_ = 0;
         return;
@@ -505,10 +617,10 @@ void MyTableController::Back_btn()
     case 3:
         screen_counter = 2;
         releaseMedium();
+        clearPreview();
         images.clear();
         imageModel_->reload();
-        photo.open_folder->hide();
-        sig.open_folder->hide();
+        showResults(false);
         help_info->setText(kFileTypeHelp);
         show_hide_4_screen_RawFile(true);
         show_hide_3_screen_RawFile(false);
@@ -524,7 +636,7 @@ void MyTableController::Back_btn()
 
 void MyTableController::show_hide_3_screen_Photo(bool hidden)
 {
-    setVisible({idImagesclview, imageBrowser, Progress_Horz, sector_label, Mode_label, stop_scan}, !hidden);
+    setVisible({idImagesclview, imageBrowser, Progress_Horz, sector_label, progress_details, Mode_label, stop_scan}, !hidden);
     next_btn->setEnabled(hidden);
     back_btn->setEnabled(hidden);
     photoScanPage->setHidden(hidden);
@@ -538,21 +650,14 @@ void MyTableController::show_hide_3_screen_RawFile(bool hidden)
 
 void MyTableController::show_hide_4_screen_RawFile(bool hidden)
 {
-    QuickLook_View->clear();
-    if (!hidden) {
-        mMovieView->setVisible(Recovery_MODE == 1);
-        QuickLook_View->setVisible(Recovery_MODE != 1);
-    }
-    setVisible({sig.open_folder, Progress_Horz, sector_label, Mode_label, stop_scan, idImagesclview_2, imageBrowser_2,
+    // The pane starts empty; the video widget shows only while a movie is loaded.
+    clearPreview();
+    setVisible({Progress_Horz, sector_label, progress_details, Mode_label, stop_scan, idImagesclview_2, imageBrowser_2,
                 QuickLook_View_Box, idSigTableView, idSigtablesclview},
                !hidden);
     next_btn->setEnabled(hidden);
     back_btn->setEnabled(hidden);
-    if (Recovery_MODE == 1)
-        mMovieView->setHidden(hidden);
-    else
-        QuickLook_View->setHidden(hidden);
-    QuickLook_View->clear();
+    QuickLook_View->setHidden(hidden);
     rawScanPage->setHidden(hidden);
 }
 
@@ -642,6 +747,12 @@ void MyTableController::startScan()
     releaseMedium();
     mediumAccess_ = newMediumAccess();
     r.opener = mediumAccess_->opener();
+    laterSaver_.reset();
+    scanEnded_ = false;
+    lastSummary_ = {};
+    showResults(false);
+    if (Recovery_MODE != 0)
+        clearPreview();
     MediumRef medium{r.devicePath, UINT64_MAX, r.opener, badSectors()};
     if (!scanFolder_.isEmpty()) {
         saver_ = std::make_unique<FileSaver>(scanFolder_, medium);
@@ -651,20 +762,29 @@ void MyTableController::startScan()
             saver_.reset();
             scanFolder_.clear();
         } else {
-            // The item's tooltip says how long the saved file is and where it went.
+            // The item's tooltip and mark say how long the saved file is and where it went.
             saver_->onSaved = [this](const SaveRecord &rec) {
                 QMetaObject::invokeMethod(this, [this, rec] {
-                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath);
+                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn);
                 }, Qt::QueuedConnection);
             };
         }
     }
+    scanHadFolder_ = saver_ != nullptr;
     observer_->begin(saver_.get(), medium);
     // The timer exists before the worker can ask to end it.
+    estimate_.reset();
+    passesStarted_ = 0;
+    passesPlanned_ = r.thorough ? 2 : 1;
+    scanClock_.start();
+    progress_details->clear();
     startTimerThread();
     session_.start(r, observer_.get(), [this] {
         QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     });
+    // Next and Back are disabled now: the focus goes to Stop, not to Exit.
+    if (stop_scan->isVisible())
+        stop_scan->setFocus(Qt::OtherFocusReason);
 }
 
 void MyTableController::releaseMedium()
@@ -688,13 +808,8 @@ void MyTableController::workerFinished()
 {
     session_.reap();
     endProgressTimer();
-}
-
-void MyTableController::waitForWorker()
-{
-    while (!session_.wait(2))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QCoreApplication::processEvents();
+    if (quitting_)
+        finishShutDown();
 }
 
 void MyTableController::timerTickSetLabel()
@@ -704,6 +819,25 @@ void MyTableController::timerTickSetLabel()
         sector_label->setText(progressText(f, start_sector, e, total_sector));
         Progress_Horz->setSectorValue(f - start_sector);
     }
+    if (session_.running() && passesStarted_ > 0) {
+        const ScanAmount whole = scanAmount(passesStarted_, passesPlanned_, start_sector, f, e);
+        estimate_.update(double(scanClock_.elapsed()) / 1000.0, whole.done, whole.total);
+        progress_details->setText(progressDetails());
+    }
+}
+
+QString MyTableController::progressDetails() const
+{
+    QStringList parts;
+    parts << QStringLiteral("Elapsed %1").arg(durationText(estimate_.elapsed()));
+    parts << QStringLiteral("%1 MB/s").arg(estimate_.bytesPerSecond() / 1e6, 0, 'f', 1);
+    const std::optional<double> left = estimate_.secondsLeft();
+    parts << (left ? QStringLiteral("about %1 left").arg(durationText(*left)) : QStringLiteral("estimating the time left\u2026"));
+    if (Recovery_MODE == 0) {
+        const uint64_t n = filesFound();
+        parts << (n == 1 ? QStringLiteral("1 photo found") : QStringLiteral("%1 photos found").arg(n));
+    }
+    return parts.join(QStringLiteral("  \u00B7  "));
 }
 
 void MyTableController::endProgressTimer()
@@ -714,6 +848,7 @@ void MyTableController::endProgressTimer()
 
 void MyTableController::onPassStarted(const PassStart &p)
 {
+    ++passesStarted_;
     if (p.tag == QLatin1String("GEN")) {
         images.clear();
         imageModel_->reload();
@@ -764,37 +899,60 @@ void MyTableController::workerAlert(const QString &message, const QString &infor
 {
     if (quitting_)
         return;
-    dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+    whenNoModal([this, message, informative] {
+        if (!quitting_)
+            dialogs_->alert(window, message, informative, {QStringLiteral("OK")});
+    });
+}
+
+// The controls a scan changes, as the options and file-type screens want them.
+void MyTableController::restoreAfterScan()
+{
+    setVisible({ClearThumbnail_Label, Mode_label, Progress_Horz, sector_label, progress_details, stop_scan}, false);
+    back_btn->setEnabled(true);
+    photo.browse_path->setEnabled(true);
+    sig.browse_path->setEnabled(true);
+    Thro_Mode_Chk->setEnabled(true);
 }
 
 void MyTableController::onOpenFailed()
 {
     --screen_counter;
     endProgressTimer();
+    restoreAfterScan();
     if (Recovery_MODE == 0) {
         show_hide_2_screen(false);
         show_hide_3_screen_Photo(true);
+        const OptionsControls &s = photo;
+        help_info->setText(s.sector_range_rd->isChecked() ? kSectorRangeHelp : kEntireDiskHelp);
     } else {
         show_hide_3_screen_RawFile(false);
         show_hide_4_screen_RawFile(true);
+        help_info->setText(kFileTypeHelp);
     }
-    photo.open_folder->hide();
+    showResults(false);
     addedCount_ = 0;
 }
 
 void MyTableController::onEndOfScan(const ScanSummary &s)
 {
+    // Queued by the worker, which does not wait for it: nothing here holds a thread back. After
+    // an alert of the scan that is still open, not on top of it.
+    whenNoModal([this, s] { showEndOfScan(s); });
+}
+
+void MyTableController::showEndOfScan(const ScanSummary &s)
+{
     help_info->setText(kEndOfScanHelp);
-    setVisible({ClearThumbnail_Label, Mode_label, Progress_Horz, sector_label, stop_scan}, false);
+    restoreAfterScan();
+    scanEnded_ = true;
+    lastSummary_ = s;
     if (quitting_)
         return;  // the program is closing: nothing to show
-    // A preview being prepared is shown first; it stops at its next sector now.
-    while (previewShowing_ && !quitting_)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     QString text = s.found == 1 ? QStringLiteral("Lumafind found 1 file") : QStringLiteral("Lumafind found %1 files").arg(s.found);
     text += s.stopped ? QStringLiteral(" before the search was stopped.") : QStringLiteral(".");
     if (saver_) {
-        text += QStringLiteral("\n%1 saved in %2.").arg(saver_->savedCount()).arg(QDir::toNativeSeparators(scanFolder_));
+        text += QStringLiteral("\n%1 saved in %2.").arg(saver_->savedCount()).arg(breakablePath(scanFolder_));
         const QList<SaveRecord> records = saver_->records();
         const auto contained = std::count_if(records.begin(), records.end(), [](const SaveRecord &r) { return !r.containedIn.isEmpty(); });
         if (contained > 0)
@@ -808,6 +966,18 @@ void MyTableController::onEndOfScan(const ScanSummary &s)
         text += QStringLiteral("\n%1 sectors of the medium could not be read; they were treated as blank.").arg(s.unreadable);
     if (s.failed)
         text += QStringLiteral("\nThe search ended early because the medium could not be read.");
+    if (Recovery_MODE == 0) {
+        zoom_label->show();
+        zoom_slider->show();
+    } else {
+        zoom_label->hide();
+        zoom_slider->hide();
+    }
+    // The result line stays under the found items, with the same "Save found files…".
+    showResults(true);
+    currentSet().save_found->setFocus(Qt::OtherFocusReason);
+    if (!currentSet().save_found->isVisible())
+        back_btn->setFocus(Qt::OtherFocusReason);
     QDialog *info = Recovery_MODE == 0 ? SaveFile_Info_Window : SaveFile_Info_For_RAW_Window;
     (Recovery_MODE == 0 ? saveInfoText : saveInfoRawText)->setText(text);
     (Recovery_MODE == 0 ? saveFoundButton : saveFoundButtonRaw)->setVisible(!saver_ && s.found > 0);
@@ -815,19 +985,6 @@ void MyTableController::onEndOfScan(const ScanSummary &s)
     info->hide();
     if (code == 2)
         QTimer::singleShot(0, this, [this] { saveFoundFiles(); });
-    if (Recovery_MODE == 0) {
-        zoom_label->show();
-        zoom_slider->show();
-        photo.open_folder->show();
-    } else {
-        zoom_label->hide();
-        zoom_slider->hide();
-        sig.open_folder->show();
-    }
-    back_btn->setEnabled(true);
-    photo.browse_path->setEnabled(true);
-    sig.browse_path->setEnabled(true);
-    Thro_Mode_Chk->setEnabled(true);
 }
 
 } // namespace lumafind

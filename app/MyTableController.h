@@ -4,6 +4,7 @@
 // controls, call the core and write controls.
 #include "app/optionscontrols.h"
 #include "catalogue/checklist.h"
+#include "engine/progress.h"
 #include "engine/recoverycore.h"
 #include "engine/scansession.h"
 #include "media/MyDataObject.h"
@@ -11,10 +12,13 @@
 #include "results/MyImageObject.h"
 #include "results/export.h"
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QModelIndex>
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -25,6 +29,8 @@ class QLabel;
 class QLineEdit;
 class QMediaPlayer;
 class QMainWindow;
+class QMenu;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QSlider;
@@ -43,6 +49,7 @@ class FoundFilesModel;
 class GuiScanObserver;
 class ImageListModel;
 class MediaMonitor;
+class MediaLister;
 class MediaTableModel;
 class SectorProgressBar;
 class SectorSlider;
@@ -80,15 +87,17 @@ public:
     bool scanRunning() const { return session_.started(); }
 
     const QString &resourcePath() const { return resourceDir_; }
-    Dialogs *dialogs() const { return dialogs_; }
+    Dialogs *dialogs() const { return realDialogs_; }
     // Databases that could not be used at start-up (empty when all loaded).
     const QStringList &missingDatabases() const { return missingDatabases_; }
 
-    // Storage media.
+    // Storage media: listed off the GUI thread; the selected medium stays selected.
     void Reload_Drive_list_Function();
     // A medium came or went: the list is rebuilt while the media screen shows it.
     void mediaChanged();
     MediaMonitor *mediaMonitor() const { return mediaMonitor_; }
+    bool mediaListing() const;
+    MediaLister *mediaLister() const { return mediaLister_; }
     // Adds a disk image file to the media list (and keeps it there across refreshes).
     bool addDiskImage(const QString &path);
     // The device the next scan reads: the selected row's device path.
@@ -120,8 +129,8 @@ public:
     void startTimerThread();  // the progress timer, on the GUI thread, ticking every 0.5 s
     void timerTickSetLabel();
     void endProgressTimer();
-    // Waits, handling events, until the worker has ended (tests and exit).
-    void waitForWorker();
+    // Elapsed time, speed, time left (and photos found) beside the sector line.
+    QString progressDetails() const;
 
     // What the worker asks of the window, on the GUI thread.
     void onPassStarted(const PassStart &p);
@@ -159,6 +168,7 @@ public:
     OptionsControls sig;    // the set of the video and raw-file modes ("_Sig")
     QCheckBox *Thro_Mode_Chk = nullptr;  // photo set's Thorough box
     QLabel *sector_label = nullptr;
+    QLabel *progress_details = nullptr;
     SectorProgressBar *Progress_Horz = nullptr;
     QPushButton *stop_scan = nullptr;
     QWidget *photoScanPage = nullptr, *fileTypePage = nullptr, *rawScanPage = nullptr;
@@ -176,31 +186,56 @@ public:
     QGroupBox *QuickLook_View_Box = nullptr;
     QLabel *QuickLook_View = nullptr;
     QVideoWidget *mMovieView = nullptr;
+    QPushButton *movie_play = nullptr;      // play / pause
+    QSlider *movie_position = nullptr;
+    QWidget *movieControls = nullptr;
+    QProgressBar *preview_progress = nullptr;
+    QPushButton *cancel_preview = nullptr;
+    QWidget *previewControls = nullptr;
     QDialog *SaveFile_Info_Window = nullptr, *SaveFile_Info_For_RAW_Window = nullptr;
     QLabel *saveInfoText = nullptr, *saveInfoRawText = nullptr;
     QPushButton *saveFoundButton = nullptr, *saveFoundButtonRaw = nullptr;  // "Save found files…"
-    QDialog *BrowseInfo_Window = nullptr, *HelpWindow = nullptr, *AboutWindow = nullptr, *ClearPreview_Window = nullptr;
+    QDialog *BrowseInfo_Window = nullptr, *HelpWindow = nullptr, *AboutWindow = nullptr;
     QPushButton *Help_File_Label = nullptr;
 
     // Output folder, information windows, exit.
     bool Browse_Path();                  // both Browse buttons
     bool chooseOutputFolder(const QString &folder);  // checks and fills both folder fields
     void HelpFilePressed();
-    bool Exit_App();                     // true when the application is to terminate
+    // Asks, and when the answer is yes stops every worker; true when the application is to
+    // terminate. It terminates once shutDown() says so (the workers reply in their own time).
+    bool Exit_App();
+    bool shutDown() const { return shutDown_; }
     void deletePreviewFiles();
     QString outputFolder() const;        // the folder of the running or last scan ("" = none)
-    void saveFoundFiles();               // after a scan without an output folder
-    bool saveFoundFilesTo(const QString &folder);
+    // Saving after a scan (every found file, or the selected ones): runs beside the window,
+    // with its progress on the result line, and can be cancelled.
+    void saveFoundFiles();
+    void saveSelectedFiles();
+    bool saveFoundFilesTo(const QString &folder, const QList<int> &rows = {});
+    bool savingAfterScan() const;
+    void cancelSaving();
+    // The result line of the last scan: found, saved (where), inside other files, unreadable.
+    QString resultText() const;
+    // A saved item opens with the desktop's program; a part of a saved file opens that file.
+    void openItem(const QModelIndex &index);
+    // The context menu of a browser's item (the caller owns it).
+    QMenu *itemMenu(QWidget *view, const QModelIndex &at);
+    void showItemInFolder(const QModelIndex &index);
 
-    // Preview of a video or raw-file item.
+    // Preview of a video or raw-file item: the copy runs beside the window with its progress
+    // in the preview pane; selecting another item cancels it.
     void imageBrowserSelectionDidChange();
     void previewItem(int row);
-    bool previewRunning() const { return previewThread_.joinable(); }
+    bool previewRunning() const { return previewJob_ != nullptr; }
     QString previewState() const { return previewState_; }  // "movie", "picture", "icon" or ""
     uint64_t previewCopies() const { return previewCopies_; }
     QString previewDirectory() const;
     bool isPlaying() const;
     void stopPlayingMovie();
+    void playPauseMovie();
+    // Empties the preview pane (a new scan, Back): no frame or picture of an earlier file stays.
+    void clearPreview();
 
 public slots:
     void Next_btn();
@@ -211,7 +246,7 @@ public slots:
     void Open_Folder_btn();
     void Open_Folder_btn_Sig() { Open_Folder_btn(); }
     void Browse_Path_Sig() { Browse_Path(); }
-    void cancelPreview() { previewCancelled_ = true; }
+    void cancelPreview();
     void Photo_Mode_Radio();
     void Video_Mode_Radio();
     void RawFile_Mode_Radio();
@@ -228,12 +263,55 @@ public slots:
     void zoomSliderDidChange();
 
 private:
+    // The copy of the item being previewed, on a thread of its own.
+    struct PreviewJob {
+        std::thread thread;
+        std::atomic<bool> cancel{false};
+        std::atomic<uint64_t> copied{0};  // bytes in the preview file so far
+        std::atomic<uint64_t> total{0};   // the file's extent once measured (0 before)
+        bool dropResult = false;          // another item was chosen: what it copied is not shown
+        QString uid, name;
+    };
+    // A save after the scan: the items in the order the scan found them, fed to the saver a
+    // few at a time so that adding never waits on it.
+    struct SaveJob {
+        QList<ExportItem> items;
+        QList<uint64_t> ends;
+        QList<int> order;
+        int next = 0;
+        bool cancelled = false;
+    };
     void reportMissingDatabases();
+    void mediaListed(const QList<MyDataObject> &rows);
+    void startPreviewJob(const MyImageObject &item);
+    // Stops the copy in flight; with dropResult what it copied is not shown.
+    void cancelPreviewJob(bool dropResult);
+    void previewJobEnded(const QString &written, const QString &problem);
+    void previewTick();
+    void saveTick();
+    void savingEnded();
+    void showResults(bool visible);
+    void updateResults();
+    void restoreAfterScan();
+    void finishShutDown();
+    bool openUrlOrSay(const QUrl &url, const QString &what);
     void alert(const QString &message, const QString &informative = QString());
     void setMode(int mode);
 
     QString resourceDir_;
+    Dialogs *realDialogs_;
+    // Every dialog goes through this: it counts the modal windows open, so that what the worker
+    // sends while one is open (an alert, the end of the scan) waits for it instead of opening
+    // on top of it inside its event loop.
+    class ModalCounter;
+    std::unique_ptr<ModalCounter> modalCounter_;
     Dialogs *dialogs_;
+    int modalDepth_ = 0;
+    QList<std::function<void()>> deferred_;
+    // Runs f now, or after the modal windows open now are closed.
+    void whenNoModal(std::function<void()> f);
+    void runDeferred();
+    void showEndOfScan(const ScanSummary &s);
     QStringList missingDatabases_;
     void workerFinished();
     // The medium of the selected row, for reading found files from it.
@@ -249,12 +327,20 @@ private:
     bool folderIsOnMedium(const QString &folder);
 
     bool quitting_ = false;
+    bool shutDown_ = false;
+    bool quitWhenDown_ = false;          // the window was closed: the program ends once down
     bool askedNoFolder_ = false;
     QString scanFolder_;                 // where the running or last scan saves
+    bool scanHadFolder_ = false;
+    bool scanEnded_ = false;
+    ScanSummary lastSummary_;
     std::unique_ptr<FileSaver> saver_;
-    std::thread previewThread_;
-    std::atomic<bool> previewShowing_{false};  // from the selection until the preview is shown
-    std::atomic<bool> previewCancelled_{false};
+    std::unique_ptr<SaveJob> saveJob_;   // saving after the scan
+    std::unique_ptr<FileSaver> laterSaver_;  // what saving after the scan did
+    QTimer *saveTimer_ = nullptr;
+    std::unique_ptr<PreviewJob> previewJob_;
+    QString pendingPreviewUid_;          // asked for while another copy was ending
+    QTimer *previewTimer_ = nullptr;
     QString previewedUid_;
     QString previewState_;
     uint64_t previewCopies_ = 0;
@@ -268,12 +354,18 @@ private:
     ScanSession session_{*this};
     uint64_t addedCount_ = 0;
     QList<MyDataObject> openedImages_;
+    MediaLister *mediaLister_ = nullptr;
+    QTimer *mediaWindowDelay_ = nullptr;
+    ProgressEstimator estimate_;
+    QElapsedTimer scanClock_;
+    int passesStarted_ = 0, passesPlanned_ = 1;
     QString selectedDevicePath_;
     MediaMonitor *mediaMonitor_ = nullptr;
     // How the last scan reached its medium: kept while its results are shown, so previews and
     // saving after the scan read through it without asking for the password again.
     std::shared_ptr<MediumAccess> mediumAccess_;
     void releaseMedium();
+    QString lastMedium_;                 // identifier of the medium last chosen
 };
 
 // Help texts of the wizard.

@@ -1,8 +1,13 @@
 #pragma once
-// A thumbnail browser: an icon view whose items can be reordered by dragging inside it.
+// A thumbnail browser: an icon view whose items can be reordered by dragging inside it. Each
+// picture has a thin frame (a white photo stays visible); a saved item carries a mark, and an
+// item that is part of a saved file says which.
 #include <QListView>
 
 namespace lumafind {
+
+// The text under (or beside, in a list) an item: its name, and what became of it.
+QString itemText(const QModelIndex &index, bool listMode);
 
 class BrowserView : public QListView {
     Q_OBJECT
@@ -20,7 +25,8 @@ protected:
 
 private:
     double zoom_ = 0.55;
-    int minimum_ = 40, range_ = 120;
+    // Thumbnails are decoded at 100 pixels: the slider's whole travel stays within that.
+    int minimum_ = 40, range_ = 60;
 };
 
 } // namespace lumafind

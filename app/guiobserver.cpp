@@ -11,7 +11,7 @@ void GuiScanObserver::begin(FileSaver *saver, const MediumRef &medium)
 {
     saver_ = saver;
     thumbnails_ = std::make_unique<ThumbnailPipeline>(c_->Null_Image_Data, [c = c_](MyImageObject &&item) {
-        onGuiThread(c, [c, item = std::move(item)]() mutable { c->addImageWithData(std::move(item)); }, false);
+        onGuiThread(c, [c, item = std::move(item)]() mutable { c->addImageWithData(std::move(item)); });
     }, medium);
 }
 
@@ -32,7 +32,7 @@ void GuiScanObserver::fileDropped(uint64_t serial)
 
 void GuiScanObserver::passStarted(const PassStart &p)
 {
-    onGuiThread(c_, [c = c_, p] { c->onPassStarted(p); }, false);
+    onGuiThread(c_, [c = c_, p] { c->onPassStarted(p); });
 }
 
 void GuiScanObserver::fileFound(FoundFile &&f)
@@ -57,27 +57,27 @@ void GuiScanObserver::fileFound(FoundFile &&f)
     item.pass = f.tag;
     item.carvedBytes = f.carvedBytes;
     item.endsAtNextFile = f.endsAtNextFile;
-    onGuiThread(c_, [c = c_, item = std::move(item)]() mutable { c->addImageWithData_2(std::move(item)); }, false);
+    onGuiThread(c_, [c = c_, item = std::move(item)]() mutable { c->addImageWithData_2(std::move(item)); });
 }
 
 void GuiScanObserver::unreadableSectors(uint64_t first, uint64_t count)
 {
-    onGuiThread(c_, [c = c_, first, count] { c->onUnreadableSectors(first, count); }, false);
+    onGuiThread(c_, [c = c_, first, count] { c->onUnreadableSectors(first, count); });
 }
 
 void GuiScanObserver::alert(const QString &message, const QString &informative)
 {
-    onGuiThread(c_, [c = c_, message, informative] { c->workerAlert(message, informative); }, true);
+    onGuiThread(c_, [c = c_, message, informative] { c->workerAlert(message, informative); });
 }
 
 void GuiScanObserver::openFailed()
 {
-    onGuiThread(c_, [c = c_] { c->onOpenFailed(); }, false);
+    onGuiThread(c_, [c = c_] { c->onOpenFailed(); });
 }
 
 void GuiScanObserver::endTimer()
 {
-    onGuiThread(c_, [c = c_] { c->endProgressTimer(); }, false);
+    onGuiThread(c_, [c = c_] { c->endProgressTimer(); });
 }
 
 void GuiScanObserver::endOfScan(const ScanSummary &s)
@@ -88,7 +88,7 @@ void GuiScanObserver::endOfScan(const ScanSummary &s)
     // The end-of-scan window comes after the last queued file is written.
     if (saver_)
         saver_->finish();
-    onGuiThread(c_, [c = c_, s] { c->onEndOfScan(s); }, true);
+    onGuiThread(c_, [c = c_, s] { c->onEndOfScan(s); });
 }
 
 } // namespace lumafind

@@ -1,6 +1,7 @@
 #pragma once
 // The GUI side of a scan: every call of the worker becomes a change of the window made on the
-// GUI thread, in the worker's order; alerts and the end of the scan keep the worker waiting.
+// GUI thread, in the worker's order. The worker never waits on the GUI thread: alerts and the
+// end of the scan are queued like the rest, so the window may hold them as long as it likes.
 // Photo thumbnails are decoded in a small pool and reach the browser in the order found.
 #include "engine/observer.h"
 #include "results/export.h"
@@ -16,14 +17,14 @@ namespace lumafind {
 
 class MyTableController;
 
-// Runs f on obj's thread: directly when already there, else queued (in order) or blocking.
+// Runs f on obj's thread: directly when already there, else queued (in order), never waiting.
 template <typename F>
-void onGuiThread(QObject *obj, F &&f, bool blocking)
+void onGuiThread(QObject *obj, F &&f)
 {
     if (QThread::currentThread() == obj->thread())
         f();
     else
-        QMetaObject::invokeMethod(obj, std::forward<F>(f), blocking ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+        QMetaObject::invokeMethod(obj, std::forward<F>(f), Qt::QueuedConnection);
 }
 
 class GuiScanObserver : public ScanObserver {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QMimeData>
 #include <QMimeDatabase>
 #include <QPixmap>
@@ -64,10 +65,35 @@ QIcon ImageListModel::iconFor(const MyImageObject &item) const
     if (it != icons_.end())
         return *it;
     QPixmap pm;
-    pm.loadFromData(item.imageData);
+    const bool placeholder = !placeholder_.isEmpty() && item.imageData == placeholder_;
+    if (placeholder && !item.containedIn.isEmpty()) {
+        // A part of a saved file (a camera's preview inside its photo, say) is drawn as that
+        // file, not as a missing picture.
+        for (const MyImageObject &other : *images_)
+            if (other.isPhoto && !other.savedPath.isEmpty() && QFileInfo(other.savedPath).fileName() == item.containedIn
+                && other.imageData != placeholder_) {
+                pm.loadFromData(other.imageData);
+                break;
+            }
+    }
+    if (pm.isNull())
+        pm.loadFromData(item.imageData);
+    // Never larger than a thumbnail, the placeholder included.
+    if (pm.width() > kThumbnailPixels || pm.height() > kThumbnailPixels)
+        pm = pm.scaled(kThumbnailPixels, kThumbnailPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QIcon icon(pm);
     icons_.insert(item.image_UID, icon);
     return icon;
+}
+
+QString ImageListModel::savedPathOf(const QString &savedName) const
+{
+    if (savedName.isEmpty())
+        return QString();
+    for (const MyImageObject &item : *images_)
+        if (!item.savedPath.isEmpty() && QFileInfo(item.savedPath).fileName() == savedName)
+            return item.savedPath;
+    return QString();
 }
 
 QVariant ImageListModel::data(const QModelIndex &index, int role) const
@@ -88,10 +114,16 @@ QVariant ImageListModel::data(const QModelIndex &index, int role) const
             tip += QStringLiteral("\n%1 bytes, the range the search carved").arg(item.extentBytes);
         if (!item.savedPath.isEmpty())
             tip += QStringLiteral("\nsaved as %1").arg(item.savedPath);
+        if (!item.containedIn.isEmpty())
+            tip += QStringLiteral("\ninside %1, which was saved; not saved again").arg(item.containedIn);
         return tip;
     }
     case Qt::UserRole:
         return item.image_UID;
+    case SavedPathRole:
+        return item.savedPath;
+    case ContainedInRole:
+        return item.containedIn;
     default:
         return {};
     }
@@ -149,6 +181,7 @@ void ImageListModel::appended()
         item.extent = known->extent;
         item.extentBytes = known->bytes;
         item.savedPath = known->savedPath;
+        item.containedIn = known->containedIn;
         known_.erase(known);
     }
     beginInsertRows({}, n - 1, n - 1);
@@ -186,7 +219,7 @@ void ImageListModel::moveItems(QList<int> rows, int destination)
 }
 
 void ImageListModel::setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                               const QString &savedPath)
+                               const QString &savedPath, const QString &containedIn)
 {
     for (int i = 0; i < images_->size(); ++i) {
         MyImageObject &item = (*images_)[i];
@@ -195,11 +228,15 @@ void ImageListModel::setExtent(const QString &name, uint64_t startSector, const 
             item.extentBytes = bytes;
             if (!savedPath.isEmpty())
                 item.savedPath = savedPath;
-            emit dataChanged(index(i), index(i), {Qt::ToolTipRole});
+            if (!containedIn.isEmpty()) {
+                item.containedIn = containedIn;
+                icons_.remove(item.image_UID);  // drawn as the file that holds it
+            }
+            emit dataChanged(index(i), index(i));
             return;
         }
     }
-    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath});
+    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath, containedIn});
 }
 
 void ImageListModel::removeItems(QList<int> rows)

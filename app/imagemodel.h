@@ -18,6 +18,10 @@ void setUpIconTheme();
 class ImageListModel : public QAbstractListModel {
     Q_OBJECT
 public:
+    // Beside the usual roles: where the item was saved, and the saved file that holds it.
+    enum Role { SavedPathRole = Qt::UserRole + 1, ContainedInRole };
+    // Thumbnails are drawn at most this large; the placeholder too.
+    static constexpr int kThumbnailPixels = 100;
     explicit ImageListModel(QList<MyImageObject> *images, QObject *parent = nullptr);
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
@@ -38,9 +42,14 @@ public:
     void moveItems(QList<int> rows, int destination);
     // Removes the items at `rows`.
     void removeItems(QList<int> rows);
-    // What saving or a preview learnt about an item's length (found by name and first sector).
+    // What saving or a preview learnt about an item's length (found by name and first sector),
+    // where it was saved, or which saved file already holds it.
     void setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                   const QString &savedPath = QString());
+                   const QString &savedPath = QString(), const QString &containedIn = QString());
+    // The picture items get when they have no thumbnail of their own.
+    void setPlaceholder(const QByteArray &bytes) { placeholder_ = bytes; }
+    // The path of the item saved under that file name (empty when none is).
+    QString savedPathOf(const QString &savedName) const;
 
 private:
     QIcon iconFor(const MyImageObject &item) const;
@@ -50,9 +59,10 @@ private:
     struct Known {
         QString extent;
         uint64_t bytes;
-        QString savedPath;
+        QString savedPath, containedIn;
     };
     QHash<QString, Known> known_;
+    QByteArray placeholder_;
 };
 
 } // namespace lumafind

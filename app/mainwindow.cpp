@@ -16,11 +16,14 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPainter>
 #include <QMainWindow>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QShortcut>
 #include <QTableView>
 #include <QSlider>
 #include <QSplitter>
@@ -145,7 +148,7 @@ QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QStrin
     s.path = named(new QLineEdit(s.browse_Box), n("path"));
     s.path->setReadOnly(true);
     s.path->setPlaceholderText(QStringLiteral("Choose a folder on another disk than the one you recover"));
-    s.browse_path = named(new QPushButton(QStringLiteral("Browse…"), s.browse_Box), n("browse_path"));
+    s.browse_path = named(new QPushButton(QStringLiteral("B&rowse…"), s.browse_Box), n("browse_path"));
     browse->addWidget(s.path_label);
     browse->addWidget(s.path, 1);
     browse->addWidget(s.browse_path);
@@ -173,6 +176,37 @@ QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QStrin
     QObject::connect(s.Start_slider_val, &QLineEdit::textEdited, &c, [&c, &s] { c.controlTextDidChange(s.Start_slider_val); });
     QObject::connect(s.End_slider_val, &QLineEdit::textEdited, &c, [&c, &s] { c.controlTextDidChange(s.End_slider_val); });
     return page;
+}
+
+// The result line of a scan screen: stays after the end-of-scan window until Back or the next scan.
+QWidget *buildResultRow(MyTableController &c, OptionsControls &s, QWidget *page, const QString &suffix)
+{
+    auto *row = named(new QWidget(page), QStringLiteral("result_row") + suffix);
+    auto *h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    s.resultRow = row;
+    s.result_label = label(row, QStringLiteral("result_label") + suffix);
+    s.result_label->setWordWrap(true);
+    s.result_label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    s.result_label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    s.save_progress = named(new QProgressBar(row), QStringLiteral("save_progress") + suffix);
+    s.save_progress->setMaximumWidth(180);
+    s.save_progress->hide();
+    s.cancel_save = named(new QPushButton(QStringLiteral("Cancel"), row), QStringLiteral("cancel_save") + suffix);
+    s.cancel_save->setToolTip(QStringLiteral("Stop saving: what is saved stays, the file being written is removed."));
+    s.cancel_save->hide();
+    s.save_found = named(new QPushButton(QStringLiteral("Save found files…"), row), QStringLiteral("save_found") + suffix);
+    s.open_folder = named(new QPushButton(QStringLiteral("Open Output Folder"), row),
+                          suffix.isEmpty() ? QStringLiteral("open_folder") : QStringLiteral("open_folder_Sig"));
+    h->addWidget(s.result_label, 1);
+    h->addWidget(s.save_progress);
+    h->addWidget(s.cancel_save);
+    h->addWidget(s.save_found);
+    h->addWidget(s.open_folder);
+    row->hide();
+    QObject::connect(s.save_found, &QPushButton::clicked, &c, &MyTableController::saveFoundFiles);
+    QObject::connect(s.cancel_save, &QPushButton::clicked, &c, &MyTableController::cancelSaving);
+    return row;
 }
 
 QWidget *buildMediaPage(MyTableController &c)
@@ -203,6 +237,7 @@ QWidget *buildMediaPage(MyTableController &c)
     c.idTableView->verticalHeader()->hide();
     c.idTableView->horizontalHeader()->setStretchLastSection(true);
     c.idTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    c.idTableView->setTabKeyNavigation(false);  // Tab goes to the next control
     tl->addWidget(c.idTableView);
     v->addWidget(c.idtablesclview, 1);
 
@@ -222,6 +257,11 @@ QWidget *buildMediaPage(MyTableController &c)
     QObject::connect(c.rec_mode_RawFile, &QRadioButton::clicked, &c, &MyTableController::RawFile_Mode_Radio);
     QObject::connect(c.refresh_btn, &QPushButton::clicked, &c, &MyTableController::rebresh_drives);
     QObject::connect(c.open_image_btn, &QPushButton::clicked, &c, &MyTableController::Open_Disk_Image);
+    // A double-click on a medium is Next.
+    QObject::connect(c.idTableView, &QAbstractItemView::doubleClicked, &c, [&c] {
+        if (c.screen_counter == 0)
+            c.Next_btn();
+    });
     return page;
 }
 
@@ -246,14 +286,12 @@ QWidget *buildPhotoScanPage(MyTableController &c)
     c.zoom_slider->setMaximumWidth(200);
     c.zoom_label->hide();
     c.zoom_slider->hide();
-    c.photo.open_folder = named(new QPushButton(QStringLiteral("Open Output Folder"), page), QStringLiteral("open_folder"));
-    c.photo.open_folder->hide();
     row->addWidget(c.ClearThumbnail_Label, 1);
     row->addWidget(c.zoom_label);
     row->addWidget(c.zoom_slider);
     row->addStretch(1);
-    row->addWidget(c.photo.open_folder);
     v->addLayout(row);
+    v->addWidget(buildResultRow(c, c.photo, page, QString()));
     QObject::connect(c.zoom_slider, &QSlider::valueChanged, &c, &MyTableController::zoomSliderDidChange);
     return page;
 }
@@ -272,6 +310,7 @@ QWidget *buildFileTypePage(MyTableController &c)
     c.idCheckTableView->horizontalHeader()->setStretchLastSection(true);
     c.idCheckTableView->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     c.idCheckTableView->verticalHeader()->setDefaultSectionSize(c.idCheckTableView->fontMetrics().height() + 8);
+    c.idCheckTableView->setTabKeyNavigation(false);
     l->addWidget(c.idCheckTableView);
     v->addWidget(c.idChecktablesclview, 1);
     auto *row = new QHBoxLayout;
@@ -316,6 +355,7 @@ QWidget *buildRawScanPage(MyTableController &c)
     c.idSigTableView->horizontalHeader()->setStretchLastSection(true);
     c.idSigTableView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     c.idSigTableView->verticalHeader()->setDefaultSectionSize(c.idSigTableView->fontMetrics().height() + 6);
+    c.idSigTableView->setTabKeyNavigation(false);
     sl->addWidget(c.idSigTableView);
     lv->addWidget(c.idSigtablesclview, 1);
     c.QuickLook_View_Box = named(new QGroupBox(QStringLiteral("No file is selected to preview"), split), QStringLiteral("QuickLook_View_Box"));
@@ -325,17 +365,38 @@ QWidget *buildRawScanPage(MyTableController &c)
     c.QuickLook_View->setMinimumSize(220, 220);
     c.mMovieView = named(new QVideoWidget(c.QuickLook_View_Box), QStringLiteral("mMovieView"));
     c.mMovieView->setMinimumSize(220, 160);
+    c.mMovieView->hide();
     pv->addWidget(c.QuickLook_View, 1);
     pv->addWidget(c.mMovieView, 1);
+    // A movie's play / pause and position (the player's own position and duration).
+    c.movieControls = named(new QWidget(c.QuickLook_View_Box), QStringLiteral("movie_controls"));
+    auto *mc = new QHBoxLayout(c.movieControls);
+    mc->setContentsMargins(0, 0, 0, 0);
+    c.movie_play = named(new QPushButton(QStringLiteral("Pause"), c.movieControls), QStringLiteral("movie_play"));
+    c.movie_position = named(new QSlider(Qt::Horizontal, c.movieControls), QStringLiteral("movie_position"));
+    mc->addWidget(c.movie_play);
+    mc->addWidget(c.movie_position, 1);
+    c.movieControls->hide();
+    pv->addWidget(c.movieControls);
+    // The copy of the item being previewed: its progress, and Cancel to stop it and see what is copied.
+    c.previewControls = named(new QWidget(c.QuickLook_View_Box), QStringLiteral("preview_controls"));
+    auto *pc = new QHBoxLayout(c.previewControls);
+    pc->setContentsMargins(0, 0, 0, 0);
+    c.preview_progress = named(new QProgressBar(c.previewControls), QStringLiteral("preview_progress"));
+    c.preview_progress->setFormat(QStringLiteral("%p%"));
+    c.cancel_preview = named(new QPushButton(QStringLiteral("Cancel"), c.previewControls), QStringLiteral("cancel_preview"));
+    c.cancel_preview->setToolTip(QStringLiteral("Stop copying and show what is copied so far."));
+    pc->addWidget(label(c.previewControls, QStringLiteral("preview_copying"), QStringLiteral("Copying\u2026")));
+    pc->addWidget(c.preview_progress, 1);
+    pc->addWidget(c.cancel_preview);
+    c.previewControls->hide();
+    pv->addWidget(c.previewControls);
+    QObject::connect(c.cancel_preview, &QPushButton::clicked, &c, &MyTableController::cancelPreview);
+    QObject::connect(c.movie_play, &QPushButton::clicked, &c, &MyTableController::playPauseMovie);
     split->setStretchFactor(0, 3);
     split->setStretchFactor(1, 2);
     v->addWidget(split, 1);
-    auto *row = new QHBoxLayout;
-    row->addStretch(1);
-    c.sig.open_folder = named(new QPushButton(QStringLiteral("Open Output Folder"), page), QStringLiteral("open_folder_Sig"));
-    c.sig.open_folder->hide();
-    row->addWidget(c.sig.open_folder);
-    v->addLayout(row);
+    v->addWidget(buildResultRow(c, c.sig, page, QStringLiteral("_Sig")));
     return page;
 }
 
@@ -380,6 +441,12 @@ QDialog *waitWindow(QWidget *parent, const QString &name, const QString &text)
     d->setWindowTitle(QStringLiteral("Lumafind"));
     auto *l = new QVBoxLayout(d);
     l->addWidget(new QLabel(text, d));
+    // Moving while the work goes on beside the window.
+    auto *busy = new QProgressBar(d);
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    busy->setMinimumWidth(280);
+    l->addWidget(busy);
     d->setModal(false);
     return d;
 }
@@ -390,7 +457,12 @@ QMainWindow *buildMainWindow(MyTableController &c)
 {
     auto *win = named(new QMainWindow, QStringLiteral("window"));
     win->setWindowTitle(QStringLiteral("Lumafind"));
-    win->resize(960, 700);
+    // An explicit minimum: otherwise the word-wrapped help line sets the window's least height
+    // for its least width, and the window grows by itself from screen to screen. Every screen
+    // fits in it; the window opens larger where the screen has room.
+    const QSize avail = win->screen() ? win->screen()->availableGeometry().size() - QSize(0, 40) : QSize(960, 700);
+    win->setMinimumSize(QSize(720, 540).boundedTo(avail));
+    win->resize(QSize(960, 700).boundedTo(avail));
     auto *central = new QWidget(win);
     auto *outer = new QVBoxLayout(central);
 
@@ -430,20 +502,32 @@ QMainWindow *buildMainWindow(MyTableController &c)
     // Scan progress (shown on the scan screens).
     c.Mode_label = label(central, QStringLiteral("Mode_label"));
     c.sector_label = label(central, QStringLiteral("sector_label"));
+    c.progress_details = label(central, QStringLiteral("progress_details"));
+    c.progress_details->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     c.Progress_Horz = named(new SectorProgressBar(central), QStringLiteral("Progress_Horz"));
-    c.stop_scan = named(new QPushButton(QStringLiteral("Stop"), central), QStringLiteral("stop_scan"));
+    c.stop_scan = named(new QPushButton(QStringLiteral("&Stop"), central), QStringLiteral("stop_scan"));
+    // The sector line as it was, and beside it what one can plan with.
+    auto *progressRow = new QHBoxLayout;
+    progressRow->addWidget(c.sector_label);
+    progressRow->addWidget(c.progress_details, 1);
+    outer->addWidget(c.Mode_label);
+    outer->addLayout(progressRow);
+    // Stop beside the bar, so the running screens are no taller than the others.
+    auto *barRow = new QHBoxLayout;
+    barRow->addWidget(c.Progress_Horz, 1);
+    barRow->addWidget(c.stop_scan);
+    outer->addLayout(barRow);
     for (QWidget *w : {static_cast<QWidget *>(c.Mode_label), static_cast<QWidget *>(c.sector_label),
-                       static_cast<QWidget *>(c.Progress_Horz), static_cast<QWidget *>(c.stop_scan)}) {
-        outer->addWidget(w);
+                       static_cast<QWidget *>(c.progress_details), static_cast<QWidget *>(c.Progress_Horz),
+                       static_cast<QWidget *>(c.stop_scan)})
         w->hide();
-    }
 
     auto *buttons = new QHBoxLayout;
     c.help_btn = named(new QPushButton(QStringLiteral("Help"), central), QStringLiteral("help_btn"));
     c.about_btn = named(new QPushButton(QStringLiteral("About"), central), QStringLiteral("about_btn"));
-    c.back_btn = named(new QPushButton(QStringLiteral("< Back"), central), QStringLiteral("back_btn"));
-    c.next_btn = named(new QPushButton(QStringLiteral("Next >"), central), QStringLiteral("next_btn"));
-    c.exit_btn = named(new QPushButton(QStringLiteral("Exit"), central), QStringLiteral("exit_btn"));
+    c.back_btn = named(new QPushButton(QStringLiteral("< &Back"), central), QStringLiteral("back_btn"));
+    c.next_btn = named(new QPushButton(QStringLiteral("&Next >"), central), QStringLiteral("next_btn"));
+    c.exit_btn = named(new QPushButton(QStringLiteral("E&xit"), central), QStringLiteral("exit_btn"));
     c.back_btn->setEnabled(false);
     c.next_btn->setDefault(true);
     buttons->addWidget(c.help_btn);
@@ -464,6 +548,29 @@ QMainWindow *buildMainWindow(MyTableController &c)
     QObject::connect(c.sig.open_folder, &QPushButton::clicked, &c, &MyTableController::Open_Folder_btn_Sig);
     QObject::connect(c.imageBrowser_2->selectionModel(), &QItemSelectionModel::selectionChanged, &c,
                      &MyTableController::imageBrowserSelectionDidChange);
+    // Found items: a double-click opens a saved one, the context menu shows or saves them.
+    for (BrowserView *view : {c.imageBrowser, c.imageBrowser_2}) {
+        view->setContextMenuPolicy(Qt::CustomContextMenu);
+        QObject::connect(view, &QAbstractItemView::doubleClicked, &c, &MyTableController::openItem);
+        QObject::connect(view, &QWidget::customContextMenuRequested, &c, [&c, view](const QPoint &at) {
+            QMenu *menu = c.itemMenu(view, view->indexAt(at));
+            if (!menu)
+                return;
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            menu->popup(view->viewport()->mapToGlobal(at));
+        });
+    }
+    // Enter presses the focused button, or else Next where Next is enabled (as in a dialog).
+    for (const QKeySequence &key : {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)}) {
+        auto *enter = new QShortcut(key, win);
+        QObject::connect(enter, &QShortcut::activated, &c, [&c, win] {
+            auto *focused = qobject_cast<QPushButton *>(win->focusWidget());
+            if (focused && focused->isVisible() && focused->isEnabled())
+                focused->click();
+            else if (c.next_btn->isVisible() && c.next_btn->isEnabled())
+                c.next_btn->click();
+        });
+    }
     win->installEventFilter(&c);
     QObject::connect(c.back_btn, &QPushButton::clicked, &c, &MyTableController::Back_btn);
 
@@ -494,12 +601,6 @@ QMainWindow *buildMainWindow(MyTableController &c)
                                               "cards, USB disks and disk images, reading the medium sector by sector and "
                                               "never writing to it.</p>").arg(QStringLiteral(LUMAFIND_VERSION)),
                                QStringLiteral("OK"));
-    c.ClearPreview_Window = waitWindow(win, QStringLiteral("ClearPreview_Window"), QStringLiteral("Preparing the preview…"));
-    // A long video is copied whole before it plays: the copy can be cut short.
-    auto *cancelPreview = named(new QPushButton(QStringLiteral("Show What Is Copied"), c.ClearPreview_Window),
-                                QStringLiteral("cancel_preview"));
-    c.ClearPreview_Window->layout()->addWidget(cancelPreview);
-    QObject::connect(cancelPreview, &QPushButton::clicked, &c, &MyTableController::cancelPreview);
     c.LoadDisk_Window = waitWindow(win, QStringLiteral("LoadDisk_Window"), QStringLiteral("Looking for storage media…"));
 
     win->setCentralWidget(central);

@@ -5,6 +5,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
+class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QWidget;
@@ -34,7 +35,14 @@ struct OptionsControls {
     QLabel *path_label = nullptr;
     QLineEdit *path = nullptr;
     QPushButton *browse_path = nullptr;
-    QPushButton *open_folder = nullptr;  // on the scan screen of the set's modes
+    // The result line on the scan screen of the set's modes: what the last scan found and
+    // saved, with "Save found files…" and "Open Output Folder", and the progress of saving.
+    QWidget *resultRow = nullptr;
+    QLabel *result_label = nullptr;
+    QPushButton *save_found = nullptr;
+    QPushButton *open_folder = nullptr;
+    QProgressBar *save_progress = nullptr;
+    QPushButton *cancel_save = nullptr;
     // Photo set only.
     QCheckBox *Thro_Mode_Chk = nullptr;
     QLabel *Thro_Mode_Chk_Label = nullptr;

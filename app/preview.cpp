@@ -1,6 +1,7 @@
 // The preview of a video or raw-file item: its bytes are copied from the medium into a preview
-// file off the GUI thread, up to the end its own format declares, while the wait window shows;
-// then it plays as a movie, or shows as a picture, or as its type icon.
+// file off the GUI thread, up to the end its own format declares, with the copy's progress and
+// Cancel in the preview pane; then it plays as a movie, or shows as a picture, or as its type
+// icon. The window stays usable meanwhile; choosing another item cancels the copy.
 #include "app/MyTableController.h"
 
 #include "app/browserview.h"
@@ -13,7 +14,6 @@
 #include "results/outputfolder.h"
 #include "results/saver.h"
 
-#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
@@ -23,8 +23,16 @@
 #include <QLineEdit>
 #include <QMediaPlayer>
 #include <QUrl>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVideoFrame>
+#include <QVideoSink>
 #include <QVideoWidget>
 #include <QFileInfo>
+#include <climits>
+#include <utility>
 #include <cstring>
 #include <new>
 #include <unistd.h>
@@ -74,32 +82,86 @@ void MyTableController::stopPlayingMovie()
         player_->stop();
 }
 
+void MyTableController::playPauseMovie()
+{
+    if (!player_)
+        return;
+    if (isPlaying())
+        player_->pause();
+    else
+        player_->play();
+}
+
 void MyTableController::closemovie_Win()
 {
     stopPlayingMovie();
     if (player_)
         player_->setSource(QUrl());
+    // The widget would keep showing the last frame of the clip.
+    if (mMovieView && mMovieView->videoSink())
+        mMovieView->videoSink()->setVideoFrame(QVideoFrame());
+}
+
+void MyTableController::clearPreview()
+{
+    if (previewJob_)
+        cancelPreviewJob(true);
+    pendingPreviewUid_.clear();
+    previewedUid_.clear();
+    previewState_.clear();
+    Prev_Index = 2147483647u;
+    closemovie_Win();
+    mMovieView->hide();
+    movieControls->hide();
+    previewControls->hide();
+    QuickLook_View->clear();
+    QuickLook_View->show();
+    QuickLook_View_Box->setTitle(QStringLiteral("No file is selected to preview"));
 }
 
 void MyTableController::previewItem(int row)
 {
-    if (row < 0 || row >= images.size() || previewRunning())
+    if (row < 0 || row >= images.size())
         return;
     const MyImageObject item = images.at(row);
-    // The item already previewed is not copied again, wherever it has moved to.
+    // The item already previewed (or being copied) is not copied again, wherever it has moved to.
     if (item.image_UID == previewedUid_)
         return;
     Prev_Index = uint32_t(row);
     previewedUid_ = item.image_UID;
-    QuickLook_View->clear();
+    previewState_.clear();
     closemovie_Win();
+    mMovieView->hide();
+    movieControls->hide();
+    QuickLook_View->clear();
+    QuickLook_View->show();
     QuickLook_View_Box->setTitle(QFileInfo(item.path).fileName());
-    beginPreview();
-    previewShowing_ = true;
-    previewCancelled_ = false;
-    ClearPreview_Window->setWindowModality(Qt::ApplicationModal);
-    ClearPreview_Window->show();
+    preview_progress->setRange(0, 0);  // busy until the file's length is known
+    previewControls->show();
+    if (previewJob_) {
+        // One copy at a time: this one follows as soon as the one in flight has stopped.
+        cancelPreviewJob(true);
+        pendingPreviewUid_ = item.image_UID;
+        return;
+    }
+    startPreviewJob(item);
+}
 
+void MyTableController::cancelPreview()
+{
+    // Cancel in the pane: the copy stops and what it has copied is shown.
+    if (previewJob_)
+        cancelPreviewJob(false);
+}
+
+void MyTableController::cancelPreviewJob(bool dropResult)
+{
+    previewJob_->dropResult = previewJob_->dropResult || dropResult;
+    previewJob_->cancel = true;
+}
+
+void MyTableController::startPreviewJob(const MyImageObject &item)
+{
     const MediumRef medium = selectedMedium();
     ExportItem exportItem;
     for (const ExportItem &e : exportItems())
@@ -110,7 +172,17 @@ void MyTableController::previewItem(int row)
     const QString target = folder + QStringLiteral("/dprv.") + ext;
     const QString previous = Preview_Temp_File;
     ++previewCopies_;
-    previewThread_ = std::thread([this, item, exportItem, medium, ext, folder, target, previous] {
+    previewJob_ = std::make_unique<PreviewJob>();
+    PreviewJob *job = previewJob_.get();
+    job->uid = item.image_UID;
+    job->name = item.image_Name;
+    if (!previewTimer_) {
+        previewTimer_ = new QTimer(this);
+        previewTimer_->setInterval(100);
+        connect(previewTimer_, &QTimer::timeout, this, &MyTableController::previewTick);
+    }
+    previewTimer_->start();
+    job->thread = std::thread([this, job, item, exportItem, medium, ext, folder, target, previous] {
         QString problem, written;
         try {
             SectorReader reader(medium.opener);
@@ -134,37 +206,79 @@ void MyTableController::previewItem(int row)
                     FoundFileSource src(&reader, item.File_Start_Sector,
                                         medium.bytes != UINT64_MAX ? medium.bytes : reader.mediumBytes());
                     src.setFile(out.get(), 0);
-                    // The scan ends or stops, or the user wants to see it now.
-                    src.setCancel([this] { return stop_now.load() == 1 || previewCancelled_.load(); });
+                    // Asked at every sector: the progress goes out, Cancel comes in.
+                    src.setCancel([job, &src] {
+                        job->copied.store(src.fileBytes(), std::memory_order_relaxed);
+                        return job->cancel.load(std::memory_order_relaxed);
+                    });
                     const Extent e = measure(exportItem, src);
-                    QMetaObject::invokeMethod(this, [this, item, e] {
-                        imageModel_->setExtent(item.image_Name, item.File_Start_Sector,
-                                               e.declared ? QStringLiteral("declared") : QStringLiteral("carved"), e.bytes);
-                    }, Qt::QueuedConnection);
+                    job->total = e.bytes;
+                    if (!src.cancelled())
+                        QMetaObject::invokeMethod(this, [this, item, e] {
+                            imageModel_->setExtent(item.image_Name, item.File_Start_Sector,
+                                                   e.declared ? QStringLiteral("declared") : QStringLiteral("carved"), e.bytes);
+                        }, Qt::QueuedConnection);
                     QString error;
                     // Whatever could be copied is shown; a reason only when there is nothing.
                     if (!src.cancelled() && !fillFile(src, e.bytes, &error) && !src.cancelled() && src.fileBytes() == 0)
                         problem = error;
                     if (src.fileBytes() > e.bytes && ::ftruncate(out.get(), off_t(e.bytes)) != 0)
                         problem = errnoText(errno);
+                    job->copied = std::min(src.fileBytes(), e.bytes);
                 }
             }
         } catch (const std::bad_alloc &) {
             problem = QStringLiteral("there is not enough memory to copy it");
         }
-        // Copy, then show, then end the wait window, then hand off the end of the scan.
-        onGuiThread(this, [this, written, item, problem] { finishPreview(written, item.image_Name, problem); }, true);
-        if (endPreview())
-            Final_or_Stop_Screen();
-        QMetaObject::invokeMethod(this, [this] {
-            if (previewThread_.joinable())
-                previewThread_.join();
-        }, Qt::QueuedConnection);
+        // The thread's last step: the GUI joins it from there (no one waits on the GUI here).
+        QMetaObject::invokeMethod(this, [this, written, problem] { previewJobEnded(written, problem); }, Qt::QueuedConnection);
     });
+}
+
+void MyTableController::previewTick()
+{
+    if (!previewJob_)
+        return;
+    const uint64_t total = previewJob_->total, copied = previewJob_->copied;
+    if (total == 0) {
+        preview_progress->setRange(0, 0);
+        return;
+    }
+    preview_progress->setRange(0, 1000);
+    preview_progress->setValue(int(std::min<uint64_t>(1000, copied / std::max<uint64_t>(1, total / 1000))));
+}
+
+void MyTableController::previewJobEnded(const QString &written, const QString &problem)
+{
+    if (!previewJob_)
+        return;
+    const std::unique_ptr<PreviewJob> job = std::move(previewJob_);
+    job->thread.join();  // it queued this call as its last step
+    previewTimer_->stop();
+    if (quitting_) {
+        finishShutDown();
+        return;
+    }
+    if (!job->dropResult && job->uid == previewedUid_) {
+        finishPreview(written, job->name, problem);
+    } else if (!written.isEmpty() && written != Preview_Temp_File) {
+        QFile::remove(written);  // a copy nobody will see
+    }
+    if (pendingPreviewUid_.isEmpty())
+        return;
+    const QString uid = std::exchange(pendingPreviewUid_, QString());
+    for (int row = 0; row < images.size(); ++row) {
+        if (images.at(row).image_UID == uid && uid == previewedUid_) {
+            startPreviewJob(images.at(row));
+            return;
+        }
+    }
+    previewControls->hide();
 }
 
 void MyTableController::finishPreview(const QString &path, const QString &name, const QString &problem)
 {
+    previewControls->hide();
     if (!path.isEmpty())
         Preview_Temp_File = path;
     if (!problem.isEmpty()) {
@@ -174,8 +288,6 @@ void MyTableController::finishPreview(const QString &path, const QString &name, 
     } else {
         setQuickLook_View(path, name);
     }
-    ClearPreview_Window->hide();
-    previewShowing_ = false;
 }
 
 void MyTableController::setQuickLook_View(const QString &path, const QString &name)
@@ -186,9 +298,27 @@ void MyTableController::setQuickLook_View(const QString &path, const QString &na
         if (!player_) {
             player_ = new QMediaPlayer(this);
             player_->setVideoOutput(mMovieView);
+            // Play / pause and the position slider follow the player.
+            connect(player_, &QMediaPlayer::durationChanged, this, [this](qint64 ms) {
+                movie_position->setRange(0, int(std::clamp<qint64>(ms, 0, INT_MAX)));
+            });
+            connect(player_, &QMediaPlayer::positionChanged, this, [this](qint64 ms) {
+                if (!movie_position->isSliderDown())
+                    movie_position->setValue(int(std::clamp<qint64>(ms, 0, INT_MAX)));
+            });
+            connect(player_, &QMediaPlayer::playbackStateChanged, this, [this](QMediaPlayer::PlaybackState st) {
+                movie_play->setText(st == QMediaPlayer::PlayingState ? QStringLiteral("Pause") : QStringLiteral("Play"));
+            });
+            connect(movie_position, &QSlider::sliderMoved, this, [this](int ms) { player_->setPosition(ms); });
+            connect(movie_position, &QSlider::actionTriggered, this, [this](int action) {
+                if (action != QAbstractSlider::SliderMove && action != QAbstractSlider::SliderNoAction)
+                    player_->setPosition(movie_position->sliderPosition());
+            });
         }
         QuickLook_View->hide();
         mMovieView->show();
+        movie_position->setValue(0);
+        movieControls->show();
         player_->setSource(QUrl::fromLocalFile(path));
         player_->play();
         previewState_ = QStringLiteral("movie");
@@ -196,6 +326,7 @@ void MyTableController::setQuickLook_View(const QString &path, const QString &na
     }
     QuickLook_View->show();
     mMovieView->hide();
+    movieControls->hide();
     Image_Preview(path.isEmpty() ? QString() : path);
     if (previewState_ == QLatin1String("icon"))
         QuickLook_View->setPixmap(typeIcon(extensionOf(name)).pixmap(200, 200));

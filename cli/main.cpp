@@ -8,6 +8,7 @@
 #include "catalogue/checklist.h"
 #include "catalogue/formatsdoc.h"
 #include "common/resources.h"
+#include "engine/progress.h"
 #include "engine/recoverycore.h"
 #include "engine/scansession.h"
 #include "media/samemedium.h"
@@ -233,7 +234,9 @@ public:
     std::mutex mutex;
     QList<SaveRecord> found;  // when nothing is saved
     QMap<QString, uint64_t> perType;
+    std::atomic<int> passes{0};  // passes started
 
+    void passStarted(const PassStart &) override { ++passes; }
     bool wantsFileData() const override { return saver != nullptr; }
     void fileStarted(const FileStart &f) override { saver->started(f); }
     void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
@@ -264,23 +267,26 @@ public:
     }
 };
 
-void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock)
+void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock, ProgressEstimator &estimate, int passes)
 {
     const uint64_t start = core.start_sector, end = core.end_sector, total = core.total_sector;
     const uint64_t at = core.for_index;
     const uint64_t done = at > start ? at - start : 0;
-    const double pct = total ? 100.0 * double(done) / double(total) : 0.0;
-    const double secs = std::max(0.001, double(clock.elapsed()) / 1000.0);
-    const double mbps = double(done) * 512.0 / 1e6 / secs;
-    const double left = done ? secs * double(total - std::min(done, total)) / double(done) : 0.0;
+    const double pct = total ? 100.0 * double(std::min(done, total)) / double(total) : 0.0;
+    // Elapsed, speed and time left over the whole scan (a Thorough pass reads the range again).
+    const ScanAmount whole = scanAmount(obs.passes, passes, start, at, end);
+    estimate.update(double(clock.elapsed()) / 1000.0, whole.done, whole.total);
+    const std::optional<double> left = estimate.secondsLeft();
     char bar[21];
     const int filled = int(pct / 5.0);
     for (int i = 0; i < 20; ++i)
         bar[i] = i < filled ? '#' : '.';
     bar[20] = 0;
-    std::fprintf(stderr, "\r\x1b[K[%s] %3.0f%%  %llu of %llu sectors  %.1f MB/s  %d:%02d left  %s", bar, pct,
-                 static_cast<unsigned long long>(at), static_cast<unsigned long long>(end), mbps, int(left) / 60,
-                 int(left) % 60, qPrintable(obs.perTypeText()));
+    std::fprintf(stderr, "\r\x1b[K[%s] %3.0f%%  %llu of %llu sectors  %s elapsed  %.1f MB/s  %s left  %llu found  %s", bar, pct,
+                 static_cast<unsigned long long>(at), static_cast<unsigned long long>(end),
+                 qPrintable(durationText(estimate.elapsed())), estimate.bytesPerSecond() / 1e6,
+                 left ? qPrintable(durationText(*left)) : "-:--", static_cast<unsigned long long>(core.filesFound()),
+                 qPrintable(obs.perTypeText()));
     std::fflush(stderr);
 }
 
@@ -449,13 +455,15 @@ int cmdScan(const QStringList &args)
     const bool showProgress = !quiet && isatty(STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();
+    ProgressEstimator estimate;
+    const int passes = thorough ? 2 : 1;
     ScanSession session(core);
     session.start(request, &obs);
     while (!session.wait(250))
         if (showProgress)
-            printProgress(core, obs, clock);
+            printProgress(core, obs, clock, estimate, passes);
     if (showProgress) {
-        printProgress(core, obs, clock);
+        printProgress(core, obs, clock, estimate, passes);
         std::fputc('\n', stderr);
     }
     gCore = nullptr;

@@ -69,8 +69,6 @@ void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observe
     serial_ = 0;
     mediumBytes_ = UINT64_MAX;
     stopped_ = failed_ = false;
-    std::lock_guard<std::mutex> lock(previewMutex_);
-    endDeferred_ = false;
 }
 
 namespace {
@@ -110,15 +108,6 @@ void RecoveryCore::Raw_File_Rec_Thread()
     // Only when the box is on: unchecking Thorough must mean one pass.
     if (request_.thorough && stop_screen_already_show == 0)
         Raw_File_Recovey_Mode(QStringLiteral("THD"));
-    {
-        std::lock_guard<std::mutex> lock(previewMutex_);
-        if (session_) {
-            // A preview copy is running: it stops at its next sector and ends the scan.
-            endDeferred_ = true;
-            stop_now = 1;
-            return;
-        }
-    }
     if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
 }
@@ -134,27 +123,6 @@ void RecoveryCore::Final_or_Stop_Screen()
     if (observer_)
         observer_->endOfScan({filesFound_, badSectors_->count(), stopped_, failed_});
     stop_now = 0;
-}
-
-void RecoveryCore::beginPreview()
-{
-    std::lock_guard<std::mutex> lock(previewMutex_);
-    session_ = true;
-}
-
-bool RecoveryCore::endPreview()
-{
-    std::lock_guard<std::mutex> lock(previewMutex_);
-    session_ = false;
-    const bool take = endDeferred_;
-    endDeferred_ = false;
-    return take;
-}
-
-bool RecoveryCore::session() const
-{
-    std::lock_guard<std::mutex> lock(previewMutex_);
-    return session_;
 }
 
 // ---- Shared pass steps ----

@@ -158,9 +158,6 @@ private:
     std::vector<uint64_t> pendingSerials_;  // one per entry of MultiHeader_Array
     uint64_t runStart_ = 0, runLength_ = 0;
     bool stopped_ = false, failed_ = false;
-    mutable std::mutex previewMutex_;
-    bool session_ = false;
-    bool endDeferred_ = false;
 };
 
 } // namespace lumafind

@@ -54,7 +54,6 @@ public:
 private:
     struct OpenWatch;
     RecoveryCore &core_;
-    // Lives until the next scan: the end of a scan may come from a preview after the worker.
     std::unique_ptr<OpenWatch> watch_;
     std::thread thread_;
     std::atomic<bool> done_{false};

@@ -25,6 +25,7 @@ struct MyImageObject {
     QString extent;
     uint64_t extentBytes = 0;
     QString savedPath;
+    QString containedIn;         // the saved file that already holds this one (not saved again)
 
     const QString &imageUID() const { return image_UID; }
     const QString &imageTitle() const { return image_Name; }

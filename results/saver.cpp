@@ -237,6 +237,13 @@ void FileSaver::finish()
 
 void FileSaver::cancel(const QString &why)
 {
+    requestCancel(why);
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return pending_ == 0; });
+}
+
+void FileSaver::requestCancel(const QString &why)
+{
     std::unique_lock<std::mutex> lock(mutex_);
     if (!cancelled_)
         cancelReason_ = why;
@@ -250,7 +257,6 @@ void FileSaver::cancel(const QString &why)
     }
     jobs_.clear();
     changed_.notify_all();
-    changed_.wait(lock, [&] { return pending_ == 0; });
 }
 
 QList<SaveRecord> FileSaver::records() const

@@ -65,6 +65,9 @@ public:
     // Drops what is queued and abandons the file being written (its partial file is removed);
     // their records say why. Returns within a block's time.
     void cancel(const QString &why = QStringLiteral("saving was cancelled"));
+    // The same without waiting: the file being written is abandoned at its next block, and
+    // pendingCount() reaches 0 when it is.
+    void requestCancel(const QString &why = QStringLiteral("saving was cancelled"));
 
     // One record per file added, in order.
     QList<SaveRecord> records() const;

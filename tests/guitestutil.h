@@ -18,14 +18,16 @@ struct GuiFixture {
     std::unique_ptr<lumafind::MyTableController> c;
     std::unique_ptr<QMainWindow> window;
 
-    // lsblkJson: what the stand-in lsblk prints.
-    explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})")
+    // lsblkJson: what the stand-in lsblk prints. The fixture waits until the media are listed
+    // unless gated: then lsblk answers only after release().
+    explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})", bool gated = false)
     {
         QFile json(dir.path() + QStringLiteral("/lsblk.json"));
         json.open(QIODevice::WriteOnly);
         json.write(lsblkJson);
         json.close();
-        qputenv("LUMAFIND_LSBLK", standInLsblk(dir.path(), json.fileName()).toLocal8Bit());
+        qputenv("LUMAFIND_LSBLK", (gated ? gatedLsblk(dir.path(), json.fileName(), gate()) : standInLsblk(dir.path(), json.fileName()))
+                                      .toLocal8Bit());
         c = std::make_unique<lumafind::MyTableController>(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")), &dialogs);
         window.reset(lumafind::buildMainWindow(*c));
         c->awakeFromNib();
@@ -33,6 +35,21 @@ struct GuiFixture {
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window.get()))
             qWarning("main window did not become active");
+        if (!gated && !listed())
+            qWarning("the media were not listed");
+    }
+
+    QString gate() const { return dir.path() + QStringLiteral("/release"); }
+    void release()
+    {
+        QFile f(gate());
+        f.open(QIODevice::WriteOnly);
+    }
+
+    // Waits until the media listing under way (lsblk runs on a thread of its own) has arrived.
+    bool listed()
+    {
+        return QTest::qWaitFor([&] { return !c->mediaListing(); }, 20000);
     }
     ~GuiFixture()
     {

@@ -9,6 +9,7 @@
 struct RecordedAlert {
     QString message, informative;
     QStringList buttons;
+    lumafind::AlertKind kind = lumafind::AlertKind::Warning;
 };
 
 class RecordingDialogs : public lumafind::Dialogs {
@@ -21,10 +22,16 @@ public:
     QQueue<int> modalAnswers;        // default 1 (the window's OK button)
     std::function<void(QDialog *)> onModal;
     QList<QUrl> opened;
+    bool openSucceeds = true;
+    // When set, alerts are recorded and then put to these dialogs (the real ones, say).
+    lumafind::Dialogs *forwardAlerts = nullptr;
 
-    int alert(QWidget *, const QString &message, const QString &informative, const QStringList &buttons) override
+    int alert(QWidget *parent, const QString &message, const QString &informative, const QStringList &buttons,
+              lumafind::AlertKind kind = lumafind::AlertKind::Warning) override
     {
-        alerts.append({message, informative, buttons});
+        alerts.append({message, informative, buttons, kind});
+        if (forwardAlerts)
+            return forwardAlerts->alert(parent, message, informative, buttons, kind);
         return alertAnswers.isEmpty() ? 1 : alertAnswers.dequeue();
     }
     QString chooseFolder(QWidget *, const QString &) override { return folderAnswers.isEmpty() ? QString() : folderAnswers.dequeue(); }
@@ -33,7 +40,7 @@ public:
     bool openUrl(const QUrl &url) override
     {
         opened.append(url);
-        return true;
+        return openSucceeds;
     }
 };
 

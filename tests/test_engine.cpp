@@ -1,6 +1,7 @@
 // The carving passes and the scan driver on card images the tests build.
 #include "catalogue/checklist.h"
 #include "engine/naming.h"
+#include "engine/progress.h"
 #include "engine/recoverycore.h"
 #include "engine/scansession.h"
 #include "enginetestutil.h"
@@ -77,6 +78,112 @@ struct Scan {
 class TestEngine : public QObject {
     Q_OBJECT
 private slots:
+    // The time left on made-up progress: a card read at a steady speed, one that stalls for a
+    // while, and one that speeds up (a slow patch, then fast). Samples every half second.
+    void timeLeftEstimate_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("steady") << QStringLiteral("steady");
+        QTest::newRow("stalled") << QStringLiteral("stalled");
+        QTest::newRow("sped up") << QStringLiteral("sped up");
+    }
+    void timeLeftEstimate()
+    {
+        QFETCH(QString, kind);
+        const uint64_t total = 4000ull << 20;  // a 4000 MiB card
+        const double mb = 1 << 20;
+        // Speed at time t, in bytes per second.
+        auto speedAt = [&](double t) {
+            if (kind == QLatin1String("stalled"))
+                return t >= 30 && t < 50 ? 0.0 : 35 * mb;
+            if (kind == QLatin1String("sped up"))
+                return t < 30 ? 10 * mb : 40 * mb;
+            return 35 * mb;
+        };
+        ProgressEstimator e;
+        double done = 0, t = 0, last = -1;
+        const double dt = 0.5;
+        bool sawEstimate = false;
+        double worstAfterSettling = 0;
+        e.update(0, 0, total);
+        QVERIFY(!e.secondsLeft());
+        while (done < double(total)) {
+            t += dt;
+            done = std::min(double(total), done + speedAt(t) * dt);
+            e.update(t, uint64_t(done), total);
+            const std::optional<double> left = e.secondsLeft();
+            if (t < ProgressEstimator::kWarmupSeconds) {
+                QVERIFY2(!left, "an estimate in the first seconds");
+                continue;
+            }
+            QVERIFY(e.bytesPerSecond() >= 0);
+            if (!left)
+                continue;
+            sawEstimate = true;
+            QVERIFY2(*left >= 0, qPrintable(QStringLiteral("negative at %1 s").arg(t)));
+            if (done >= double(total)) {
+                QCOMPARE(*left, 0.0);
+                break;
+            }
+            if (last >= 0) {
+                // Beyond the clock running it down, a step is bounded by the smoothing.
+                const double predicted = std::max(0.0, last - dt);
+                const double bound = ProgressEstimator::kMaxChangePerSecond * dt
+                                     * std::max(predicted, ProgressEstimator::kMinScale) + 1e-9;
+                QVERIFY2(std::abs(*left - predicted) <= bound,
+                         qPrintable(QStringLiteral("%1 s: %2 after %3").arg(t).arg(*left).arg(last)));
+            }
+            last = *left;
+            // Where the speed has been steady for a while, the estimate tells the truth.
+            const double truth = (double(total) - done) / speedAt(t);
+            const bool settled = kind == QLatin1String("steady") || (kind == QLatin1String("stalled") && t > 90)
+                                 || (kind == QLatin1String("sped up") && t > 60);
+            if (settled && truth > 5)
+                worstAfterSettling = std::max(worstAfterSettling, std::abs(*left - truth) / truth);
+        }
+        QVERIFY(sawEstimate);
+        QVERIFY2(worstAfterSettling < 0.05, qPrintable(QString::number(worstAfterSettling)));
+        QVERIFY(std::abs(e.elapsed() - t) < 1e-9);
+    }
+
+    void timeLeftDuringAStall()
+    {
+        // While nothing is read the time left goes up, never down, and never leaps.
+        ProgressEstimator e;
+        const uint64_t total = 1000ull << 20;
+        double t = 0;
+        for (; t <= 20; t += 0.5)
+            e.update(t, uint64_t(t * (20 << 20)), total);
+        const uint64_t stuck = uint64_t(20.0 * (20 << 20));
+        double previous = *e.secondsLeft();
+        double risen = 0;
+        for (; t <= 60; t += 0.5) {
+            e.update(t, stuck, total);
+            const double left = *e.secondsLeft();
+            QVERIFY(left >= previous - 0.5 - 1e-9);
+            risen = std::max(risen, left - previous);
+            previous = left;
+        }
+        QVERIFY(previous > 30);  // it did notice
+        QVERIFY(risen <= ProgressEstimator::kMaxChangePerSecond * 0.5 * previous + 1e-9);
+        QCOMPARE(durationText(59), QStringLiteral("0:59"));
+        QCOMPARE(durationText(3725), QStringLiteral("1:02:05"));
+    }
+
+    void scanAmountCountsEveryPass()
+    {
+        // Two passes over sectors 100..300: half of the second pass done is three quarters.
+        const ScanAmount a = scanAmount(2, 2, 100, 200, 300);
+        QCOMPARE(a.total, 400u * 512);
+        QCOMPARE(a.done, 300u * 512);
+        QCOMPARE(scanAmount(1, 1, 0, 0, 0).total, 0u);
+        // A reading past the end, or a pass count out of range, stays inside the total.
+        const ScanAmount b = scanAmount(5, 2, 0, 900, 300);
+        QVERIFY(b.done <= b.total);
+        const ScanAmount huge = scanAmount(2, 2, 0, UINT64_MAX, UINT64_MAX);
+        QVERIFY(huge.done <= huge.total);
+    }
+
     void naming()
     {
         QCOMPARE(Generate_File_Name(9, "GND", "JPG", 0, {}), QStringLiteral("GND00009.JPG"));

@@ -1,5 +1,6 @@
 // The media screen and the two options screens of the real main window.
 #include "app/sectorwidgets.h"
+#include "app/tablemodels.h"
 #include "guitestutil.h"
 #include "media/mediamonitor.h"
 
@@ -57,7 +58,9 @@ private slots:
         QCOMPARE(f.c->idTableView->model()->index(0, 0).data().toString(), QStringLiteral("sda1"));
         QCOMPARE(f.c->idTableView->model()->index(3, 1).data().toString(), QStringLiteral("CANON_DC"));
         QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
         QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
         QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);  // no duplicates
         QVERIFY(f.c->LoadDisk_Window->isHidden());
     }
@@ -102,7 +105,7 @@ private slots:
         QCOMPARE(f.c->nsMutaryOfDataObject.size(), 4);
         QCOMPARE(f.c->disk_identifier->text(), QStringLiteral("sdx"));
         QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
-        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);
+        QTRY_COMPARE(f.c->nsMutaryOfDataObject.size(), 8);
     }
 
     void aBurstOfEventsIsOneRebuild()
@@ -119,6 +122,89 @@ private slots:
         monitor.deviceEvent(QStringLiteral("online"), QStringLiteral("/dev/sdx"));
         QTest::qWait(200);
         QCOMPARE(changes, 1);
+    }
+
+    // Fault: lsblk ran on the GUI thread, so "Looking for storage media…" was never drawn and
+    // the window froze. Here lsblk answers only when the test lets it.
+    void mediaAreListedBesideTheWindow()
+    {
+        GuiFixture f(laptop(), true);
+        QVERIFY(f.c->mediaListing());
+        // The window is drawn and answers meanwhile.
+        QVERIFY(QTest::qWaitFor([&] { return f.c->LoadDisk_Window->isVisible(); }, 10000));
+        QTest::mouseClick(f.c->rec_mode_Video, Qt::LeftButton);
+        QCOMPARE(Recovery_MODE, 1);
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 0);
+        // Refresh while it runs: one more listing follows, never two at once.
+        QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        f.release();
+        QVERIFY(f.listed());
+        QCOMPARE(f.c->nsMutaryOfDataObject.size(), 8);
+        QVERIFY(f.c->LoadDisk_Window->isHidden());
+    }
+
+    // Fault: Refresh and Back cleared the selected medium.
+    void theSelectedMediumStaysSelected()
+    {
+        GuiFixture f(laptop());
+        f.c->idTableView->selectRow(3);
+        QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
+        QCOMPARE(f.c->idTableView->selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(f.c->idTableView->selectionModel()->selectedRows().first().row(), 3);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 1);
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
+        QCOMPARE(f.c->idTableView->selectionModel()->selectedRows().first().row(), 3);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // no need to choose again
+        QCOMPARE(f.c->disk_identifier->text(), QStringLiteral("mmcblk0p1"));
+    }
+
+    void keyboard()
+    {
+        GuiFixture f(laptop());
+        QWidget *w = f.window.get();
+        // Tab leaves the media table for the next control instead of walking its cells.
+        f.c->idTableView->setFocus();
+        f.c->idTableView->selectRow(3);
+        QTest::keyClick(f.c->idTableView, Qt::Key_Tab);
+        QVERIFY(w->focusWidget() != f.c->idTableView);
+        QVERIFY(w->focusWidget() != nullptr);
+        // Enter presses Next.
+        f.c->idTableView->setFocus();
+        QTest::keyClick(f.c->idTableView, Qt::Key_Return);
+        QCOMPARE(f.c->screen_counter, 1);
+        // Alt+B is Back, Alt+N is Next (a mnemonic animates the click: it lands a moment later).
+        QTest::keyClick(w, Qt::Key_B, Qt::AltModifier);
+        QTRY_COMPARE(f.c->screen_counter, 0);
+        QVERIFY(f.listed());
+        QTest::keyClick(w, Qt::Key_N, Qt::AltModifier);
+        QTRY_COMPARE(f.c->screen_counter, 1);
+        // Alt+R is Browse on the options screen; Enter in a field presses Next.
+        QTest::keyClick(w, Qt::Key_R, Qt::AltModifier);
+        QTRY_COMPARE(f.dialogs.modalWindows, QStringList{QStringLiteral("BrowseInfo_Window")});
+        QTest::mouseClick(f.c->photo.sector_range_rd, Qt::LeftButton);
+        f.c->photo.Start_slider_val->setFocus();
+        f.c->photo.Start_slider_val->setText(QStringLiteral("9"));
+        f.c->photo.End_slider_val->setText(QStringLiteral("5"));
+        QTest::keyClick(f.c->photo.Start_slider_val, Qt::Key_Enter);
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nEnd Sector should be greater than Start Sector."));
+        // Enter on a focused button presses that button, not Next.
+        f.c->back_btn->setFocus();
+        QTest::keyClick(f.c->back_btn, Qt::Key_Return);
+        QCOMPARE(f.c->screen_counter, 0);
+        QVERIFY(f.listed());
+        // A double-click on a medium is Next.
+        const QRect cell = f.c->idTableView->visualRect(f.c->mediaModel()->index(3, 0));
+        QTest::mouseClick(f.c->idTableView->viewport(), Qt::LeftButton, {}, cell.center());
+        QTest::mouseDClick(f.c->idTableView->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(f.c->screen_counter, 1);
+        // Alt+X asks about exiting.
+        f.dialogs.alertAnswers.enqueue(0);  // No
+        QTest::keyClick(w, Qt::Key_X, Qt::AltModifier);
+        QTRY_COMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nDo you really want to exit from 'Lumafind'?"));
+        QVERIFY(!f.c->shutDown());
     }
 
     void nextNeedsASelection()
@@ -156,6 +242,7 @@ private slots:
 
         // Back: the media screen, "<None>" everywhere, photo mode again.
         QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
         QCOMPARE(f.c->screen_counter, 0);
         QVERIFY(f.c->mediaPage->isVisible());
         QVERIFY(!f.c->photo.page->isVisible());
@@ -260,6 +347,7 @@ private slots:
         QVERIFY(f.c->addDiskImage(img));  // the same image again: selected, not doubled
         QCOMPARE(f.c->nsMutaryOfDataObject.size(), 9);
         QTest::mouseClick(f.c->refresh_btn, Qt::LeftButton);
+        QVERIFY(f.listed());
         QCOMPARE(f.c->nsMutaryOfDataObject.size(), 9);
         QVERIFY(!f.c->addDiskImage(f.dir.path() + QStringLiteral("/nothing.img")));
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe disk image cannot be opened."));

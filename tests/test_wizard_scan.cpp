@@ -5,6 +5,7 @@
 #include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "enginetestutil.h"
+#include "faultydevice.h"
 #include "testfiles.h"
 #include "guitestutil.h"
 #include "media/udisks2.h"
@@ -19,7 +20,11 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QApplication>
+#include <QItemSelectionModel>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QVideoWidget>
 #include <QTableView>
 #include <QTimer>
 
@@ -75,6 +80,7 @@ private slots:
         QCOMPARE(f.c->screen_counter, 2);
         QVERIFY(f.c->photoScanPage->isVisible());
         QVERIFY(!f.c->next_btn->isEnabled());
+        QCOMPARE(f.window->focusWidget(), f.c->stop_scan);  // not Exit
         QVERIFY(waitEnd(f, 1));
         QCOMPARE(f.dialogs.modalWindows, QStringList{"SaveFile_Info_Window"});
         // Thorough is on by default; its rarer records do not match these JFIF pictures.
@@ -165,8 +171,15 @@ private slots:
                             [](const CheckListRow &r) { return r.State; }));
     }
 
+    void stopEndsTheScanOnce_data()
+    {
+        QTest::addColumn<bool>("byKey");
+        QTest::newRow("click") << false;
+        QTest::newRow("Alt+S") << true;
+    }
     void stopEndsTheScanOnce()
     {
+        QFETCH(bool, byKey);
         GuiFixture f;
         // A big card so the scan is still running when Stop is pressed.
         const QString path = f.image(QStringLiteral("big.img"), qint64(16) << 21);  // 16 GiB, sparse
@@ -176,8 +189,17 @@ private slots:
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.c->scanRunning());
         QVERIFY(QTest::qWaitFor([&] { return f.c->for_index.load() > 1000; }, 10000));
-        QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);
+        // Beside the sector line: elapsed time, speed, the time left to come, photos found.
+        QVERIFY(QTest::qWaitFor([&] { return f.c->progress_details->text().contains(QLatin1String("MB/s")); }, 10000));
+        QVERIFY(f.c->progress_details->isVisible());
+        QVERIFY(f.c->progress_details->text().startsWith(QLatin1String("Elapsed ")));
+        QVERIFY(f.c->progress_details->text().endsWith(QLatin1String("0 photos found")));
+        if (byKey)
+            QTest::keyClick(f.window.get(), Qt::Key_S, Qt::AltModifier);
+        else
+            QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);
         QVERIFY(waitEnd(f, 1));
+        QVERIFY(!f.c->progress_details->isVisible());
         QCOMPARE(f.dialogs.modalWindows.size(), 1);
         QVERIFY(f.c->for_index.load() < uint64_t(16) << 21);
         QVERIFY(f.c->saveInfoText->text().contains(QLatin1String("before the search was stopped")));
@@ -187,24 +209,180 @@ private slots:
         QCOMPARE(f.dialogs.modalWindows.size(), 1);
     }
 
+    // Fault: after "the device cannot be opened", Browse… and Thorough stayed disabled and the
+    // help line kept the scan's text, also after Back and another medium.
+    void mediumThatCannotBeOpenedGoesBack_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("photo") << 0;
+        QTest::newRow("raw file") << 2;
+    }
     void mediumThatCannotBeOpenedGoesBack()
     {
+        QFETCH(int, mode);
         GuiFixture f;
+        if (mode == 2)
+            f.c->RawFile_Mode_Radio();
         const QString path = makeCard(f);
+        const QString other = f.dir.path() + QStringLiteral("/other.img");
+        QVERIFY(QFile::copy(path, other));
         selectImage(f, path);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QFile::remove(path);  // the card was removed after it was listed
         f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        if (mode == 2)
+            QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // the file types
         QVERIFY(QTest::qWaitFor([&] { return !f.c->scanRunning(); }, 10000));
         QCoreApplication::processEvents();
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
         QVERIFY(f.dialogs.alerts.last().informative.contains(QLatin1String("No such file")));
         QVERIFY(f.dialogs.modalWindows.isEmpty());
-        QCOMPARE(f.c->screen_counter, 1);
-        QVERIFY(f.c->photo.page->isVisible());
-        QVERIFY(!f.c->photoScanPage->isVisible());
         QVERIFY(!f.c->mSetLabelTimer->isActive());
+        QVERIFY(!f.c->stop_scan->isVisible());
+        if (mode == 0) {
+            QCOMPARE(f.c->screen_counter, 1);
+            QVERIFY(f.c->photo.page->isVisible());
+            QVERIFY(!f.c->photoScanPage->isVisible());
+            QVERIFY(f.c->photo.browse_path->isEnabled());
+            QVERIFY(f.c->Thro_Mode_Chk->isEnabled());
+            QCOMPARE(f.c->help_info->text(), kEntireDiskHelp);
+        } else {
+            QCOMPARE(f.c->screen_counter, 2);
+            QVERIFY(f.c->fileTypePage->isVisible());
+            QCOMPARE(f.c->help_info->text(), kFileTypeHelp);
+            QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+            QVERIFY(f.c->sig.browse_path->isEnabled());
+        }
+        // Back to the media and another card: the options screen as it should be.
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 0);
+        QVERIFY(f.listed());
+        selectImage(f, other);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->help_info->text(), kEntireDiskHelp);
+        QVERIFY(f.c->currentSet().browse_path->isEnabled());
+        QVERIFY(f.c->Thro_Mode_Chk->isEnabled());
+    }
+
+    // Fault: Esc on "No output folder is chosen" meant "Continue Without Saving" and started
+    // the scan. Here the real alert gets a real Esc.
+    void escOnTheNoFolderQuestionStays()
+    {
+        GuiFixture f;
+        selectImage(f, makeCard(f));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QtDialogs real;
+        f.dialogs.forwardAlerts = &real;
+        int escapes = 0;
+        QTimer esc;
+        esc.setInterval(10);
+        connect(&esc, &QTimer::timeout, [&] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                ++escapes;
+                QTest::keyClick(box, Qt::Key_Escape);
+            }
+        });
+        esc.start();
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(escapes, 1);
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nNo output folder is chosen."));
+        QCOMPARE(f.c->screen_counter, 1);
+        QVERIFY(!f.c->scanRunning());
+        QVERIFY(f.c->photo.page->isVisible());
+        // The exit question's Esc is No.
+        QVERIFY(!f.c->Exit_App());
+        QCOMPARE(escapes, 2);
+        esc.stop();
+        f.dialogs.forwardAlerts = nullptr;
+
+        // "Choose Folder…" fills the folder and stays, so that it can be seen before the scan.
+        const QString out = f.dir.path() + QStringLiteral("/out");
+        f.dialogs.alertAnswers.enqueue(1);
+        f.dialogs.folderAnswers.enqueue(out);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.c->screen_counter, 1);
+        QVERIFY(!f.c->scanRunning());
+        QCOMPARE(f.c->photo.path->text(), out);
+        const qsizetype asked = f.dialogs.alerts.size();
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // now the scan, without asking again
+        QCOMPARE(f.dialogs.alerts.size(), asked);
+        QCOMPARE(f.c->screen_counter, 2);
+        QVERIFY(waitEnd(f, 1));
+        QVERIFY(QFile::exists(out + QStringLiteral("/JPG/GND00001.JPG")));
+    }
+
+    // Fault: a new video scan began with the last frame of the previous clip in the pane.
+    void aNewScanStartsWithAnEmptyPreview()
+    {
+        GuiFixture f;
+        CardImage img(400, true);
+        img.put(20, clip());
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        f.c->Video_Mode_Radio();
+        selectImage(f, card);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.dialogs.alertAnswers.enqueue(0);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(waitEnd(f, 1));
+        QVERIFY(!f.c->images.isEmpty());
+        QVERIFY(!f.c->mMovieView->isVisible());  // nothing to play yet
+        f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
+        QVERIFY(QTest::qWaitFor([&] { return f.c->previewState() == QLatin1String("movie"); }, 10000));
+        QVERIFY(f.c->mMovieView->isVisible());
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // scan again
+        QVERIFY(f.c->previewState().isEmpty());
+        QVERIFY(!f.c->isPlaying());
+        QVERIFY(!f.c->mMovieView->isVisible());
+        QVERIFY(f.c->QuickLook_View->pixmap().isNull());
+        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
+        QVERIFY(waitEnd(f, 2));
+    }
+
+    // The worker no longer waits for its alert to be closed: the end of the scan it sends next
+    // waits for the alert instead of opening on top of it.
+    void theEndWindowWaitsForAnOpenAlert()
+    {
+        GuiFixture f;
+        CardImage img(2000, true);
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        medium->vanishAt = 200;  // the card is pulled out during the scan
+        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        selectImage(f, makeCard(f));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        // A person who reads the alert for a while: events go on meanwhile, as in its own loop.
+        struct Reader : lumafind::Dialogs {
+            MyTableController *c = nullptr;
+            bool open = false;
+            int alert(QWidget *, const QString &, const QString &, const QStringList &, AlertKind) override
+            {
+                open = true;
+                if (!QTest::qWaitFor([&] { return !c->scanRunning(); }, 10000))
+                    qWarning("the scan did not end");
+                for (int i = 0; i < 5; ++i)
+                    QCoreApplication::processEvents();
+                open = false;
+                return 1;
+            }
+            QString chooseFolder(QWidget *, const QString &) override { return {}; }
+            QString chooseFile(QWidget *, const QString &, const QString &) override { return {}; }
+            int runModal(QDialog *) override { return 1; }
+            bool openUrl(const QUrl &) override { return true; }
+        } reader;
+        reader.c = f.c.get();
+        bool endOverAlert = false;
+        f.dialogs.onModal = [&](QDialog *) { endOverAlert = endOverAlert || reader.open; };
+        f.dialogs.alertAnswers.enqueue(0);  // no folder: continue
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.dialogs.forwardAlerts = &reader;
+        QVERIFY(waitEnd(f, 1));
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
+        QVERIFY(!endOverAlert);
+        QVERIFY(f.c->saveInfoText->text().contains(QLatin1String("could not be read")));
     }
 
     void cardTheUserMayNotReadIsOpenedByTheService()
@@ -237,6 +415,7 @@ private slots:
         QCOMPARE(QDir(out + QStringLiteral("/JPG")).entryList(QDir::Files).size(), 3);
         // Saving again after the scan, from the list: still no second request.
         QVERIFY(f.c->saveFoundFilesTo(f.dir.path() + QStringLiteral("/again")));
+        QTRY_VERIFY(!f.c->savingAfterScan());
         QCOMPARE(QDir(f.dir.path() + QStringLiteral("/again/JPG")).entryList(QDir::Files).size(), 3);
         QCOMPARE(service.storage.opens(), 1);
         QCOMPARE(service.storage.lastMode(), QStringLiteral("r"));
@@ -272,6 +451,19 @@ private slots:
         QCOMPARE(f.c->images.at(1).image_UID, QStringLiteral("0"));
         QCOMPARE(f.c->images.at(2).image_UID, QStringLiteral("1"));
         QCOMPARE(f.c->images.at(0).image_UID, QStringLiteral("2"));
+
+        // Thumbnails are 100 pixels: the slider's largest size is that, and the placeholder of a
+        // photo without one is drawn no larger.
+        f.c->imageBrowser->setZoom(1.0);
+        QCOMPARE(f.c->imageBrowser->iconSize(), QSize(100, 100));
+        MyImageObject photo;
+        QVERIFY(lumafind::addImageWithData(QByteArray("not a picture"), QStringLiteral("GND00001.JPG"), QStringLiteral("p"),
+                                           f.c->Null_Image_Data, &photo));
+        f.c->addImageWithData(std::move(photo));
+        const QIcon icon = f.c->imageModel()->index(int(f.c->images.size()) - 1).data(Qt::DecorationRole).value<QIcon>();
+        QVERIFY(!icon.isNull());
+        const QSize drawn = icon.actualSize(QSize(1000, 1000));
+        QVERIFY2(drawn.width() <= 100 && drawn.height() <= 100, qPrintable(QStringLiteral("%1x%2").arg(drawn.width()).arg(drawn.height())));
         // Only a private type is offered to a drag: nothing useful leaves the browser.
         QMimeData *data = f.c->imageModel()->mimeData({f.c->imageModel()->index(0)});
         QVERIFY(data->text().isEmpty());

@@ -9,6 +9,7 @@
 #include "results/thumbnails.h"
 #include "tools/storedzip.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDialog>
@@ -18,9 +19,13 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSlider>
 #include <QStandardPaths>
 #include <QThread>
+#include <QVideoWidget>
 
 using namespace lumafind;
 
@@ -77,6 +82,16 @@ private slots:
         c.HelpFilePressed();
         QCOMPARE(d.alerts.last().message, QStringLiteral("\nHelp file does not exist!"));
         QVERIFY(d.opened.isEmpty());
+
+        // Nothing on the computer opens the guide: said, not silent.
+        f.dialogs.openSucceeds = false;
+        f.c->HelpFilePressed();
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe guide could not be opened."));
+        QVERIFY(f.dialogs.alerts.last().informative.remove(QChar(0x200B)).contains(QLatin1String("/Help.pdf")));
+
+        // The information windows have the window's colour, not the default grey.
+        for (QDialog *d : {f.c->HelpWindow, f.c->AboutWindow, f.c->SaveFile_Info_Window, f.c->BrowseInfo_Window})
+            QCOMPARE(d->palette().color(QPalette::Window), QColor(241, 244, 250));
     }
 
     void browseShowsTheNoteAndFillsBothFields()
@@ -110,7 +125,8 @@ private slots:
         QVERIFY(waitEnd(f, 1));
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), a);
         QCOMPARE(readAll(out + QStringLiteral("/PNG/GND00002.PNG")), b);
-        QVERIFY(f.c->saveInfoText->text().contains(QStringLiteral("2 saved in %1").arg(out)));
+        // The path may break at its separators (zero-width spaces), never inside a name.
+        QVERIFY(f.c->saveInfoText->text().remove(QChar(0x200B)).contains(QStringLiteral("2 saved in %1").arg(out)));
         QCoreApplication::processEvents();
         const QString tip = f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString();
         QVERIFY2(tip.contains(QStringLiteral("%1 bytes, the length its format declares").arg(a.size())), qPrintable(tip));
@@ -118,6 +134,45 @@ private slots:
         QVERIFY(!f.c->saveFoundButton->isVisibleTo(f.c->SaveFile_Info_Window));
         f.c->Open_Folder_btn();
         QCOMPARE(f.dialogs.opened.last().toLocalFile(), out);
+        // Saved during the scan: the result line says where, with no "Save found files…".
+        QVERIFY(f.c->photo.resultRow->isVisible());
+        QVERIFY(!f.c->photo.save_found->isVisible());
+        QVERIFY(f.c->photo.result_label->text().remove(QChar(0x200B)).contains(QStringLiteral("2 saved in %1").arg(out)));
+    }
+
+    // A part of a saved file whose own picture cannot be decoded is drawn as the file that
+    // holds it, not as a missing picture.
+    void aPartOfASavedFileIsDrawnAsItsFile()
+    {
+        GuiFixture f;
+        CardImage img(300, true);
+        QByteArray payload = QByteArray("Exif\0\0", 6) + QByteArray(500, '\0');
+        // A broken preview: its first segments hold together (the scan takes it for a file), but
+        // it has no frame and its data is noise.
+        payload += QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\x10') + QByteArray::fromHex("FFDA000C")
+                   + QByteArray(10, '\0') + QByteArray(620, '\x55');
+        const QByteArray photo = picture("JPG", 320, 240);
+        QByteArray camera = QByteArray::fromHex("FFD8FFE1");
+        camera += char((payload.size() + 2) >> 8);
+        camera += char((payload.size() + 2) & 0xFF);
+        camera += payload;
+        camera += photo.mid(2);
+        img.put(10, camera);
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        toOptions(f, card, 0);
+        QVERIFY(f.c->chooseOutputFolder(f.dir.path() + QStringLiteral("/saved")));
+        f.c->Thro_Mode_Chk->setChecked(false);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(waitEnd(f, 1));
+        QCoreApplication::processEvents();
+        QCOMPARE(f.c->images.size(), 2);
+        QCOMPARE(f.c->images.at(1).imageData, f.c->Null_Image_Data);  // no picture of its own
+        const QModelIndex inner = f.c->imageModel()->index(1);
+        QCOMPARE(inner.data(ImageListModel::ContainedInRole).toString(), QStringLiteral("GND00001.JPG"));
+        // The holder's 4:3 thumbnail, not the square placeholder.
+        const QIcon icon = inner.data(Qt::DecorationRole).value<QIcon>();
+        QCOMPARE(icon.actualSize(QSize(100, 100)), QSize(100, 75));
     }
 
     void saveFoundFilesAfterTheScan()
@@ -140,6 +195,154 @@ private slots:
         QCOMPARE(readAll(out + QStringLiteral("/ZIP/ZIP00001.ZIP")), zip);
         QCOMPARE(readAll(out + QStringLiteral("/PDF/PDF00001.PDF")), img.sectors(100, 300));
         QVERIFY(f.dialogs.alerts.last().informative.startsWith(QStringLiteral("2 of 2 files were saved")));
+    }
+
+    // Fault: once the end-of-scan window was closed, found files could no longer be saved.
+    // The result line stays with "Save found files…"; saving shows its progress, marks the
+    // items, and the output folder and the saved files open from there.
+    void foundFilesCanBeSavedAfterTheEndWindow()
+    {
+        GuiFixture f;
+        CardImage img(300, true);
+        // A camera photo with its preview inside (at a sector of its own, as the scan sees it),
+        // then a plain photo.
+        const QByteArray preview = picture("JPG", 64, 48), photo = picture("JPG", 320, 240);
+        QByteArray payload = QByteArray("Exif\0\0", 6) + QByteArray(500, '\0');
+        payload += preview;
+        payload += QByteArray(600, '\0');
+        QByteArray camera = QByteArray::fromHex("FFD8FFE1");
+        camera += char((payload.size() + 2) >> 8);
+        camera += char((payload.size() + 2) & 0xFF);
+        camera += payload;
+        camera += photo.mid(2);
+        img.put(10, camera);
+        const QByteArray plain = picture("JPG", 200, 150);
+        img.put(200, plain);
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        toOptions(f, card, 0);
+        f.c->Thro_Mode_Chk->setChecked(false);
+        f.dialogs.alertAnswers.enqueue(0);  // no folder: continue without saving
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(waitEnd(f, 1));              // the end-of-scan window, closed with OK
+        QCOMPARE(f.c->images.size(), 3);
+        QCoreApplication::processEvents();
+
+        // The result line stays under the photos.
+        auto *row = f.window->findChild<QWidget *>(QStringLiteral("result_row"));
+        auto *save = f.window->findChild<QPushButton *>(QStringLiteral("save_found"));
+        QVERIFY(row && save);
+        QVERIFY(row->isVisible());
+        QVERIFY(save->isVisible());
+        QVERIFY(f.c->photo.open_folder->isVisible());
+        QVERIFY2(f.c->photo.result_label->text().startsWith(QStringLiteral("Found 3 files, none saved yet")),
+                 qPrintable(f.c->photo.result_label->text()));
+        // Open Output Folder names the button beside it.
+        f.c->Open_Folder_btn();
+        QVERIFY(f.dialogs.alerts.last().informative.contains(QLatin1String("beside this button")));
+
+        const QString out = f.dir.path() + QStringLiteral("/later");
+        f.dialogs.folderAnswers.enqueue(out);
+        QTest::mouseClick(save, Qt::LeftButton);
+        QVERIFY(f.c->savingAfterScan() || f.dialogs.alerts.last().message == QStringLiteral("\nSaving finished."));
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->savingAfterScan(); }, 10000));
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nSaving finished."));
+        QCOMPARE(f.dialogs.alerts.last().kind, AlertKind::Information);
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), camera);
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00003.JPG")), plain);
+        QVERIFY(!QFile::exists(out + QStringLiteral("/JPG/GND00002.JPG")));  // it is inside the first
+        QCoreApplication::processEvents();
+        const QString result = f.c->photo.result_label->text().remove(QChar(0x200B));
+        QVERIFY2(result.contains(QStringLiteral("2 saved in %1").arg(out)) && result.contains(QLatin1String("1 inside other files")),
+                 qPrintable(result));
+
+        // The marks: saved, or inside the file that holds it.
+        const QModelIndex first = f.c->imageModel()->index(0), inner = f.c->imageModel()->index(1);
+        QCOMPARE(first.data(ImageListModel::SavedPathRole).toString(), out + QStringLiteral("/JPG/GND00001.JPG"));
+        QCOMPARE(inner.data(ImageListModel::ContainedInRole).toString(), QStringLiteral("GND00001.JPG"));
+        QVERIFY(inner.data(Qt::ToolTipRole).toString().contains(QLatin1String("inside GND00001.JPG")));
+        // The item's own text says so, under a thumbnail or beside an icon.
+        QCOMPARE(itemText(inner, false), QStringLiteral("GND00002.JPG") + QChar(QChar::LineSeparator) + QStringLiteral("inside GND00001.JPG"));
+        QCOMPARE(itemText(first, true), QStringLiteral("GND00001.JPG   \u2014 saved"));
+        QCOMPARE(itemText(f.c->imageModel()->index(2), false), QStringLiteral("GND00003.JPG"));
+
+        // A double-click opens a saved item; a part of a saved file opens that file.
+        f.c->openItem(first);
+        QCOMPARE(f.dialogs.opened.last().toLocalFile(), out + QStringLiteral("/JPG/GND00001.JPG"));
+        f.c->openItem(inner);
+        QCOMPARE(f.dialogs.opened.last().toLocalFile(), out + QStringLiteral("/JPG/GND00001.JPG"));
+        // The context menu: Show in Folder, and Save Selected… for a scan without a folder.
+        std::unique_ptr<QMenu> menu(f.c->itemMenu(f.c->imageBrowser, f.c->imageModel()->index(2)));
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            texts << a->text();
+        QCOMPARE(texts, (QStringList{QStringLiteral("Show in Folder"), QStringLiteral("Save Selected\u2026")}));
+        menu->actions().first()->trigger();
+        QCOMPARE(f.dialogs.opened.last().toLocalFile(), out + QStringLiteral("/JPG"));
+        f.c->imageBrowser->selectionModel()->select(f.c->imageModel()->index(2), QItemSelectionModel::ClearAndSelect);
+        const QString only = f.dir.path() + QStringLiteral("/only");
+        f.dialogs.folderAnswers.enqueue(only);
+        menu->actions().last()->trigger();
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->savingAfterScan(); }, 10000));
+        QCOMPARE(QDir(only + QStringLiteral("/JPG")).entryList(QDir::Files), QStringList{QStringLiteral("GND00003.JPG")});
+        // Open Output Folder opens where the last saving went.
+        f.c->Open_Folder_btn();
+        QCOMPARE(f.dialogs.opened.last().toLocalFile(), only);
+        // Nothing can open it: said, not silent.
+        f.dialogs.openSucceeds = false;
+        const qsizetype alerts = f.dialogs.alerts.size();
+        f.c->Open_Folder_btn();
+        QCOMPARE(f.dialogs.alerts.size(), alerts + 1);
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe folder could not be opened."));
+
+        // Back, and the result line goes with the photos.
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QVERIFY(!row->isVisible());
+    }
+
+    void savingAfterTheScanCanBeCancelled()
+    {
+        GuiFixture f;
+        CardImage img(3000, true);
+        img.putHex(10, "255044462D312E34");  // a PDF without an end: 2990 sectors carved
+        const QString card = f.dir.path() + QStringLiteral("/card.img");
+        img.save(card);
+        auto medium = std::make_shared<FaultyMedium>();
+        medium->data = img.data;
+        std::atomic<bool> held{false}, release{false};
+        // Saving reads the medium again (the scan's open is the first): it is held there.
+        medium->onRead = [&held, &release](int open, quint64) {
+            if (open < 2)
+                return;
+            held = true;
+            QElapsedTimer t;
+            t.start();
+            while (!release && t.elapsed() < 10000)
+                QThread::yieldCurrentThread();
+        };
+        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        toOptions(f, card, 2);
+        startTypes(f);
+        QVERIFY(waitEnd(f, 1));
+        const QString out = f.dir.path() + QStringLiteral("/later");
+        f.dialogs.folderAnswers.enqueue(out);
+        QTest::mouseClick(f.c->sig.save_found, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return held.load(); }, 10000));
+        // Saving goes on beside the window, its progress and Cancel on the result line.
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY(f.c->sig.save_progress->isVisible());
+        QVERIFY(f.c->sig.cancel_save->isVisible());
+        QVERIFY(!f.c->back_btn->isEnabled());
+        QTest::mouseClick(f.c->sig.cancel_save, Qt::LeftButton);
+        release = true;
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->savingAfterScan(); }, 10000));
+        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nSaving finished."));
+        QVERIFY2(f.dialogs.alerts.last().informative.contains(QLatin1String("saving was cancelled")),
+                 qPrintable(f.dialogs.alerts.last().informative));
+        QCOMPARE(f.dialogs.alerts.last().kind, AlertKind::Warning);
+        QVERIFY(QDir(out + QStringLiteral("/PDF")).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(!f.c->sig.save_progress->isVisible());
+        QVERIFY(f.c->back_btn->isEnabled());
     }
 
     void previewCopiesTheFileAndFollowsTheItem()
@@ -174,10 +377,21 @@ private slots:
         QCOMPARE(readAll(f.c->Preview_Temp_File), mp4);
         QVERIFY(f.c->Preview_Temp_File.endsWith(QLatin1String("/dprv.MP4")));
         QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("MP400001.MP4"));
-        QVERIFY(f.c->ClearPreview_Window->isHidden());
+        QVERIFY(!f.c->previewControls->isVisible());
+        // A movie gets play / pause and the player's position.
+        QVERIFY(f.c->movieControls->isVisible());
+        QVERIFY(f.c->mMovieView->isVisible());
+        QTest::mouseClick(f.c->movie_play, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->isPlaying(); }, 10000));
+        QCOMPARE(f.c->movie_play->text(), QStringLiteral("Play"));
+        QTest::mouseClick(f.c->movie_play, Qt::LeftButton);
+        QVERIFY(QTest::qWaitFor([&] { return f.c->isPlaying(); }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return f.c->movie_position->maximum() > 0; }, 10000));
 
         preview(0);
         QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
+        QVERIFY(!f.c->movieControls->isVisible());
+        QVERIFY(!f.c->mMovieView->isVisible());
         QCOMPARE(readAll(f.c->Preview_Temp_File), zip);
         QVERIFY(f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString().contains(QLatin1String("the length its format declares")));
         QVERIFY(!QFile::exists(f.c->previewDirectory() + QStringLiteral("/dprv.MP4")));  // one at a time
@@ -204,9 +418,14 @@ private slots:
 
         f.dialogs.alertAnswers.enqueue(1);
         QVERIFY(f.c->Exit_App());
+        QVERIFY(QTest::qWaitFor([&] { return f.c->shutDown(); }, 10000));
         QVERIFY(QDir(f.c->previewDirectory()).entryList({QStringLiteral("dprv*")}, QDir::Files).isEmpty());
     }
 
+    // The preview copy runs beside the window. The medium is slow to open for the preview (a
+    // card reader waking up); meanwhile the scan ends by itself, or Stop is pressed. Either way
+    // no modal window stands in the way, the end-of-scan window comes once, and the preview is
+    // shown when its copy is done.
     void scanEndingDuringAPreview_data()
     {
         QTest::addColumn<bool>("pressStop");
@@ -226,41 +445,58 @@ private slots:
         img.save(card);
         auto medium = std::make_shared<FaultyMedium>();
         medium->data = img.data;
+        std::atomic<bool> opening{false}, openReleased{false}, scanReleased{false};
+        // The scan holds beyond sector 16384 (it reads blocks of a few MiB) until the test lets it
+        // go (or Stop is pressed).
         MyTableController *c = f.c.get();
-        // The scan waits beyond sector 16384 (its reads come in blocks of a few MiB) until a preview
-        // runs (and, in the Stop case, until Stop is pressed); the preview's reads wait until it
-        // is asked to stop.
-        medium->onRead = [c, pressStop](int open, quint64 sector) {
+        medium->onRead = [c, &scanReleased](int open, quint64 sector) {
             QElapsedTimer t;
             t.start();
             if (open == 1 && sector >= 16384)
-                while ((!c->session() || (pressStop && c->stop_now.load() != 1)) && t.elapsed() < 10000)
-                    QThread::msleep(2);
-            if (open >= 2)
-                while (c->stop_now.load() != 1 && t.elapsed() < 10000)
-                    QThread::msleep(2);
+                while (!scanReleased && c->stop_now.load() != 1 && t.elapsed() < 10000)
+                    QThread::yieldCurrentThread();
         };
-        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        // Every open after the scan's (the preview's) waits until the test lets it go.
+        f.c->deviceOpener = [medium, &opening, &openReleased](const QString &) {
+            if (medium->opens.load() >= 1) {
+                opening = true;
+                QElapsedTimer t;
+                t.start();
+                while (!openReleased && t.elapsed() < 10000)
+                    QThread::yieldCurrentThread();
+            }
+            return openFaulty(medium);
+        };
         toOptions(f, card, 2);
-        bool previewShownFirst = false;
-        f.dialogs.onModal = [&](QDialog *) { previewShownFirst = !f.c->previewState().isEmpty(); };
         startTypes(f);
         QVERIFY(QTest::qWaitFor([&] { return !f.c->images.isEmpty(); }, 10000));
-        f.c->previewItem(0);
-        if (pressStop) {
-            QTest::qWait(50);
-            QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);
-        }
+        f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
+        QVERIFY(QTest::qWaitFor([&] { return opening.load(); }, 10000));
+        // The copy is a job in the pane: nothing modal, the progress and Cancel are there.
+        QVERIFY(f.c->previewRunning());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY(f.c->previewControls->isVisible());
+        QVERIFY(f.c->cancel_preview->isEnabled());
+        QVERIFY(f.c->scanRunning());
+        QVERIFY(f.c->exit_btn->isEnabled());
+        if (pressStop)
+            QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);  // a click, as a person gives it
+        else
+            scanReleased = true;
         QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.c->previewRunning());  // the copy goes on after the scan
+        QCOMPARE(f.c->saveInfoRawText->text().contains(QLatin1String("before the search was stopped")), pressStop);
+        openReleased = true;
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
-        QTest::qWait(100);
+        QCoreApplication::processEvents();
         QCOMPARE(f.dialogs.modalWindows.filter(QStringLiteral("SaveFile_Info")).size(), 1);
-        QVERIFY(previewShownFirst);
-        QVERIFY(f.c->ClearPreview_Window->isHidden());
+        QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
+        QCOMPARE(QFileInfo(f.c->Preview_Temp_File).size(), 2990 * 512);  // the 7Z up to the PDF
+        QVERIFY(!f.c->previewControls->isVisible());
         QCOMPARE(f.c->stop_now.load(), 0);
     }
 
-    void aLongPreviewCopyCanBeCutShort()
+    void previewCopyIsAJobBesideTheWindow()
     {
         GuiFixture f;
         CardImage img(4000, true);
@@ -268,28 +504,49 @@ private slots:
         img.save(card);
         auto medium = std::make_shared<FaultyMedium>();
         medium->data = img.data;
-        std::atomic<bool> cut{false}, reading{false};
-        medium->onRead = [&cut, &reading](int, quint64) {
+        std::atomic<bool> hold{true}, reading{false};
+        medium->onRead = [&hold, &reading](int, quint64) {
             reading = true;
             QElapsedTimer t;
             t.start();
-            while (!cut && t.elapsed() < 10000)
-                QThread::msleep(2);
+            while (hold && t.elapsed() < 10000)
+                QThread::yieldCurrentThread();
         };
         f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
         toOptions(f, card, 2);
-        MyImageObject item;
-        lumafind::addImageWithData_2(QStringLiteral("XYZ00001.XYZ"), QStringLiteral("x"), 10, 3900, &item);
-        f.c->addImageWithData_2(std::move(item));
+        MyImageObject a, b;
+        lumafind::addImageWithData_2(QStringLiteral("XYZ00001.XYZ"), QStringLiteral("x"), 10, 3900, &a);
+        lumafind::addImageWithData_2(QStringLiteral("ABC00001.ABC"), QStringLiteral("y"), 3900, 4000, &b);
+        f.c->addImageWithData_2(std::move(a));
+        f.c->addImageWithData_2(std::move(b));
+        const uint64_t copies = f.c->previewCopies();
+
+        // Cancel in the pane stops the copy and shows what is copied.
         f.c->previewItem(0);
-        QVERIFY(f.c->ClearPreview_Window->isVisible());
         QVERIFY(QTest::qWaitFor([&] { return reading.load(); }, 10000));  // the copy is under way
-        QTest::mouseClick(f.c->ClearPreview_Window->findChild<QPushButton *>(QStringLiteral("cancel_preview")), Qt::LeftButton);
-        cut = true;
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        QVERIFY(!f.c->previewControls->isHidden());
+        f.c->cancel_preview->click();
+        hold = false;
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
-        QCoreApplication::processEvents();
         QCOMPARE(QFileInfo(f.c->Preview_Temp_File).size(), 512);  // what was copied, shown at once
         QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
+        QVERIFY(f.c->previewControls->isHidden());
+
+        // Choosing another item while one is copied: that copy stops, unseen, and the new one runs.
+        hold = true;
+        reading = false;
+        f.c->previewItem(1);
+        QVERIFY(QTest::qWaitFor([&] { return reading.load(); }, 10000));
+        f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("XYZ00001.XYZ"));
+        hold = false;
+        QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
+        QCOMPARE(f.c->previewCopies(), copies + 3);
+        QVERIFY(f.c->Preview_Temp_File.endsWith(QLatin1String("/dprv.XYZ")));
+        QCOMPARE(QFileInfo(f.c->Preview_Temp_File).size(), 3890 * 512);
+        QVERIFY(!QFile::exists(f.c->previewDirectory() + QStringLiteral("/dprv.ABC")));
+        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("XYZ00001.XYZ"));
     }
 
     void exitQuestion()
@@ -318,6 +575,7 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return f.c->for_index.load() > 1000; }, 10000));
         f.dialogs.alertAnswers.enqueue(1);  // Yes
         QVERIFY(f.c->Exit_App());
+        QVERIFY(QTest::qWaitFor([&] { return f.c->shutDown(); }, 10000));
         QVERIFY(!f.c->scanRunning());
         QVERIFY(f.dialogs.modalWindows.filter(QStringLiteral("SaveFile_Info")).isEmpty());
     }

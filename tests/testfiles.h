@@ -47,6 +47,19 @@ inline QString standInLsblk(const QString &folder, const QString &jsonPath)
     return script.fileName();
 }
 
+// The same, slow: it prints nothing until the file at gatePath exists (or ten seconds passed).
+inline QString gatedLsblk(const QString &folder, const QString &jsonPath, const QString &gatePath)
+{
+    QFile script(folder + QStringLiteral("/lsblk"));
+    if (!script.open(QIODevice::WriteOnly))
+        return QString();
+    script.write("#!/bin/sh\ni=0\nwhile [ ! -e '" + QFile::encodeName(gatePath) + "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+                 "cat '" + QFile::encodeName(jsonPath) + "'\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return script.fileName();
+}
+
 inline QString laptopFixture()
 {
     return QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json");
