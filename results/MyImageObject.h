@@ -25,6 +25,8 @@ struct MyImageObject {
     QString extent;
     uint64_t extentBytes = 0;
     QString savedPath;
+    // When it was captured, as the file records it (ISO 8601 with the offset); empty when unknown.
+    QString captured;
 
     const QString &imageUID() const { return image_UID; }
     const QString &imageTitle() const { return image_Name; }

@@ -4,6 +4,8 @@
 LUMAFIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
   xvfb xauth adwaita-icon-theme dosfstools mtools zlib1g-dev
+  # Capture dates and embedded previews: Exiv2, LibRaw and libheif (found through pkg-config).
+  libexiv2-dev libraw-dev libheif-dev pkgconf
   # The desktop entry, metainfo and manual page checks, and cpack -G DEB (dpkg-shlibdeps; file finds the binaries).
   desktop-file-utils appstream man-db dpkg-dev file)
 
