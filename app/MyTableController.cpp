@@ -617,7 +617,7 @@ void MyTableController::startScan()
             // The item's tooltip says how long the saved file is and where it went.
             saver_->onSaved = [this](const SaveRecord &rec) {
                 QMetaObject::invokeMethod(this, [this, rec] {
-                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath);
+                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.captured);
                 }, Qt::QueuedConnection);
             };
         }

@@ -86,6 +86,8 @@ QVariant ImageListModel::data(const QModelIndex &index, int role) const
             tip += QStringLiteral("\n%1 bytes, the length its format declares").arg(item.extentBytes);
         else if (item.extent == QLatin1String("carved"))
             tip += QStringLiteral("\n%1 bytes, the range the search carved").arg(item.extentBytes);
+        if (!item.captured.isEmpty())
+            tip += QStringLiteral("\ncaptured %1").arg(QString(item.captured).replace(QLatin1Char('T'), QLatin1Char(' ')));
         if (!item.savedPath.isEmpty())
             tip += QStringLiteral("\nsaved as %1").arg(item.savedPath);
         return tip;
@@ -149,6 +151,8 @@ void ImageListModel::appended()
         item.extent = known->extent;
         item.extentBytes = known->bytes;
         item.savedPath = known->savedPath;
+        if (!known->captured.isEmpty())
+            item.captured = known->captured;
         known_.erase(known);
     }
     beginInsertRows({}, n - 1, n - 1);
@@ -186,7 +190,7 @@ void ImageListModel::moveItems(QList<int> rows, int destination)
 }
 
 void ImageListModel::setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                               const QString &savedPath)
+                               const QString &savedPath, const QString &captured)
 {
     for (int i = 0; i < images_->size(); ++i) {
         MyImageObject &item = (*images_)[i];
@@ -195,11 +199,13 @@ void ImageListModel::setExtent(const QString &name, uint64_t startSector, const 
             item.extentBytes = bytes;
             if (!savedPath.isEmpty())
                 item.savedPath = savedPath;
+            if (!captured.isEmpty())
+                item.captured = captured;
             emit dataChanged(index(i), index(i), {Qt::ToolTipRole});
             return;
         }
     }
-    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath});
+    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath, captured});
 }
 
 void ImageListModel::removeItems(QList<int> rows)

@@ -38,9 +38,10 @@ public:
     void moveItems(QList<int> rows, int destination);
     // Removes the items at `rows`.
     void removeItems(QList<int> rows);
-    // What saving or a preview learnt about an item's length (found by name and first sector).
+    // What saving or a preview learnt about an item's length (found by name and first sector),
+    // and saving about when it was captured.
     void setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                   const QString &savedPath = QString());
+                   const QString &savedPath = QString(), const QString &captured = QString());
 
 private:
     QIcon iconFor(const MyImageObject &item) const;
@@ -51,6 +52,7 @@ private:
         QString extent;
         uint64_t bytes;
         QString savedPath;
+        QString captured;
     };
     QHash<QString, Known> known_;
 };

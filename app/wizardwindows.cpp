@@ -180,7 +180,7 @@ bool MyTableController::saveFoundFilesTo(const QString &folder)
     QEventLoop loop;
     saver.onSaved = [this](const SaveRecord &rec) {
         QMetaObject::invokeMethod(this, [this, rec] {
-            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath);
+            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.captured);
         }, Qt::QueuedConnection);
     };
     QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] {
