@@ -218,6 +218,7 @@ std::unique_ptr<LibRaw> librawOpen(QByteArrayView bytes)
     if (bytes.size() < 16)
         return nullptr;
     auto raw = std::make_unique<LibRaw>(LIBRAW_OPIONS_NO_MEMERR_CALLBACK | LIBRAW_OPIONS_NO_DATAERR_CALLBACK);
+    raw->imgdata.params.max_raw_memory_mb = unsigned(kMaxPreviewBytes >> 20);  // its default is 2 GiB
     // LibRaw only reads the buffer; its interface is not const.
     if (raw->open_buffer(const_cast<char *>(bytes.data()), size_t(bytes.size())) != LIBRAW_SUCCESS)
         return nullptr;
