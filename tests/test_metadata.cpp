@@ -327,19 +327,23 @@ private slots:
             const QImage img = embeddedPicture(QStringLiteral("NEF"), cutRaw, 100);
             QVERIFY(img.isNull() || (img.width() <= 100 && img.height() <= 100));
         }
-        // Bytes changed at random in a raw file, a JPEG, a movie and a HEIC.
+        // Bytes changed at random in each kind of file (more rounds when asked, e.g. under a
+        // sanitizer: LUMAFIND_METADATA_ROUNDS).
         QRandomGenerator gen(1234);
+        const int rounds = qEnvironmentVariableIsSet("LUMAFIND_METADATA_ROUNDS") ? qEnvironmentVariableIntValue("LUMAFIND_METADATA_ROUNDS") : 150;
         QImage blue(128, 96, QImage::Format_RGB32);
         blue.fill(Qt::blue);
         const QList<QPair<QString, QByteArray>> samples{
             {QStringLiteral("NEF"), good},
             {QStringLiteral("JPG"), dated},
             {QStringLiteral("MP4"), movie(kFrom1904 + 1600000000)},
-            {QStringLiteral("HEIC"), heic(blue, 64, QByteArray())}};
+            {QStringLiteral("PNG"), withPngTime(picture("PNG", 40, 30), 2017, 8, 21, 18, 25, 40)},
+            {QStringLiteral("MTS"), avchd(192)},
+            {QStringLiteral("HEIC"), heic(blue, 64, tiff({{ifdOffset(34665, 1)}, exifIfd("2023:04:05 06:07:08")}, {-1, -1}, {}))}};
         for (const auto &[type, bytes] : samples) {
             if (bytes.isEmpty())
                 continue;
-            for (int round = 0; round < 150; ++round) {
+            for (int round = 0; round < rounds; ++round) {
                 QByteArray b = bytes;
                 for (int k = 0; k < 8; ++k)
                     b[gen.bounded(int(b.size()))] = char(gen.bounded(256));
