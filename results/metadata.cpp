@@ -225,6 +225,8 @@ std::unique_ptr<LibRaw> librawOpen(QByteArrayView bytes)
     return raw;
 }
 
+} // namespace
+
 QImage librawPicture(QByteArrayView bytes, int maxPixels)
 {
     try {
@@ -248,6 +250,8 @@ QImage librawPicture(QByteArrayView bytes, int maxPixels)
     }
     return {};
 }
+
+namespace {
 
 // LibRaw's own reading of the date (X3F and the like that Exiv2 does not read): a local time
 // it has already turned into an instant in this machine's zone.

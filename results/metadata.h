@@ -51,6 +51,9 @@ bool previewFirst(const QString &type);
 // Whether the type has a metadata reader at all, and its name ("" when none).
 QString metadataFamily(const QString &type);
 
+// LibRaw's reading of a raw file's preview (what rawPicture falls back on), for its test.
+QImage librawPicture(QByteArrayView bytes, int maxPixels);
+
 // The plain structures, exposed for their tests.
 std::optional<CaptureTime> isoMediaCaptureTime(ByteSource &file);
 std::optional<CaptureTime> pngCaptureTime(ByteSource &file);

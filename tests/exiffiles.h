@@ -118,20 +118,23 @@ inline QByteArray datedTiff(const QByteArray &dateTime, const QByteArray &offset
     return tiff({ifd0, exifIfd(dateTime, offset)}, {-1, -1}, {QByteArray(64, char(0x80))});
 }
 
-// A raw-like file: a 16-bit colour-filter-array first image Qt cannot show, and an embedded
-// JPEG preview in the second directory. previewOffset/previewLength, when given, replace the
-// preview's real place and length (a hostile file).
+// A raw-like file: a 16-bit colour-filter-array first image (side by side pixels) Qt cannot
+// show, and an embedded JPEG preview in the second directory. previewOffset/previewLength,
+// when given, replace the preview's real place and length (a hostile file).
 inline QByteArray rawLikeTiff(const QByteArray &jpeg, const QByteArray &dateTime, qint64 previewOffset = -1,
-                              qint64 previewLength = -1)
+                              qint64 previewLength = -1, int side = 16)
 {
-    const QList<Entry> ifd0{longValue(254, 0), shortValue(256, 16), shortValue(257, 16), shortValue(258, 16),
-                            shortValue(259, 1), shortValue(262, 32803), ascii(271, "NIKON CORPORATION"),
-                            ascii(272, "NIKON D-TEST"), blobOffset(273, 0), shortValue(277, 1), shortValue(278, 16),
-                            longValue(279, 512), ifdOffset(34665, 2)};
+    const quint32 rawBytes = quint32(side * side * 2);
+    const QList<Entry> ifd0{longValue(254, 0), shortValue(256, quint16(side)), shortValue(257, quint16(side)),
+                            shortValue(258, 16), shortValue(259, 1), shortValue(262, 32803),
+                            ascii(271, "NIKON CORPORATION"), ascii(272, "NIKON D-TEST"), blobOffset(273, 0),
+                            shortValue(277, 1), shortValue(278, quint16(side)), longValue(279, rawBytes),
+                            {33421, 3, 2, le16(2) + le16(2)}, {33422, 1, 4, QByteArray("\0\1\1\2", 4)},
+                            ifdOffset(34665, 2)};
     QList<Entry> ifd1{longValue(254, 1), shortValue(259, 6)};
     ifd1 << (previewOffset >= 0 ? longValue(513, quint32(previewOffset)) : blobOffset(513, 1));
     ifd1 << longValue(514, quint32(previewLength >= 0 ? previewLength : jpeg.size()));
-    return tiff({ifd0, ifd1, exifIfd(dateTime)}, {1, -1, -1}, {QByteArray(512, char(0x40)), jpeg});
+    return tiff({ifd0, ifd1, exifIfd(dateTime)}, {1, -1, -1}, {QByteArray(int(rawBytes), char(0x40)), jpeg});
 }
 
 // A JPEG with an Exif block (APP1) right after its start marker.

@@ -269,6 +269,11 @@ private slots:
         }
         // Without a type nothing says to look for one.
         QVERIFY(makeThumbnail(raw).isEmpty());
+        // LibRaw, where Exiv2 finds no preview, reads the same one (it wants a sensor of some size).
+        const QImage byLibRaw = librawPicture(rawLikeTiff(solidJpeg(320, 240, QColor(220, 20, 20)), "2020:02:29 12:00:00", -1, -1, 64), 100);
+        QCOMPARE(byLibRaw.size(), QSize(100, 75));
+        QVERIFY(byLibRaw.pixelColor(50, 37).red() > 180);
+        QVERIFY(librawPicture(rawLikeTiff(solidJpeg(320, 240, Qt::red), "2020:02:29 12:00:00", 200, 0x7FFFFFF0, 64), 100).isNull());
         // A JPEG cut before its picture data still has its Exif thumbnail.
         const QByteArray green = solidJpeg(160, 120, Qt::green);
         const QByteArray exifThumbTiff = tiff({{ifdOffset(34665, 2)}, {longValue(259, 6), blobOffset(513, 0), longValue(514, quint32(green.size()))},
