@@ -765,7 +765,7 @@ void MyTableController::startScan()
             // The item's tooltip and mark say how long the saved file is and where it went.
             saver_->onSaved = [this](const SaveRecord &rec) {
                 QMetaObject::invokeMethod(this, [this, rec] {
-                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn);
+                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn, rec.captured);
                 }, Qt::QueuedConnection);
             };
         }

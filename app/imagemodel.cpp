@@ -112,6 +112,8 @@ QVariant ImageListModel::data(const QModelIndex &index, int role) const
             tip += QStringLiteral("\n%1 bytes, the length its format declares").arg(item.extentBytes);
         else if (item.extent == QLatin1String("carved"))
             tip += QStringLiteral("\n%1 bytes, the range the search carved").arg(item.extentBytes);
+        if (!item.captured.isEmpty())
+            tip += QStringLiteral("\ncaptured %1").arg(QString(item.captured).replace(QLatin1Char('T'), QLatin1Char(' ')));
         if (!item.savedPath.isEmpty())
             tip += QStringLiteral("\nsaved as %1").arg(item.savedPath);
         if (!item.containedIn.isEmpty())
@@ -182,6 +184,8 @@ void ImageListModel::appended()
         item.extentBytes = known->bytes;
         item.savedPath = known->savedPath;
         item.containedIn = known->containedIn;
+        if (!known->captured.isEmpty())
+            item.captured = known->captured;
         known_.erase(known);
     }
     beginInsertRows({}, n - 1, n - 1);
@@ -219,7 +223,7 @@ void ImageListModel::moveItems(QList<int> rows, int destination)
 }
 
 void ImageListModel::setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                               const QString &savedPath, const QString &containedIn)
+                               const QString &savedPath, const QString &containedIn, const QString &captured)
 {
     for (int i = 0; i < images_->size(); ++i) {
         MyImageObject &item = (*images_)[i];
@@ -232,11 +236,13 @@ void ImageListModel::setExtent(const QString &name, uint64_t startSector, const 
                 item.containedIn = containedIn;
                 icons_.remove(item.image_UID);  // drawn as the file that holds it
             }
+            if (!captured.isEmpty())
+                item.captured = captured;
             emit dataChanged(index(i), index(i));
             return;
         }
     }
-    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath, containedIn});
+    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath, containedIn, captured});
 }
 
 void ImageListModel::removeItems(QList<int> rows)

@@ -43,9 +43,10 @@ public:
     // Removes the items at `rows`.
     void removeItems(QList<int> rows);
     // What saving or a preview learnt about an item's length (found by name and first sector),
-    // where it was saved, or which saved file already holds it.
+    // where it was saved, or which saved file already holds it, and when it was captured.
     void setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
-                   const QString &savedPath = QString(), const QString &containedIn = QString());
+                   const QString &savedPath = QString(), const QString &containedIn = QString(),
+                   const QString &captured = QString());
     // The picture items get when they have no thumbnail of their own.
     void setPlaceholder(const QByteArray &bytes) { placeholder_ = bytes; }
     // The path of the item saved under that file name (empty when none is).
@@ -60,6 +61,7 @@ private:
         QString extent;
         uint64_t bytes;
         QString savedPath, containedIn;
+        QString captured;
     };
     QHash<QString, Known> known_;
     QByteArray placeholder_;

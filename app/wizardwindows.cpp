@@ -248,7 +248,7 @@ bool MyTableController::saveFoundFilesTo(const QString &folder, const QList<int>
     });
     saver->onSaved = [this](const SaveRecord &rec) {
         QMetaObject::invokeMethod(this, [this, rec] {
-            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn);
+            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn, rec.captured);
             if (saveJob_)
                 saveTick();
         }, Qt::QueuedConnection);

@@ -15,6 +15,7 @@
 #include "media/scanrange.h"
 #include "media/udisks2.h"
 #include "media/volumes.h"
+#include "results/metadata.h"
 #include "results/outputfolder.h"
 #include "results/saver.h"
 
@@ -246,8 +247,13 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex);
             ++perType[f.extension];
-            if (!saver)
+            if (!saver) {
                 found.append(recordOf(f));
+                // A photo's first bytes are at hand: its date costs no read of the medium.
+                if (!f.bytes.isNull())
+                    if (const auto t = captureTime(f.extension, f.bytes))
+                        found.last().captured = t->iso();
+            }
         }
         if (saver)
             saver->add(f);
@@ -293,16 +299,16 @@ void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock, P
 QByteArray reportText(const QList<SaveRecord> &records)
 {
     // The first seven columns are the contract; how each file was cut, which saved file holds
-    // it and anything worth knowing about it follow.
-    QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note\n";
+    // it, anything worth knowing about it and when it was captured follow.
+    QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note,captured\n";
     for (const SaveRecord &r : records)
-        text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10\n")
+        text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11\n")
                     .arg(csv(r.name), csv(r.type), r.pass)
                     .arg(r.startSector)
                     .arg(r.endSector)
                     .arg(r.bytes)
                     .arg(csv(r.savedPath), r.extent.isEmpty() ? QStringLiteral("carved") : r.extent, csv(r.containedIn),
-                         csv(r.error.isEmpty() ? r.note : r.error))
+                         csv(r.error.isEmpty() ? r.note : r.error), r.captured)
                     .toUtf8();
     return text;
 }

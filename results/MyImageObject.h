@@ -26,6 +26,8 @@ struct MyImageObject {
     uint64_t extentBytes = 0;
     QString savedPath;
     QString containedIn;         // the saved file that already holds this one (not saved again)
+    // When it was captured, as the file records it (ISO 8601 with the offset); empty when unknown.
+    QString captured;
 
     const QString &imageUID() const { return image_UID; }
     const QString &imageTitle() const { return image_Name; }

@@ -1,5 +1,7 @@
 #include "saver.h"
 
+#include "results/metadata.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -423,6 +425,15 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     if (src.fileBytes() > extent.bytes && ::ftruncate(file.get(), off_t(extent.bytes)) != 0)
         return fail(errnoText(errno));
     user_.give(file.get());
+    // Its modification time is when it was captured, where it says so: photo managers sort by it.
+    // Set on the open file, before anyone can see it under its name.
+    FoundFileSource saved(nullptr, 0, extent.bytes);
+    saved.setFile(file.get(), extent.bytes);
+    if (const std::optional<CaptureTime> t = captureTime(item.extension, saved)) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(t->utc), 0}};
+        if (::futimens(file.get(), times) == 0)
+            rec.captured = t->iso();
+    }
     struct stat st {};
     ::fstat(file.get(), &st);
     const int fd = file.release();
@@ -456,6 +467,9 @@ void FileSaver::shorten(const ExportLedger::Entry &cut)
         return;  // it was moved or replaced since: leave whatever stands there
     if (::ftruncate(fd.get(), off_t(cut.end - cut.start)) != 0)
         return;
+    // Truncating stamps it with now: it keeps the time it was given.
+    const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+    ::futimens(fd.get(), times);
     SaveRecord updated;
     {
         std::lock_guard<std::mutex> lock(mutex_);

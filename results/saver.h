@@ -32,6 +32,9 @@ struct SaveRecord {
     QString extent;            // "declared": the format's own end; "carved": the range the scan found
     QString containedIn;       // the saved file that already holds this one
     QString note;              // e.g. that the format's end could not be read within its bounds
+    // When it was captured, as the file records it (ISO 8601 with the offset; the saved file's
+    // modification time); empty when it records none.
+    QString captured;
 };
 
 // The record of a found file before it is saved: the bytes the scan gave it.

@@ -1,31 +1,27 @@
 #include "thumbnails.h"
 
+#include "results/metadata.h"
+
 #include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 #include <new>
 
 namespace lumafind {
 
-QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels)
+QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels, const QString &type)
 {
-    QBuffer in;
-    in.setData(bytes);  // shares the bytes, no copy
-    in.open(QIODevice::ReadOnly);
-    QImageReader reader(&in);
-    reader.setAutoTransform(true);
-    // One decode may not hold more than this; larger pictures get the placeholder.
-    reader.setAllocationLimit(256);
-    const QSize full = reader.size();
-    if (full.isValid() && !full.isEmpty()) {
-        const QSize scaled = full.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio);
-        reader.setScaledSize(scaled.expandedTo(QSize(1, 1)));
-    }
-    QImage img = reader.read();
+    // What Qt reads of a raw file is at best its tiny first-directory thumbnail; HEIF it does
+    // not read at all.
+    const bool preview = previewFirst(type);
+    QImage img;
+    if (preview)
+        img = embeddedPicture(type, bytes, maxPixels);
+    if (img.isNull())
+        img = decodePicture(bytes, maxPixels);
+    if (img.isNull() && !preview)
+        img = embeddedPicture(type, bytes, maxPixels);  // e.g. a cut JPEG still has its Exif thumbnail
     if (img.isNull())
         return QByteArray();
-    if (img.width() > maxPixels || img.height() > maxPixels)  // formats that cannot scale while decoding
-        img = img.scaled(maxPixels, maxPixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     QByteArray out;
     QBuffer buffer(&out);
     buffer.open(QIODevice::WriteOnly);
@@ -35,11 +31,11 @@ QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels)
 }
 
 bool addImageWithData(const QByteArray &bytes, const QString &name, const QString &uid,
-                      const QByteArray &placeholder, MyImageObject *item)
+                      const QByteArray &placeholder, MyImageObject *item, const QString &type)
 {
     if (bytes.isEmpty())
         return false;
-    QByteArray thumb = makeThumbnail(bytes);
+    QByteArray thumb = makeThumbnail(bytes, 100, type);
     item->imageData = thumb.isEmpty() ? placeholder : thumb;
     item->image_Name = name;
     item->image_UID = uid;
@@ -135,7 +131,9 @@ void ThumbnailPipeline::run()
         } catch (const std::bad_alloc &) {
             bytes = job.bytes;  // no memory to read further: the bytes at hand
         }
-        addImageWithData(bytes, job.item.image_Name, job.item.image_UID, placeholder_, &made);
+        addImageWithData(bytes, job.item.image_Name, job.item.image_UID, placeholder_, &made, job.export_.extension);
+        if (const auto t = captureTime(job.export_.extension, QByteArrayView(bytes)))
+            made.captured = t->iso();
         const qint64 size = job.bytes.size();
         job.bytes = QByteArray();
         lock.lock();

@@ -15,13 +15,15 @@
 
 namespace lumafind {
 
-// JPEG bytes of the thumbnail, or empty when the bytes are not a picture Qt can decode cheaply.
-QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels = 100);
+// JPEG bytes of the thumbnail, or empty when there is no picture to decode cheaply. A file of
+// a known type (a database extension) that carries a preview is shown by it: raw files and
+// HEIF by that first, other types when Qt cannot decode their bytes.
+QByteArray makeThumbnail(const QByteArray &bytes, int maxPixels = 100, const QString &type = QString());
 
-// The photo item for found bytes: the thumbnail, or the placeholder when there is none.
-// Empty bytes give no item (returns false).
+// The photo item for found bytes of a type: the thumbnail, or the placeholder when there is
+// none. Empty bytes give no item (returns false).
 bool addImageWithData(const QByteArray &bytes, const QString &name, const QString &uid,
-                      const QByteArray &placeholder, MyImageObject *item);
+                      const QByteArray &placeholder, MyImageObject *item, const QString &type = QString());
 
 // The video or raw-file item: the name trimmed; an empty name gives no item (returns false).
 bool addImageWithData_2(const QString &name, const QString &uid, uint64_t start, uint64_t end, MyImageObject *item);

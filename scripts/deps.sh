@@ -6,6 +6,8 @@ LUMAFIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev qt6-ima
   xvfb xauth adwaita-icon-theme dosfstools mtools zlib1g-dev
   # udev's device events (cards coming and going); the tests' private D-Bus bus.
   libudev-dev pkgconf dbus-daemon
+  # Capture dates and embedded previews: Exiv2, LibRaw and libheif (found through pkg-config).
+  libexiv2-dev libraw-dev libheif-dev
   # The desktop entry, metainfo and manual page checks, and cpack -G DEB (dpkg-shlibdeps; file finds the binaries).
   desktop-file-utils appstream man-db dpkg-dev file
   # The fuzz targets (libFuzzer comes with clang's runtime).

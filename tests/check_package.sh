@@ -53,7 +53,7 @@ fi
 grep -q 'sample-card' <<<"$actual" && fail "the sample card is in the package"
 
 # Control fields. Depends holds what dpkg-shlibdeps computed from the binaries (the Qt and C
-# libraries) and what Qt loads at run time; Recommends holds udisks2.
+# libraries, Exiv2, LibRaw and libheif) and what Qt loads at run time; Recommends holds udisks2.
 info=$(dpkg-deb --info "$deb")
 field() { sed -n "s/^ $1: //p" <<<"$info"; }
 [ "$(field Package)" = lumafind ] || fail "Package is '$(field Package)'"
@@ -66,6 +66,7 @@ echo "Depends: $depends"
 echo "Recommends: $recommends"
 names() { sed 's/ *([^)]*)//g; s/, */\n/g' <<<"$1"; }
 for p in libc6 libstdc++6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6multimedia6 libqt6multimediawidgets6 \
+         libexiv2-27 libraw20 libheif1 \
          gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav \
          qt6-image-formats-plugins; do
   names "$depends" | grep -qxF "$p" || fail "Depends does not name $p"

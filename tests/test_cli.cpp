@@ -1,10 +1,12 @@
 // lumafind-cli end to end, on images the tests build.
 #include "enginetestutil.h"
+#include "exiffiles.h"
 #include "loopmount.h"
 #include "testfiles.h"
 
 #include <QBuffer>
 #include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QImage>
 #include <QJsonArray>
@@ -71,7 +73,7 @@ private slots:
     void initTestCase()
     {
         image.put(10, firstJpeg);
-        image.put(50, picture("JPG", 90, 90));
+        image.put(50, exiffiles::exifJpeg(picture("JPG", 90, 90), "2016:10:11 12:13:14", "+09:00"));
         image.putHex(100, "000000186674797069736F6D0000020069736F6D6D7034320000100066726565");  // MP4
         image.putHex(300, "255044462D312E35");     // PDF
         image.putHex(400, "504B0304");             // ZIP
@@ -88,13 +90,18 @@ private slots:
         QVERIFY(r.out.contains(QLatin1String("2 files found")));
         QVERIFY(r.out.contains(QLatin1String("unreadable sectors: 0")));
         const QStringList rows = reportRows(report);
-        QCOMPARE(rows.first(), QStringLiteral("name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note"));
+        QCOMPARE(rows.first(), QStringLiteral("name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note,captured"));
         QCOMPARE(rows.size(), 3);
         QVERIFY(rows.at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,10,50,")));
         QVERIFY(rows.at(2).startsWith(QStringLiteral("GND00002.JPG,JPG,GEN,50,")));
         // The saved photo is the picture itself: it ends at its own end marker.
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), firstJpeg);
-        QVERIFY(rows.at(1).endsWith(QStringLiteral(",declared,,")));
+        QVERIFY(rows.at(1).endsWith(QStringLiteral(",declared,,,")));  // no date in it: none captured
+        // The second photo says when it was taken; so does its saved file.
+        QVERIFY2(rows.at(2).endsWith(QStringLiteral(",declared,,,2016-10-11T12:13:14+09:00")), qPrintable(rows.at(2)));
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(out + QStringLiteral("/JPG/GND00002.JPG")).constData(), &st), 0);
+        QCOMPARE(qint64(st.st_mtime), QDateTime::fromString(QStringLiteral("2016-10-11T03:13:14Z"), Qt::ISODate).toSecsSinceEpoch());
         // An existing file is never overwritten: the second scan adds a suffix.
         QVERIFY(QFile::remove(out + QStringLiteral("/JPG/GND00002.JPG")));
         QFile keep(out + QStringLiteral("/JPG/GND00002.JPG"));
@@ -156,6 +163,8 @@ private slots:
         r = cli({"scan", card, "--start", "40", "--end", "60", "--report", report, "--quiet"});
         QCOMPARE(r.code, 0);
         QVERIFY(reportRows(report).at(1).startsWith(QStringLiteral("GND00001.JPG,JPG,GEN,50,60,")));
+        // Nothing saved: the photo's date comes from the bytes the scan kept of it.
+        QVERIFY2(reportRows(report).at(1).endsWith(QStringLiteral(",2016-10-11T12:13:14+09:00")), qPrintable(reportRows(report).at(1)));
 
         r = cli({"scan", dir.path()});
         QCOMPARE(r.code, 1);

@@ -3,6 +3,7 @@
 #include "app/browserview.h"
 #include "app/imagemodel.h"
 #include "enginetestutil.h"
+#include "exiffiles.h"
 #include "faultydevice.h"
 #include "guitestutil.h"
 #include "testfiles.h"
@@ -112,7 +113,8 @@ private slots:
     {
         GuiFixture f;
         CardImage img(300, true);
-        const QByteArray a = picture("JPG", 400, 300), b = picture("PNG", 90, 60);
+        const QByteArray a = exiffiles::exifJpeg(picture("JPG", 400, 300), "2016:10:11 12:13:14", "+09:00");
+        const QByteArray b = picture("PNG", 90, 60);
         img.put(10, a);
         img.put(200, b);
         const QString card = f.dir.path() + QStringLiteral("/card.img");
@@ -131,6 +133,8 @@ private slots:
         const QString tip = f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString();
         QVERIFY2(tip.contains(QStringLiteral("%1 bytes, the length its format declares").arg(a.size())), qPrintable(tip));
         QVERIFY(tip.contains(out + QStringLiteral("/JPG/GND00001.JPG")));
+        QVERIFY2(tip.contains(QStringLiteral("captured 2016-10-11 12:13:14+09:00")), qPrintable(tip));
+        QVERIFY(!f.c->imageModel()->index(1).data(Qt::ToolTipRole).toString().contains(QStringLiteral("captured")));
         QVERIFY(!f.c->saveFoundButton->isVisibleTo(f.c->SaveFile_Info_Window));
         f.c->Open_Folder_btn();
         QCOMPARE(f.dialogs.opened.last().toLocalFile(), out);
