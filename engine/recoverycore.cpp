@@ -360,6 +360,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                 for_index.store(s, std::memory_order_relaxed);
                 break;
             }
+            // Read the header's sector (and what a check looks at); the file's own reach is set
+            // when its header is taken.
+            feed.readUpTo(plan_[planned].sector + 1);
             feed.skipTo(plan_[planned].sector);
             s = plan_[planned].sector;
             for_index.store(s, std::memory_order_relaxed);
@@ -561,6 +564,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
                 for_index.store(s, std::memory_order_relaxed);
                 break;
             }
+            // Read the header's sector (and what a check looks at); the file's own reach is set
+            // when its header is taken.
+            feed.readUpTo(plan_[planned].sector + 1);
             feed.skipTo(plan_[planned].sector);
             s = plan_[planned].sector;
             for_index.store(s, std::memory_order_relaxed);

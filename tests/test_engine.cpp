@@ -7,6 +7,7 @@
 #include "enginetestutil.h"
 #include "faultydevice.h"
 
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -308,6 +309,150 @@ private slots:
         QCOMPARE(between.obs.names(), (QStringList{"GND00001.JPG@5-60"}));
         QCOMPARE(between.obs.ends, 1);
         QVERIFY(between.obs.summary.stopped);
+    }
+
+    // The Thorough pass replays what the General pass saw: on cards with headers of both
+    // passes at random sectors, blank runs, files reaching their size limit, unreadable sectors
+    // and a header in the last sector, it lists exactly the files a pass reading every sector
+    // would (computed here from the card alone), and reads only the sectors those files hold.
+    void thoroughReplayListsWhatAFullReadWould_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<quint32>("seed");
+        for (quint32 seed : {1u, 2u, 3u}) {
+            QTest::addRow("photo %u", seed) << 0 << seed;
+            QTest::addRow("raw file %u", seed) << 2 << seed;
+        }
+    }
+    void thoroughReplayListsWhatAFullReadWould()
+    {
+        QFETCH(int, mode);
+        QFETCH(quint32, seed);
+        const qint64 sectors = mode == 0 ? 6000 : 90000;  // raw files: room for the fixed limit
+        const quint64 limitSectors = mode == 0 ? 300 : kRawFileLimit / 512;
+        CardImage img(sectors, true);
+        QRandomGenerator g(seed);
+        // Blank runs.
+        for (int i = 0; i < 20; ++i) {
+            const qint64 at = g.bounded(sectors - 200);
+            img.put(at, QByteArray(512 * int(g.bounded(1, 150)), '\0'));
+        }
+        // Headers: the General pass's and two Thorough types, a few far apart (limits reached).
+        QList<qint64> thorough;
+        QMap<qint64, QString> thoroughType;
+        for (int i = 0; i < 40; ++i) {
+            const qint64 at = mode == 0 || i % 4 ? g.bounded(sectors - 1) : g.bounded(sectors / 2);
+            const int kind = int(g.bounded(3));
+            img.putHex(at, kind == 0 ? "AABB01" : kind == 1 ? "CCDD02" : "EEFF03");
+        }
+        img.putHex(sectors - 1, "CCDD02");  // a header in the last sector
+        // Unreadable sectors, one of them on a Thorough header.
+        auto medium = std::make_shared<FaultyMedium>();
+        for (int i = 0; i < 5; ++i)
+            medium->bad.insert(quint64(g.bounded(sectors)));
+        // What is on the card as a pass reading it sees it.
+        QByteArray seen = img.data;
+        for (quint64 b : medium->bad)
+            seen.replace(qsizetype(b) * 512, 512, QByteArray(512, '\0'));
+        for (qint64 s = 0; s < sectors; ++s) {
+            const QByteArray head = seen.mid(s * 512, 3);
+            if (head == QByteArray::fromHex("CCDD02") || head == QByteArray::fromHex("EEFF03")) {
+                thorough.append(s);
+                thoroughType[s] = head.startsWith('\xCC') ? QStringLiteral("THA") : QStringLiteral("THB");
+            }
+        }
+        QVERIFY(thorough.size() > 10);
+        medium->data = img.data;
+        std::atomic<quint64> thoroughReads{0};
+        medium->onRead = [&](int open, quint64) {
+            if (open >= 2)
+                ++thoroughReads;
+        };
+        const QString limit = QString::number(limitSectors * 512);
+        const QStringList gen = rec("gen", limit, "AABB01");
+        const QStringList thd = rec("tha", limit, "CCDD02") + rec("thb", limit, "EEFF03");
+        Scan scan(img);
+        scan.core.deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+        const uint64_t before = SectorReader::totalBytesRead();
+        if (mode == 0)
+            scan.photo(gen, thd, true);
+        else
+            scan.raw(gen, thd, true);
+        const uint64_t read = SectorReader::totalBytesRead() - before;
+
+        // The expected Thorough list: each header's file runs to the next Thorough header, its
+        // limit or the end of the card (a raw file also holds the next header's sector).
+        QStringList expected;
+        QList<QByteArray> expectedBytes;
+        uint64_t fileBytes = 0;
+        QMap<QString, int> counts;
+        for (int k = 0; k < thorough.size(); ++k) {
+            const qint64 start = thorough[k];
+            const qint64 next = k + 1 < thorough.size() ? thorough[k + 1] : sectors;
+            qint64 end;
+            if (mode == 0) {
+                end = std::min<qint64>(next, start + qint64(limitSectors) - 1);
+            } else {
+                end = k + 1 < thorough.size() ? std::min<qint64>(next + 1, start + qint64(limitSectors)) : std::min<qint64>(sectors, start + qint64(limitSectors));
+            }
+            const QString type = thoroughType[start];
+            const QString name = mode == 0 ? QStringLiteral("THD%1.%2").arg(k + 1, 5, 10, QLatin1Char('0')).arg(type)
+                                           : QStringLiteral("%1%2.%1").arg(type).arg(++counts[type], 5, 10, QLatin1Char('0'));
+            expected << QStringLiteral("%1@%2-%3").arg(name).arg(start).arg(end);
+            expectedBytes << seen.mid(start * 512, (end - start) * 512);
+            fileBytes += uint64_t(end - start) * 512;
+        }
+        QStringList listed;
+        QList<QByteArray> listedBytes;
+        for (int i = 0; i < scan.obs.files.size(); ++i)
+            if (scan.obs.files[i].tag == QLatin1String("THD")) {
+                listed << scan.obs.names().at(i);
+                listedBytes << scan.obs.bytes.at(i);
+            }
+        QCOMPARE(listed, expected);
+        if (mode == 0)
+            QCOMPARE(listedBytes, expectedBytes);
+        QCOMPARE(scan.obs.ends, 1);
+        QVERIFY(scan.obs.alerts.isEmpty());
+        QCOMPARE(scan.obs.summary.unreadable, quint64(medium->bad.size()));
+        // The card was read once, and of it again only what the Thorough files hold (and the
+        // few sectors a block read takes beyond a file's end).
+        QVERIFY2(read <= uint64_t(sectors) * 512 + fileBytes + uint64_t(thorough.size()) * 8 * 512,
+                 qPrintable(QStringLiteral("%1 bytes read for a card of %2 and files of %3").arg(read).arg(sectors * 512).arg(fileBytes)));
+    }
+
+    // Stop during the replay ends the scan once and keeps the file being collected; a medium
+    // that vanishes during it gives the alert and keeps what was found.
+    void thoroughReplayStopsAndLosesTheMedium()
+    {
+        CardImage img(4000, true);
+        img.putHex(100, "CCDD02");
+        img.putHex(2000, "CCDD02");
+        for (bool vanish : {false, true}) {
+            auto medium = std::make_shared<FaultyMedium>();
+            medium->data = img.data;
+            Scan scan(img);
+            medium->onRead = [&, vanish](int open, quint64 sector) {
+                if (open >= 2 && sector >= 2000) {
+                    if (vanish)
+                        medium->vanishAt = 2000;
+                    else
+                        scan.core.stop_usb_disk();
+                }
+            };
+            scan.core.deviceOpener = [medium](const QString &) { return openFaulty(medium); };
+            scan.photo(rec("gen", "1000000", "AABB01"), rec("tha", "1000000", "CCDD02"), true);
+            QCOMPARE(scan.obs.passes.size(), 2);
+            QCOMPARE(scan.obs.ends, 1);
+            QVERIFY(scan.obs.names().contains(QStringLiteral("THD00001.THA@100-2000")));
+            if (vanish) {
+                QCOMPARE(scan.obs.alerts.size(), 1);
+                QVERIFY(scan.obs.summary.failed);
+            } else {
+                QVERIFY(scan.obs.summary.stopped);
+                QVERIFY(scan.obs.alerts.isEmpty());
+            }
+        }
     }
 
     void deviceThatCannotBeOpened()
