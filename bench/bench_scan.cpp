@@ -51,15 +51,22 @@ inline uint64_t next()
     return rng;
 }
 
-// Real-looking first sectors of the files a card holds.
+// Real-looking first sectors of the files a card holds: headers that pass their format's
+// check, followed on the card by random bytes.
 QList<QByteArray> headerSamples()
 {
     auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-    QByteArray mp4 = hex("000000186674797069736F6D0000020069736F6D6D703432");
-    QByteArray mov = hex("0000001466747970717420200000000071742020");
-    QByteArray avi = hex("52494646") + QByteArray(4, '\x10') + hex("415649204C495354");
-    return {hex("FFD8FFE1FFFE457869660000"), hex("FFD8FFE000104A464946000101"), hex("89504E470D0A1A0A0000000D49484452"),
-            mp4, mov, avi, hex("255044462D312E370A"), hex("504B030414000600080000002100")};
+    QByteArray jpeg = hex("FFD8FFE000104A46494600010100000100010000");       // SOI, JFIF
+    jpeg += hex("FFDB004300") + QByteArray(64, 1);                            // a quantisation table
+    jpeg += hex("FFC00011080100010003012200021101031101");                    // a baseline frame
+    jpeg += hex("FFDA000C03010002110311003F00");                              // the scan starts
+    QByteArray exif = jpeg;
+    exif.replace(2, 18, hex("FFE1001045786966000049492A0008000000"));       // an Exif APP1 instead
+    QByteArray mp4 = hex("000000186674797069736F6D0000020069736F6D6D7034320000100066726565");
+    QByteArray mov = hex("000000146674797071742020000000007174202000001000776964650000000866726565");
+    QByteArray avi = hex("52494646") + QByteArray(4, '\x70') + hex("415649204C495354") + hex("00100000") + QByteArray("hdrl");
+    return {exif, jpeg, hex("89504E470D0A1A0A0000000D49484452"), mp4, mov, avi, hex("255044462D312E370A"),
+            hex("504B030414000600080000002100")};
 }
 
 bool buildImage(const QString &path, qint64 bytes)
@@ -135,7 +142,7 @@ struct PassFigures {
 };
 
 // Runs one pass in a child (saving into out when it is given).
-PassFigures childPass(const QString &path, int mode, const QString &out)
+PassFigures childPass(const QString &path, int mode, const QString &out, bool thorough)
 {
     PassFigures fig;
     int pipefd[2];
@@ -147,7 +154,7 @@ PassFigures childPass(const QString &path, int mode, const QString &out)
         RecoveryCore core;
         core.loadResources(resourceDir());
         QString why;
-        if (mode != 0 && !selectTypes(core, mode, {}, false, &why))
+        if (mode != 0 && !selectTypes(core, mode, {}, thorough, &why))
             _exit(1);
         const uint64_t bytes = uint64_t(QFileInfo(path).size());
         std::unique_ptr<FileSaver> saver;
@@ -164,7 +171,7 @@ PassFigures childPass(const QString &path, int mode, const QString &out)
         r.mode = mode;
         r.devicePath = path;
         r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
-        r.thorough = false;
+        r.thorough = thorough;
         const ProcessIo before = processIo();
         QElapsedTimer t;
         t.start();
@@ -233,23 +240,25 @@ int main(int argc, char **argv)
     const double plain = plainRead(path, &total);
     const double mb = double(total) / 1e6;
     std::printf("plain read   : %7.1f MB/s (%.2f s)\n", mb / plain, plain);
-    const char *names[] = {"photo GEN", "", "raw GEN  "};
-    for (const bool saving : {false, true}) {
-        if (saving && out.isEmpty())
+    const char *names[] = {"photo", "", "raw  "};
+    struct Run {
+        bool saving, thorough;
+    };
+    for (const Run run : {Run{false, false}, Run{true, false}, Run{true, true}}) {
+        if (run.saving && out.isEmpty())
             break;
         for (int mode : {0, 2}) {
-            const QString dest = saving ? QStringLiteral("%1/%2").arg(out, QLatin1String(mode == 0 ? "photo" : "raw")) : QString();
-            const PassFigures f = childPass(path, mode, dest);
-            std::printf("%s%s: %7.1f MB/s (%.2f s), %.2f x plain read, peak %.1f MB, %llu files, "
-                        "medium read %.2f x the image, read calls %.2f x",
-                        names[mode], saving ? " + save" : "       ", mb / f.seconds, f.seconds, f.seconds / plain,
-                        double(f.maxRssKiB) / 1024.0, static_cast<unsigned long long>(f.files),
-                        double(f.mediumBytes) / double(total), double(f.rchar) / double(total));
-            if (saving)
-                std::printf(", saved %.1f MB; read / (image + saved) %.2f", double(f.saved) / 1e6,
+            const QString dest = run.saving ? QStringLiteral("%1/%2").arg(out, QLatin1String(mode == 0 ? "photo" : "raw")) : QString();
+            const PassFigures f = childPass(path, mode, dest, run.thorough);
+            std::printf("%s %s%s: %7.1f MB/s (%.2f s), %.2f x plain read, peak %.1f MB, %llu files, medium read %.2f x the image",
+                        names[mode], run.thorough ? "GEN+THD" : "GEN    ", run.saving ? " + save" : "       ", mb / f.seconds, f.seconds,
+                        f.seconds / plain, double(f.maxRssKiB) / 1024.0, static_cast<unsigned long long>(f.files),
+                        double(f.mediumBytes) / double(total));
+            if (run.saving)
+                std::printf(", saved %.1f MB; medium read / (image + saved) %.2f", double(f.saved) / 1e6,
                             double(f.mediumBytes) / double(uint64_t(total) + f.saved));
             std::printf("\n");
-            if (saving)
+            if (run.saving)
                 QDir(dest).removeRecursively();
         }
     }

@@ -65,12 +65,12 @@ std::optional<CaptureTime> fromWallClock(const QDate &date, const QTime &time, s
     return CaptureTime{dt.toSecsSinceEpoch(), dt.offsetFromUtc()};
 }
 
-// The whole file when it is in memory, else its first kMetadataHeadBytes read into `store`.
-QByteArrayView headOf(ByteSource &file, const QByteArrayView *inMemory, QByteArray &store)
+// The whole file when it is in memory, else its first `most` bytes read into `store`.
+QByteArrayView headOf(ByteSource &file, const QByteArrayView *inMemory, QByteArray &store, uint64_t most = kMetadataHeadBytes)
 {
     if (inMemory)
-        return inMemory->first(qsizetype(std::min<uint64_t>(uint64_t(inMemory->size()), kMetadataHeadBytes)));
-    store.resize(qsizetype(std::min(file.size(), kMetadataHeadBytes)));
+        return inMemory->first(qsizetype(std::min<uint64_t>(uint64_t(inMemory->size()), most)));
+    store.resize(qsizetype(std::min(file.size(), most)));
     store.resize(qsizetype(std::max<int64_t>(0, file.read(0, store.data(), store.size()))));
     return store;
 }
@@ -161,6 +161,13 @@ std::optional<CaptureTime> exivDate(ByteSource &file, const QByteArrayView *inMe
 {
     QByteArray store;
     return exivDateOf(headOf(file, inMemory, store));
+}
+
+std::optional<CaptureTime> jpegDate(ByteSource &file, const QByteArrayView *inMemory)
+{
+    // A JPEG's Exif lies in its first segments, before its image data: a megabyte holds them.
+    QByteArray store;
+    return exivDateOf(headOf(file, inMemory, store, uint64_t(1) << 20));
 }
 
 } // namespace
@@ -383,7 +390,7 @@ struct Reader {
     bool previewFirst;
 };
 
-const Reader kExifPhoto{"Exif (Exiv2)", exivDate, exivPicture, false};
+const Reader kExifPhoto{"Exif (Exiv2)", jpegDate, exivPicture, false};
 const Reader kTiff{"Exif (Exiv2), embedded preview (Exiv2, LibRaw)", rawDate, rawPicture, false};
 const Reader kRaw{"camera raw: Exif (Exiv2, LibRaw), embedded preview (Exiv2, LibRaw)", rawDate, rawPicture, true};
 const Reader kHeif{"HEIF: Exif (Exiv2), picture (libheif)", exivDate, heifPicture, true};
