@@ -273,6 +273,14 @@ bool SectorReader::open(const QString &path)
         if (ioctl(fd, BLKGETSIZE64, &bytes) == 0)
             mediumBytes_ = bytes;
     }
+    // Read front to back: the kernel may read ahead generously. A device's pages are dropped
+    // behind the pass (readBlock), so a scan of a large card does not push the desktop's files
+    // out of memory; an image's stay, it may well be scanned again.
+    cacheFd_ = fd;
+    dropDevicePages_ = fd >= 0 && S_ISBLK(st.st_mode);
+    droppedTo_ = 0;
+    if (fd >= 0)
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     next_ = 0;
     retryEnd_ = 0;
     unreadable_ = 0;
@@ -432,6 +440,7 @@ uint64_t SectorReader::readBlock(uint64_t first, uint64_t count, unsigned char *
     if (got == want) {
         next_ += count;
         totalRead_.fetch_add(got, std::memory_order_relaxed);
+        dropBehind(first * kSectorSize);
         return count;
     }
     if (std::feof(main_) && !std::ferror(main_)) {
@@ -463,6 +472,15 @@ QString openRefusalReason(const QString &reason, const QString &path)
     if (!why.isEmpty() && !why.endsWith(QLatin1Char('.')) && !why.endsWith(QLatin1Char('!')))
         why += QLatin1Char('.');
     return QStringLiteral("The system's storage service did not open %1: %2").arg(path, why);
+}
+
+void SectorReader::dropBehind(uint64_t before)
+{
+    constexpr uint64_t kStep = 64u << 20;
+    if (!dropDevicePages_ || before < droppedTo_ + kStep)
+        return;
+    ::posix_fadvise(cacheFd_, off_t(droppedTo_), off_t(before - droppedTo_), POSIX_FADV_DONTNEED);
+    droppedTo_ = before;
 }
 
 QString openFailureReason(int err, const QString &path)

@@ -106,6 +106,11 @@ private:
     int lastErrno_ = 0;
     QString refusal_;            // the opener's own reason when it was refused
     uint64_t mediumBytes_ = UINT64_MAX;
+    // A device's page cache, dropped behind the reader as it goes.
+    void dropBehind(uint64_t before);
+    int cacheFd_ = -1;
+    bool dropDevicePages_ = false;
+    uint64_t droppedTo_ = 0;
     std::shared_ptr<BadSectors> bad_;
     static std::atomic<uint64_t> totalRead_;
 };

@@ -256,6 +256,8 @@ HeaderCheck mp3Check(const HitView &v)
                 return kNo;
         return kYes;
     }
+    if (n < 4)
+        return kNo;
     const size_t first = mpegAudioFrame(b);
     if (first < 24)
         return kNo;
