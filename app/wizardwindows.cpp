@@ -373,26 +373,27 @@ void MyTableController::updateResults()
 
 // ---- Found items: open, show in folder, save selected ----
 
-void MyTableController::openItem(const QModelIndex &index)
+// Where an item is on disk: its own saved file, or the saved file that holds it.
+static QString savedFileOf(const QList<MyImageObject> &images, const ImageListModel *model, const QModelIndex &index)
 {
     if (!index.isValid() || index.row() >= images.size())
-        return;
+        return QString();
     const MyImageObject &item = images.at(index.row());
-    QString path = item.savedPath;
-    if (path.isEmpty() && !item.containedIn.isEmpty())
-        path = imageModel_->savedPathOf(item.containedIn);
+    if (item.savedPath.isEmpty() && !item.containedIn.isEmpty())
+        return model->savedPathOf(item.containedIn);
+    return item.savedPath;
+}
+
+void MyTableController::openItem(const QModelIndex &index)
+{
+    const QString path = savedFileOf(images, imageModel_, index);
     if (!path.isEmpty())
         openUrlOrSay(QUrl::fromLocalFile(path), QStringLiteral("file"));
 }
 
 void MyTableController::showItemInFolder(const QModelIndex &index)
 {
-    if (!index.isValid() || index.row() >= images.size())
-        return;
-    const MyImageObject &item = images.at(index.row());
-    QString path = item.savedPath;
-    if (path.isEmpty() && !item.containedIn.isEmpty())
-        path = imageModel_->savedPathOf(item.containedIn);
+    const QString path = savedFileOf(images, imageModel_, index);
     if (!path.isEmpty())
         openUrlOrSay(QUrl::fromLocalFile(QFileInfo(path).absolutePath()), QStringLiteral("folder"));
 }

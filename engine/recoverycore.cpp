@@ -176,6 +176,24 @@ void RecoveryCore::reportUnreadable(uint64_t sector, bool unreadable)
     }
 }
 
+bool RecoveryCore::jumpToNextHit(SectorFeed &feed, uint64_t &s, size_t &planned)
+{
+    while (planned < plan_.size() && plan_[planned].sector < s)
+        ++planned;  // read differently this time: passed
+    if (planned >= plan_.size()) {
+        s = end_sector;
+        for_index.store(s, std::memory_order_relaxed);
+        return false;
+    }
+    // Read the header's sector (and what a check looks at); the file's own reach is set when
+    // its header is taken.
+    feed.readUpTo(plan_[planned].sector + 1);
+    feed.skipTo(plan_[planned].sector);
+    s = plan_[planned].sector;
+    for_index.store(s, std::memory_order_relaxed);
+    return true;
+}
+
 RecoveryCore::FeedStep RecoveryCore::feedSector(SectorFeed &feed, uint64_t &s, const unsigned char **bytes, bool &anyRead)
 {
     uint64_t sector = 0;
@@ -351,22 +369,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             obeyStop(reader, [&] { handOver(false); });
             return false;
         }
-        if (replay && !collecting) {
-            // Nothing is being collected: on to the next header, reading nothing between.
-            while (planned < plan_.size() && plan_[planned].sector < s)
-                ++planned;  // read differently this time: passed
-            if (planned >= plan_.size()) {
-                s = end_sector;
-                for_index.store(s, std::memory_order_relaxed);
-                break;
-            }
-            // Read the header's sector (and what a check looks at); the file's own reach is set
-            // when its header is taken.
-            feed.readUpTo(plan_[planned].sector + 1);
-            feed.skipTo(plan_[planned].sector);
-            s = plan_[planned].sector;
-            for_index.store(s, std::memory_order_relaxed);
-        }
+        // Nothing is being collected: on to the next header, reading nothing between.
+        if (replay && !collecting && !jumpToNextHit(feed, s, planned))
+            break;
         const unsigned char *bytes = nullptr;
         const FeedStep step = feedSector(feed, s, &bytes, anyRead);
         if (step == FeedStep::End)
@@ -555,22 +560,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             obeyStop(reader, [&] { finishAll(s, false); });  // the entries stay until the next General pass
             return false;
         }
-        if (replay && MultiHeader_Array.isEmpty()) {
-            // No file is open: on to the next header, reading nothing between.
-            while (planned < plan_.size() && plan_[planned].sector < s)
-                ++planned;  // read differently this time: passed
-            if (planned >= plan_.size()) {
-                s = end_sector;
-                for_index.store(s, std::memory_order_relaxed);
-                break;
-            }
-            // Read the header's sector (and what a check looks at); the file's own reach is set
-            // when its header is taken.
-            feed.readUpTo(plan_[planned].sector + 1);
-            feed.skipTo(plan_[planned].sector);
-            s = plan_[planned].sector;
-            for_index.store(s, std::memory_order_relaxed);
-        }
+        // No file is open: on to the next header, reading nothing between.
+        if (replay && MultiHeader_Array.isEmpty() && !jumpToNextHit(feed, s, planned))
+            break;
         const FeedStep step = feedSector(feed, s, &sector, anyRead);
         if (step == FeedStep::End)
             break;

@@ -140,6 +140,8 @@ private:
         std::vector<std::pair<int, QString>> records;  // index in the Thorough list, type
     };
     std::vector<PlannedHit> plan_;
+    // The replay steps to the next noted header (false when there is none left: s is the end).
+    bool jumpToNextHit(SectorFeed &feed, uint64_t &s, size_t &planned);
     bool planReady_ = false;  // the General pass read its whole range and noted every hit
     // Stop: close the medium, keep what was being carved, end the scan.
     void obeyStop(SectorReader &reader, const std::function<void()> &handOver);

@@ -2,6 +2,8 @@
 // Files with dates and previews that the tests build byte by byte: TIFF directories (a plain
 // TIFF, a raw-like file with an embedded JPEG preview, the Exif block of a JPEG), movie
 // headers, a PNG time chunk.
+#include "testfiles.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QtEndian>
@@ -18,30 +20,10 @@ struct Entry {
     int ifd = -1, blob = -1;
 };
 
-inline QByteArray le16(quint16 v)
-{
-    QByteArray b(2, 0);
-    qToLittleEndian(v, b.data());
-    return b;
-}
-inline QByteArray le32(quint32 v)
-{
-    QByteArray b(4, 0);
-    qToLittleEndian(v, b.data());
-    return b;
-}
-inline QByteArray be32(quint32 v)
-{
-    QByteArray b(4, 0);
-    qToBigEndian(v, b.data());
-    return b;
-}
-inline QByteArray be64(quint64 v)
-{
-    QByteArray b(8, 0);
-    qToBigEndian(v, b.data());
-    return b;
-}
+using ::be32;
+using ::be64;
+using ::le16;
+using ::le32;
 
 inline Entry ascii(quint16 tag, const QByteArray &s) { return {tag, 2, quint32(s.size() + 1), s + '\0'}; }
 inline Entry shortValue(quint16 tag, quint16 v) { return {tag, 3, 1, le16(v)}; }

@@ -142,8 +142,8 @@ public:
             ++resolveCalls;
             if (m.signature() != QLatin1String("a{sv}a{sv}"))
                 return badArgs();
-            const QVariantMap spec = qdbus_cast<QVariantMap>(m.arguments().at(0));
-            const QString path = spec.value(QStringLiteral("path")).toString();
+            const QVariantMap asked = qdbus_cast<QVariantMap>(m.arguments().at(0));
+            const QString path = asked.value(QStringLiteral("path")).toString();
             QList<QDBusObjectPath> found;
             if (path == device || symlinks.contains(path))
                 found << QDBusObjectPath(objectPath());

@@ -19,25 +19,12 @@ using namespace lumafind;
 
 namespace {
 
-QByteArray noise(int n, quint32 seed = 7)
-{
-    QByteArray b(n, 0);
-    QRandomGenerator g(seed);
-    for (char &c : b)
-        c = char(g.bounded(256));
-    return b;
-}
-
 Extent extentOf(const QString &ext, const QByteArray &bytes, uint64_t carved = 0)
 {
     MemorySource s(bytes);
     return findExtent(ext, s, carved ? carved : uint64_t(bytes.size()));
 }
 
-QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
-QByteArray be64(quint64 v) { QByteArray b(8, 0); qToBigEndian(v, b.data()); return b; }
-QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
 QByteArray box(const char *type, const QByteArray &payload) { return be32(quint32(8 + payload.size())) + type + payload; }
 
 

@@ -19,27 +19,12 @@ using namespace lumafind;
 
 namespace {
 
-QByteArray noise(int n, quint32 seed = 7)
-{
-    QByteArray b(n, 0);
-    QRandomGenerator g(seed);
-    for (char &c : b)
-        c = char(g.bounded(256));
-    return b;
-}
-
 QByteArray fixture(const char *name)
 {
     return readAll(QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/formats/") + QLatin1String(name));
 }
 
-QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray be16(quint16 v) { QByteArray b(2, 0); qToBigEndian(v, b.data()); return b; }
-QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
 QByteArray be24(quint32 v) { return be32(v).mid(1); }
-QByteArray be64(quint64 v) { QByteArray b(8, 0); qToBigEndian(v, b.data()); return b; }
 quint32 crc(const QByteArray &b) { return quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size()))); }
 
 Extent extentOf(const QString &ext, const QByteArray &bytes, uint64_t carved = 0, uint64_t barrier = kNoBarrier)
@@ -101,21 +86,6 @@ void checkCheck(const QString &ext, const QByteArray &file, const QByteArray &si
 // ---- files built here ----
 
 // gzip by zlib's own writer.
-QByteArray gzipOf(const QByteArray &data, int level = 9)
-{
-    z_stream z{};
-    deflateInit2(&z, level, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, 0);
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(int(z.total_out));
-    deflateEnd(&z);
-    return out;
-}
-
 QByteArray text(int lines, quint32 seed = 5)
 {
     static const char *words[] = {"card", "photo", "sector", "header", "frame", "stream", "lens", "shutter"};

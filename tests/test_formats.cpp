@@ -16,19 +16,6 @@ using namespace lumafind;
 
 namespace {
 
-QByteArray noise(int n, quint32 seed)
-{
-    QByteArray b(n, 0);
-    QRandomGenerator g(seed);
-    for (char &c : b)
-        c = char(g.bounded(256));
-    return b;
-}
-
-QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray be16(quint16 v) { QByteArray b(2, 0); qToBigEndian(v, b.data()); return b; }
-QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
 
 // The check of `ext` on `file` standing at a sector start, with `before` in front of it.
 HeaderCheck check(const QString &ext, const QByteArray &file, const QByteArray &before = QByteArray())
@@ -97,21 +84,6 @@ QByteArray rawTiff(const QByteArray &make, const QByteArray &data, bool dng = fa
     return t.build(data);
 }
 
-QByteArray gzipped(const QByteArray &data)
-{
-    z_stream z {};
-    deflateInit2(&z, 6, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
-    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, 0);
-    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef *>(out.data());
-    z.avail_out = uInt(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(int(z.total_out));
-    deflateEnd(&z);
-    return out;
-}
-
 // MPEG-1 layer III frames at 128 kbit/s, 44.1 kHz: 417 or 418 bytes each.
 QByteArray mp3Frames(int frames, quint32 seed)
 {
@@ -166,7 +138,7 @@ private slots:
         QByteArray wav = "RIFF" + le32(4 + 24 + 8 + 100) + "WAVE" + "fmt " + le32(16) + QByteArray(16, 1) + "data" + le32(100) + noise(100, 7);
         QCOMPARE(check("WAV", wav).ok, true);
         QCOMPARE(check("WAV", "RIFF" + noise(4, 8) + "WAVEfmt " + noise(600, 9)).ok, false);
-        QCOMPARE(check("GZ", gzipped(QByteArray(3000, 'a') + noise(2000, 10))).ok, true);
+        QCOMPARE(check("GZ", gzipOf(QByteArray(3000, 'a') + noise(2000, 10))).ok, true);
         int gzNoise = 0;
         for (quint32 seed = 0; seed < 200; ++seed)
             gzNoise += check("GZ", QByteArray::fromHex("1F8B08") + noise(700, 100 + seed)).ok;

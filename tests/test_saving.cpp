@@ -29,15 +29,6 @@ using namespace lumafind;
 namespace {
 
 // A picture of noise: it does not compress, so its file is large.
-QByteArray noise(int n, quint32 seed)
-{
-    QByteArray b(n, 0);
-    QRandomGenerator g(seed);
-    for (char &c : b)
-        c = char(g.bounded(256));
-    return b;
-}
-
 QByteArray noisePng(int w, int h)
 {
     QImage img(w, h, QImage::Format_RGB32);

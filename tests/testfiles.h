@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QRandomGenerator>
+#include <QtEndian>
+#include <zlib.h>
 
 // A picture with some structure (so it compresses like a photo), encoded by Qt.
 inline QByteArray picture(const char *format, int w, int h)
@@ -63,4 +66,38 @@ inline QString gatedLsblk(const QString &folder, const QString &jsonPath, const 
 inline QString laptopFixture()
 {
     return QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/lsblk-laptop.json");
+}
+
+// Random bytes, the same for the same seed.
+inline QByteArray noise(int n, quint32 seed = 7)
+{
+    QByteArray b(n, 0);
+    QRandomGenerator g(seed);
+    for (char &c : b)
+        c = char(g.bounded(256));
+    return b;
+}
+
+// Numbers as a file stores them.
+inline QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
+inline QByteArray le32(quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; }
+inline QByteArray le64(quint64 v) { QByteArray b(8, 0); qToLittleEndian(v, b.data()); return b; }
+inline QByteArray be16(quint16 v) { QByteArray b(2, 0); qToBigEndian(v, b.data()); return b; }
+inline QByteArray be32(quint32 v) { QByteArray b(4, 0); qToBigEndian(v, b.data()); return b; }
+inline QByteArray be64(quint64 v) { QByteArray b(8, 0); qToBigEndian(v, b.data()); return b; }
+
+// gzip, by zlib's own writer.
+inline QByteArray gzipOf(const QByteArray &data, int level = 9)
+{
+    z_stream z{};
+    deflateInit2(&z, level, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(data.size()))) + 64, 0);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(int(z.total_out));
+    deflateEnd(&z);
+    return out;
 }

@@ -13,14 +13,6 @@ uint32_t be32(const unsigned char *p) { return qFromBigEndian<quint32>(p); }
 uint16_t le16(const unsigned char *p) { return qFromLittleEndian<quint16>(p); }
 uint32_t le32(const unsigned char *p) { return qFromLittleEndian<quint32>(p); }
 
-bool printable4(const unsigned char *p)
-{
-    for (int i = 0; i < 4; ++i)
-        if (p[i] < 0x20 || p[i] > 0x7E)
-            return false;
-    return true;
-}
-
 const HeaderCheck kYes{true, {}};
 const HeaderCheck kNo{false, {}};
 } // namespace

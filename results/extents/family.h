@@ -34,6 +34,15 @@ HeaderCheck bmpCheck(const HitView &v);
 HeaderCheck riffCheck(const HitView &v);
 HeaderCheck gzipCheck(const HitView &v);
 HeaderCheck psdCheck(const HitView &v);
+// Four bytes of text, as formats name their boxes and chunks.
+inline bool printable4(const unsigned char *p)
+{
+    for (int i = 0; i < 4; ++i)
+        if (p[i] < 0x20 || p[i] > 0x7E)
+            return false;
+    return true;
+}
+
 // The length of an MPEG audio frame from its four header bytes; 0 when they are no header.
 size_t mpegAudioFrame(const unsigned char *header);
 

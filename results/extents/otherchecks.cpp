@@ -1,6 +1,7 @@
 // The header checks of the video and other-file types: fields right after each signature that
 // a real file always has (versions, reserved bits, sizes that agree, a checksum over the first
 // header). Each looks only at the bytes in the hit's view.
+#include "family.h"
 #include "others.h"
 #include "window.h"
 
@@ -15,13 +16,6 @@ HeaderCheck when(bool ok)
     return ok ? kYes : kNo;
 }
 
-bool printable4(const unsigned char *p)
-{
-    for (int i = 0; i < 4; ++i)
-        if (p[i] < 0x20 || p[i] > 0x7E)
-            return false;
-    return true;
-}
 } // namespace
 
 // FLV: version 1, only the audio and video flag bits, a short header, an empty first back

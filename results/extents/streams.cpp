@@ -19,13 +19,6 @@
 namespace lumafind {
 
 namespace {
-bool printable4(const unsigned char *p)
-{
-    for (int i = 0; i < 4; ++i)
-        if (p[i] < 0x20 || p[i] > 0x7E)
-            return false;
-    return true;
-}
 } // namespace
 
 // ---- FLV ----
