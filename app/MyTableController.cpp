@@ -959,6 +959,8 @@ void MyTableController::showEndOfScan(const ScanSummary &s)
             text += QStringLiteral("\n%1 were parts of files already saved and were not saved again.").arg(contained);
         if (saver_->failedCount() > 0)
             text += QStringLiteral("\n%1 could not be saved: %2").arg(saver_->failedCount()).arg(saver_->stopReason());
+        for (const QString &notice : saver_->notices())
+            text += QLatin1Char('\n') + notice;
     } else if (s.found > 0) {
         text += QStringLiteral("\nNo output folder was chosen, so the files are only listed. Use \u201cSave found files\u2026\u201d to save them.");
     }

@@ -319,6 +319,8 @@ void MyTableController::savingEnded()
         text += QStringLiteral("\n%1 were parts of files already saved and were not saved again.").arg(contained);
     if (saver.failedCount() > 0)
         text += QStringLiteral("\n%1 could not be saved: %2").arg(saver.failedCount()).arg(saver.stopReason().isEmpty() ? QStringLiteral("saving was cancelled") : saver.stopReason());
+    for (const QString &notice : saver.notices())
+        text += QLatin1Char('\n') + notice;
     const bool ok = saver.failedCount() == 0;
     dialogs_->alert(window, QStringLiteral("\nSaving finished."), text, {QStringLiteral("OK")},
                     ok ? AlertKind::Information : AlertKind::Warning);
