@@ -21,6 +21,7 @@ PassMatcher::PassMatcher(const QStringList &records)
             slot = slots_.end() - 1;
         }
         slot->buckets[static_cast<size_t>(h.firstByte)].push_back(static_cast<int>(r));
+        slot->possible[static_cast<size_t>(h.firstByte)] = true;
     }
 }
 

@@ -12,6 +12,15 @@ namespace lumafind {
 class PassMatcher {
 public:
     explicit PassMatcher(const QStringList &records);
+    // Whether any record could match the sector: a few table lookups, enough to pass over
+    // nearly every sector of a card.
+    bool mayMatch(const unsigned char *sector) const
+    {
+        for (const Slot &s : slots_)
+            if (s.possible[sector[s.offset]])
+                return true;
+        return false;
+    }
     // The first record, in list order, whose header matches the sector; -1 when none does.
     int first(const unsigned char *sector) const;
     // Every record from `from` on, in list order, whose header matches the sector.
@@ -21,6 +30,7 @@ private:
     struct Slot {
         int offset;
         std::array<std::vector<int>, 256> buckets;
+        std::array<bool, 256> possible{};  // a bucket is not empty
     };
     std::vector<DecodedHeader> headers_;
     std::vector<Slot> slots_;
