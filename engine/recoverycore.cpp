@@ -248,6 +248,8 @@ void RecoveryCore::acceptedRecords(const QStringList &records, const PassMatcher
                                    std::vector<std::pair<int, QString>> &out)
 {
     out.clear();
+    if (!matcher.mayMatch(bytes))  // nearly every sector ends here
+        return;
     const int first = matcher.first(bytes);
     if (first < 0)
         return;
