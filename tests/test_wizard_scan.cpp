@@ -43,14 +43,7 @@ QString makeCard(GuiFixture &f)
     img.put(80, picture("JPG", 64, 64));
     img.putHex(200, "6674797069736F6D", 4);
     img.putHex(300, "255044462D312E34");
-    const QString path = f.dir.path() + QStringLiteral("/card.img");
-    img.save(path);
-    return path;
-}
-
-void selectImage(GuiFixture &f, const QString &path)
-{
-    QVERIFY(f.c->addDiskImage(path));
+    return f.image(img);
 }
 
 // A card of 400 sectors the user may not read, listed as lsblk shows it.
@@ -58,11 +51,6 @@ const QString kCardNode = QStringLiteral("/dev/lumafind-test-card");
 const QByteArray kCardListing = R"({"blockdevices":[{"name":"lumafind-test-card","path":"/dev/lumafind-test-card",
     "size":204800,"label":"CARD","fstype":"vfat","pkname":null,"rm":true,"hotplug":true,"tran":"usb","type":"disk",
     "mountpoint":null}]})";
-
-bool waitEnd(GuiFixture &f, int ends)
-{
-    return QTest::qWaitFor([&] { return f.dialogs.modalWindows.size() >= ends && !f.c->scanRunning(); }, 20000);
-}
 } // namespace
 
 class TestWizardScan : public QObject {
@@ -71,9 +59,7 @@ private slots:
     void photoScanByClicks()
     {
         GuiFixture f;
-        selectImage(f, makeCard(f));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QCOMPARE(f.c->screen_counter, 1);
+        f.toOptions(makeCard(f));
         f.dialogs.alertAnswers.enqueue(0);  // no output folder: continue without saving
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nNo output folder is chosen."));
@@ -81,7 +67,7 @@ private slots:
         QVERIFY(f.c->photoScanPage->isVisible());
         QVERIFY(!f.c->next_btn->isEnabled());
         QCOMPARE(f.window->focusWidget(), f.c->stop_scan);  // not Exit
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd(1));
         QCOMPARE(f.dialogs.modalWindows, QStringList{"SaveFile_Info_Window"});
         // Thorough is on by default; its rarer records do not match these JFIF pictures.
         QCOMPARE(f.c->images.size(), 3);
@@ -110,7 +96,7 @@ private slots:
         QVERIFY(f.c->photo.page->isVisible());
         QVERIFY(f.c->Thro_Mode_Chk->isChecked());
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 2));
+        QVERIFY(f.waitEnd(2));
         QCOMPARE(f.c->images.size(), 3);
         QCOMPARE(f.c->images.at(0).image_Name, QStringLiteral("GND00001.JPG"));
         QVERIFY(f.c->images.at(0).image_UID != QStringLiteral("GND00001.JPG"));  // UIDs continue
@@ -119,9 +105,7 @@ private slots:
     void rawScanWithTypesAndCounts()
     {
         GuiFixture f;
-        f.c->RawFile_Mode_Radio();
-        selectImage(f, makeCard(f));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.toOptions(makeCard(f), 2);
         QVERIFY(f.c->sig.page->isVisible());
         f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
@@ -148,7 +132,7 @@ private slots:
         f.c->Thro_Mode_Chk_SIG->setChecked(false);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QCOMPARE(f.c->screen_counter, 3);
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd(1));
         QCOMPARE(f.dialogs.modalWindows, QStringList{"SaveFile_Info_For_RAW_Window"});
         QCOMPARE(f.c->images.size(), 1);
         QCOMPARE(f.c->images.first().image_Name, QStringLiteral("PDF00001.PDF"));
@@ -182,11 +166,8 @@ private slots:
         QFETCH(bool, byKey);
         GuiFixture f;
         // A big card so the scan is still running when Stop is pressed.
-        const QString path = f.image(QStringLiteral("big.img"), qint64(16) << 21);  // 16 GiB, sparse
-        selectImage(f, path);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        f.dialogs.alertAnswers.enqueue(0);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.toOptions(f.image(QStringLiteral("big.img"), qint64(16) << 21));  // 16 GiB, sparse
+        f.startWithoutFolder();
         QVERIFY(f.c->scanRunning());
         QVERIFY(QTest::qWaitFor([&] { return f.c->for_index.load() > 1000; }, 10000));
         // Beside the sector line: elapsed time, speed, the time left to come, photos found.
@@ -198,7 +179,7 @@ private slots:
             QTest::keyClick(f.window.get(), Qt::Key_S, Qt::AltModifier);
         else
             QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd(1));
         QVERIFY(!f.c->progress_details->isVisible());
         QCOMPARE(f.dialogs.modalWindows.size(), 1);
         QVERIFY(f.c->for_index.load() < uint64_t(16) << 21);
@@ -221,18 +202,12 @@ private slots:
     {
         QFETCH(int, mode);
         GuiFixture f;
-        if (mode == 2)
-            f.c->RawFile_Mode_Radio();
         const QString path = makeCard(f);
         const QString other = f.dir.path() + QStringLiteral("/other.img");
         QVERIFY(QFile::copy(path, other));
-        selectImage(f, path);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.toOptions(path, mode);
         QFile::remove(path);  // the card was removed after it was listed
-        f.dialogs.alertAnswers.enqueue(0);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        if (mode == 2)
-            QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // the file types
+        f.startWithoutFolder();
         QVERIFY(QTest::qWaitFor([&] { return !f.c->scanRunning(); }, 10000));
         QCoreApplication::processEvents();
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
@@ -258,8 +233,7 @@ private slots:
         QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
         QCOMPARE(f.c->screen_counter, 0);
         QVERIFY(f.listed());
-        selectImage(f, other);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.toOptions(other, mode);
         QCOMPARE(f.c->help_info->text(), kEntireDiskHelp);
         QVERIFY(f.c->currentSet().browse_path->isEnabled());
         QVERIFY(f.c->Thro_Mode_Chk->isEnabled());
@@ -270,8 +244,7 @@ private slots:
     void escOnTheNoFolderQuestionStays()
     {
         GuiFixture f;
-        selectImage(f, makeCard(f));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.toOptions(makeCard(f));
         QtDialogs real;
         f.dialogs.forwardAlerts = &real;
         int escapes = 0;
@@ -308,7 +281,7 @@ private slots:
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // now the scan, without asking again
         QCOMPARE(f.dialogs.alerts.size(), asked);
         QCOMPARE(f.c->screen_counter, 2);
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd(1));
         QVERIFY(QFile::exists(out + QStringLiteral("/JPG/GND00001.JPG")));
     }
 
@@ -318,15 +291,9 @@ private slots:
         GuiFixture f;
         CardImage img(400, true);
         img.put(20, clip());
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        f.c->Video_Mode_Radio();
-        selectImage(f, card);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        f.dialogs.alertAnswers.enqueue(0);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));
+        f.toOptions(f.image(img), 1);
+        f.startWithoutFolder();
+        QVERIFY(f.waitEnd(1));
         QVERIFY(!f.c->images.isEmpty());
         QVERIFY(!f.c->mMovieView->isVisible());  // nothing to play yet
         f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
@@ -339,7 +306,7 @@ private slots:
         QVERIFY(!f.c->mMovieView->isVisible());
         QVERIFY(f.c->QuickLook_View->pixmap().isNull());
         QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
-        QVERIFY(waitEnd(f, 2));
+        QVERIFY(f.waitEnd(2));
     }
 
     // The worker no longer waits for its alert to be closed: the end of the scan it sends next
@@ -348,38 +315,22 @@ private slots:
     {
         GuiFixture f;
         CardImage img(2000, true);
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        auto medium = faultyMedium(img.data);
         medium->vanishAt = 200;  // the card is pulled out during the scan
-        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
-        selectImage(f, makeCard(f));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.c->deviceOpener = faultyOpener(medium);
+        f.toOptions(makeCard(f));
+        f.startWithoutFolder();
         // A person who reads the alert for a while: events go on meanwhile, as in its own loop.
-        struct Reader : lumafind::Dialogs {
-            MyTableController *c = nullptr;
-            bool open = false;
-            int alert(QWidget *, const QString &, const QString &, const QStringList &, AlertKind) override
-            {
-                open = true;
-                if (!QTest::qWaitFor([&] { return !c->scanRunning(); }, 10000))
-                    qWarning("the scan did not end");
-                for (int i = 0; i < 5; ++i)
-                    QCoreApplication::processEvents();
-                open = false;
-                return 1;
-            }
-            QString chooseFolder(QWidget *, const QString &) override { return {}; }
-            QString chooseFile(QWidget *, const QString &, const QString &) override { return {}; }
-            int runModal(QDialog *) override { return 1; }
-            bool openUrl(const QUrl &) override { return true; }
-        } reader;
-        reader.c = f.c.get();
-        bool endOverAlert = false;
-        f.dialogs.onModal = [&](QDialog *) { endOverAlert = endOverAlert || reader.open; };
-        f.dialogs.alertAnswers.enqueue(0);  // no folder: continue
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        f.dialogs.forwardAlerts = &reader;
-        QVERIFY(waitEnd(f, 1));
+        bool alertOpen = false, endOverAlert = false;
+        f.dialogs.onAlert = [&] {
+            alertOpen = true;
+            QVERIFY(QTest::qWaitFor([&] { return !f.c->scanRunning(); }, 10000));
+            for (int i = 0; i < 5; ++i)
+                QCoreApplication::processEvents();
+            alertOpen = false;
+        };
+        f.dialogs.onModal = [&](QDialog *) { endOverAlert = endOverAlert || alertOpen; };
+        QVERIFY(f.waitEnd(1));
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nError in storage media reading."));
         QVERIFY(!endOverAlert);
         QVERIFY(f.c->saveInfoText->text().contains(QLatin1String("could not be read")));
@@ -404,7 +355,7 @@ private slots:
         QVERIFY(QDir().mkpath(out));
         f.c->photo.path->setText(out);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd(1));
         QVERIFY2(f.dialogs.alerts.isEmpty(), qPrintable(f.dialogs.alerts.isEmpty() ? QString() : f.dialogs.alerts.last().informative));
         // Both passes, the saver and the thumbnails read the card through the one descriptor.
         QCOMPARE(f.c->images.size(), 3);
