@@ -130,3 +130,24 @@ inline lumafind::ScanResult runScan(lumafind::RecoveryCore &core, const lumafind
     session.wait();
     return session.result();
 }
+
+// The found files saved again after the scan, from the list and the medium, as the wizard's
+// "Save found files…" does (the items it saved from in *items).
+inline QList<lumafind::SaveRecord> saveFromList(const QList<lumafind::FoundFile> &found, const lumafind::MediumRef &medium,
+                                                const QString &out, QList<lumafind::ExportItem> *items = nullptr)
+{
+    QList<lumafind::ExportItem> listed;
+    for (const lumafind::FoundFile &f : found)
+        listed.append(lumafind::ExportItem::of(f));
+    lumafind::assignCuts(listed);
+    lumafind::FileSaver saver(out, medium);
+    QString why;
+    if (!saver.prepare(&why))
+        qWarning("%s", qPrintable(why));
+    for (int i = 0; i < listed.size(); ++i)
+        saver.add(listed[i], found[i].endSector);
+    saver.finish();
+    if (items)
+        *items = listed;
+    return saver.records();
+}

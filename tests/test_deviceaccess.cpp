@@ -136,17 +136,8 @@ private slots:
         }));
 
         // After the scan, "Save found files…" reads every file from the medium again.
-        FileSaver after(f.dir.path() + QStringLiteral("/after"), MediumRef{name, UINT64_MAX, access->opener(), nullptr});
-        QString why;
-        QVERIFY(after.prepare(&why));
-        QList<ExportItem> items;
-        for (const FoundFile &found : obs.files)
-            items.append(ExportItem::of(found));
-        assignCuts(items);
-        for (int i = 0; i < items.size(); ++i)
-            after.add(items[i], obs.files[i].endSector);
-        after.finish();
-        QCOMPARE(readAll(after.records().first().savedPath), f.card.outer);
+        const QList<SaveRecord> after = saveFromList(obs.files, MediumRef{name, UINT64_MAX, access->opener(), nullptr}, f.dir.path() + "/after");
+        QCOMPARE(readAll(after.value(0).savedPath), f.card.outer);
 
         // All of it on one answer from the service: one password prompt.
         StandInStorage &st = f.storage();
