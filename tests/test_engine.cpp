@@ -371,11 +371,6 @@ private slots:
         }
         QVERIFY(thorough.size() > 10);
         medium->data = img.data;
-        std::atomic<quint64> thoroughReads{0};
-        medium->onRead = [&](int open, quint64) {
-            if (open >= 2)
-                ++thoroughReads;
-        };
         const QString limit = QString::number(limitSectors * 512);
         const QStringList gen = rec("gen", limit, "AABB01");
         const QStringList thd = rec("tha", limit, "CCDD02") + rec("thb", limit, "EEFF03");
@@ -397,12 +392,8 @@ private slots:
         for (int k = 0; k < thorough.size(); ++k) {
             const qint64 start = thorough[k];
             const qint64 next = k + 1 < thorough.size() ? thorough[k + 1] : sectors;
-            qint64 end;
-            if (mode == 0) {
-                end = std::min<qint64>(next, start + qint64(limitSectors) - 1);
-            } else {
-                end = k + 1 < thorough.size() ? std::min<qint64>(next + 1, start + qint64(limitSectors)) : std::min<qint64>(sectors, start + qint64(limitSectors));
-            }
+            const qint64 end = mode == 0 ? std::min<qint64>(next, start + qint64(limitSectors) - 1)
+                                         : std::min<qint64>(std::min(next + 1, sectors), start + qint64(limitSectors));
             const QString type = thoroughType[start];
             const QString name = mode == 0 ? QStringLiteral("THD%1.%2").arg(k + 1, 5, 10, QLatin1Char('0')).arg(type)
                                            : QStringLiteral("%1%2.%1").arg(type).arg(++counts[type], 5, 10, QLatin1Char('0'));
