@@ -4,11 +4,9 @@
 #include "loopmount.h"
 #include "testfiles.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>

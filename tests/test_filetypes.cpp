@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QImage>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>

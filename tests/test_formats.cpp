@@ -6,7 +6,6 @@
 #include <QBuffer>
 #include <QImage>
 #include <QTest>
-#include <QtEndian>
 
 using namespace lumafind;
 

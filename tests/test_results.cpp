@@ -3,7 +3,6 @@
 
 #include <QBuffer>
 #include <QImage>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QMutex>
 #include <QTest>

@@ -11,7 +11,6 @@
 #include "media/udisks2.h"
 #include "standinstorage.h"
 
-#include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
@@ -283,30 +282,6 @@ private slots:
         QCOMPARE(f.c->screen_counter, 2);
         QVERIFY(f.waitEnd(1));
         QVERIFY(QFile::exists(out + QStringLiteral("/JPG/GND00001.JPG")));
-    }
-
-    // Fault: a new video scan began with the last frame of the previous clip in the pane.
-    void aNewScanStartsWithAnEmptyPreview()
-    {
-        GuiFixture f;
-        CardImage img(400, true);
-        img.put(20, clip());
-        f.toOptions(f.image(img), 1);
-        f.startWithoutFolder();
-        QVERIFY(f.waitEnd(1));
-        QVERIFY(!f.c->images.isEmpty());
-        QVERIFY(!f.c->mMovieView->isVisible());  // nothing to play yet
-        f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
-        QVERIFY(QTest::qWaitFor([&] { return f.c->previewState() == QLatin1String("movie"); }, 10000));
-        QVERIFY(f.c->mMovieView->isVisible());
-        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // scan again
-        QVERIFY(f.c->previewState().isEmpty());
-        QVERIFY(!f.c->isPlaying());
-        QVERIFY(!f.c->mMovieView->isVisible());
-        QVERIFY(f.c->QuickLook_View->pixmap().isNull());
-        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
-        QVERIFY(f.waitEnd(2));
     }
 
     // The worker no longer waits for its alert to be closed: the end of the scan it sends next

@@ -253,6 +253,9 @@ private slots:
         QVERIFY(f.c->back_btn->isEnabled());
     }
 
+    // The preview copies the file's own length, shows a movie, an icon or a picture, copies an
+    // item once however the items move, starts empty with a new scan, and says why a medium
+    // cannot be read.
     void previewCopiesTheFileAndFollowsTheItem()
     {
         GuiFixture f;
@@ -315,9 +318,21 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
         QCOMPARE(f.c->previewCopies(), copies + 1);
 
+        // Fault: a new scan began with the last frame of the previous clip in the pane.
+        f.c->previewItem(2);
+        QVERIFY(QTest::qWaitFor([&] { return f.c->previewState() == QLatin1String("movie"); }, 10000));
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // scan again
+        QVERIFY(f.c->previewState().isEmpty());
+        QVERIFY(!f.c->isPlaying());
+        QVERIFY(!f.c->mMovieView->isVisible());
+        QVERIFY(f.c->QuickLook_View->pixmap().isNull());
+        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
+        QVERIFY(f.waitEnd(2));
+
         // A medium that cannot be opened: the item's icon and the reason, not the old file.
         QFile::remove(card);
-        f.c->previewItem(2);
+        f.c->previewItem(0);
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
         QCoreApplication::processEvents();
         QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
