@@ -152,10 +152,7 @@ private slots:
         // A 100 MB movie: the sample clip followed by a free box that makes it long.
         QByteArray movie = clip();
         const qint64 freeSize = 100'000'000 - movie.size();
-        QByteArray freeBox(8, 0);
-        qToBigEndian<quint32>(quint32(freeSize), freeBox.data());
-        freeBox.replace(4, 4, "free");
-        movie += freeBox + QByteArray(freeSize - 8, '\x5A');
+        movie += be32(quint32(freeSize)) + "free" + QByteArray(freeSize - 8, '\x5A');
         const QString path = dir.path() + QStringLiteral("/card.img");
         QVERIFY(writeFile(path, QByteArray(512 * 8, '\0') + movie + QByteArray(512 * 64, '\x11')));
         const QList<SaveRecord> records = scanAndSave(path, 1, dir.path() + QStringLiteral("/out"));
