@@ -5,6 +5,7 @@
 #include "engine/naming.h"
 #include "engine/sectorfeed.h"
 #include "results/extents/check.h"
+#include "results/remnants.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,6 +60,8 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
 void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
 {
     request_ = request;
+    if (!request_.remnants)
+        request_.remnants = std::make_shared<Remnants>();
     scanOpener_ = request.opener ? request.opener : newMediumAccess()->opener();
     observer_ = observer;
     endSignalled_ = false;
@@ -92,6 +95,8 @@ void RecoveryCore::Photo_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Photo_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
 }
 
@@ -109,7 +114,20 @@ void RecoveryCore::Raw_File_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Raw_File_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
+}
+
+void RecoveryCore::resolveRemnants()
+{
+    Remnants &r = *request_.remnants;
+    if (stopped_ || failed_ || !r.directoriesComplete() || r.entryCount() == 0)
+        return;
+    SectorReader reader(scanOpener_);
+    reader.setBadSectors(badSectors_);
+    if (reader.open(request_.devicePath))
+        r.resolveFragments(reader, reader.mediumBytes(), [this] { return stop_now.load(std::memory_order_relaxed) == 1; });
 }
 
 void RecoveryCore::Final_or_Stop_Screen()
@@ -292,6 +310,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     }
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(Adv_Ext_Array) : nullptr;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool collecting = false;
     QString name, uid, ext;
@@ -334,6 +355,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             f.carvedBytes = fileSectors * kSectorSize;
             f.endsAtNextFile = byNextHeader;
             f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
+            request_.remnants->noteFound(fileStart * kSectorSize, f.carvedBytes, ext);
             ++filesFound_;
             observer_->fileFound(std::move(f));
         } else if (collecting && stream) {
@@ -376,6 +398,8 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             break;
         }
         if (std::memcmp(bytes, kBlank, kSectorSize) != 0) {
+            if (remnants)
+                remnants->sector(s - 1, bytes, feed.behind(), feed.ahead());
             QString refined;
             int r = -1;
             if (replay) {
@@ -449,6 +473,8 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     pFile_Disk = nullptr;
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 
@@ -478,6 +504,7 @@ void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t en
     f.endsAtNextFile = byNextHeader;
     f.plannedPath = MultiHeader_Array.at(at + 4);
     f.lastSectorIsNextHeader = byNextHeader;
+    request_.remnants->noteFound(groupStart * kSectorSize, f.carvedBytes, f.extension);
     ++filesFound_;
     observer_->fileFound(std::move(f));
 }
@@ -507,6 +534,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(CheckListHeader_Adv_Array) : nullptr;
     std::vector<std::pair<int, QString>> thoroughHits;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
@@ -585,6 +615,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             }
             continue;
         }
+        if (remnants)
+            remnants->sector(s - 1, sector, feed.behind(), feed.ahead());
         // Every record whose own header matches, and whose format's check agrees, starts a file.
         accepted.clear();
         if (replay) {
@@ -648,6 +680,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     }
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 
