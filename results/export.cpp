@@ -181,7 +181,14 @@ Extent measure(const ExportItem &item, ByteSource &src)
     Extent e = findExtent(item.extension, src, c);
     if (entry && entry->size > 0) {
         if (e.declared) {
-            e.fromDirectory = e.bytes == entry->size;  // the two agree
+            // The two agree when they end in the same sector: the directory knows the last byte
+            // (a camera's trailing byte after the end marker is still the file's).
+            const auto lastSector = [](uint64_t n) { return (n + kSectorSize - 1) / kSectorSize; };
+            if (e.bytes != entry->size && lastSector(e.bytes) == lastSector(entry->size) && entry->size <= src.size()) {
+                e.bytes = entry->size;
+                e.verified = std::min(e.verified, e.bytes);
+            }
+            e.fromDirectory = e.bytes == entry->size;
         } else if (entry->size <= std::min({item.cutAt, src.size(), c.barrier}) && entry->size <= kMaxSavedFile) {
             // The structure cannot answer and the file fits before the next found file.
             e.bytes = entry->size;

@@ -259,7 +259,13 @@ private:
                 return segmentDone(at);
             return true;
         case Mode::AfterEoi:
-            // After an image: another one (a camera's second picture), or zeros to the end.
+            // After an image: another one (a camera's second picture), zeros to the end, or a
+            // few bytes more in the same sector (what the directory counts is the file's).
+            if ((eoiEnd_ - 1) / kSectorSize == (size_ - 1) / kSectorSize) {
+                if (at + 1 == size_)
+                    mode_ = Mode::Done;
+                return true;
+            }
             if (b == 0x00 && !afterNonZero_) {
                 zeroTail_ = true;
                 if (at + 1 == size_)
@@ -286,6 +292,7 @@ private:
                 return true;
             }
             mode_ = Mode::AfterEoi;
+            eoiEnd_ = at + 1;
             zeroTail_ = afterNonZero_ = false;
             return true;
         }
@@ -601,6 +608,7 @@ private:
     bool keepBody_ = false;
     std::vector<unsigned char> body_;
     bool zeroTail_ = false, afterNonZero_ = false;
+    uint64_t eoiEnd_ = 0;
     std::shared_ptr<const JpegTables> tables_;
     bool frame_ = false;
     int precision_ = 8, components_ = 0, hmax_ = 1, vmax_ = 1;
@@ -762,12 +770,34 @@ private:
 
 // ---- ISO media ----
 
+constexpr uint64_t kMaxMoovBytes = uint64_t(64) << 20;
+
 struct SampleStart {
     uint64_t at = 0;
     uint32_t size = 0;
     uint8_t kind = 0;     // 1 AVC, 2 HEVC, 3 JPEG frame
     uint8_t lengthBytes = 4;
 };
+
+// Whether a NAL unit (or a JPEG frame) may start at p of the sample: h holds its first bytes.
+bool sampleUnitValid(const SampleStart &s, const unsigned char *h, uint64_t p, uint64_t *len)
+{
+    if (s.kind == 3)
+        return h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF;
+    *len = 0;
+    for (int b = 0; b < s.lengthBytes; ++b)
+        *len = (*len << 8) | h[b];
+    const unsigned char nal = h[s.lengthBytes];
+    const uint64_t end = s.at + s.size;
+    bool ok = *len > 0 && p + s.lengthBytes <= end && *len <= end - p - s.lengthBytes && !(nal & 0x80);
+    if (ok && s.kind == 1)
+        ok = (nal & 0x1F) >= 1 && (nal & 0x1F) <= 23;
+    if (ok && s.kind == 2)
+        ok = ((nal >> 1) & 0x3F) <= 47 && (h[s.lengthBytes + 1] & 7) != 0;
+    return ok;
+}
+
+size_t sampleHeadBytes(const SampleStart &s) { return s.kind == 3 ? 3 : s.lengthBytes + (s.kind == 2 ? 2 : 1); }
 
 class SampleWalker final : public StructureWalker {
 public:
@@ -783,7 +813,7 @@ public:
             const SampleStart &cur = s[i_];
             const uint64_t p = inSample_ ? inSample_ : cur.at;
             unsigned char h[8];
-            const size_t need = cur.kind == 3 ? 3 : cur.lengthBytes + (cur.kind == 2 ? 2 : 1);
+            const size_t need = sampleHeadBytes(cur);
             if (!carry_.get(p, h, need)) {
                 if (p + need <= offset + n || p < offset) {
                     carry_.keepTail();
@@ -791,30 +821,17 @@ public:
                 }
                 break;
             }
-            if (cur.kind == 3) {
-                if (h[0] != 0xFF || h[1] != 0xD8 || h[2] != 0xFF) {
-                    carry_.keepTail();
-                    return {Step::Fault, p};
-                }
-                confirmed_ = p + 3;
-                ++i_;
-                continue;
-            }
             uint64_t len = 0;
-            for (int b = 0; b < cur.lengthBytes; ++b)
-                len = (len << 8) | h[b];
-            const unsigned char nal = h[cur.lengthBytes];
-            const uint64_t end = cur.at + cur.size;
-            bool ok = len > 0 && p + cur.lengthBytes + len <= end && !(nal & 0x80);
-            if (ok && cur.kind == 1)
-                ok = (nal & 0x1F) >= 1 && (nal & 0x1F) <= 23;
-            if (ok && cur.kind == 2)
-                ok = ((nal >> 1) & 0x3F) <= 47 && (h[cur.lengthBytes + 1] & 7) != 0;
-            if (!ok) {
+            if (!sampleUnitValid(cur, h, p, &len)) {
                 carry_.keepTail();
                 return {Step::Fault, p};
             }
             confirmed_ = p + need;
+            if (cur.kind == 3) {
+                ++i_;
+                continue;
+            }
+            const uint64_t end = cur.at + cur.size;
             const uint64_t next = p + cur.lengthBytes + len;
             if (next == end) {
                 inSample_ = 0;
@@ -1034,7 +1051,7 @@ public:
         if (m < q_.volume.heapByte || m + cs_ > q_.volume.heapEnd() || held_.held(m, q_.startByte))
             return false;
         for (const Piece &p : pieces_)
-            if (m + cs_ > p.mediumByte && m < p.mediumByte + std::max<uint64_t>(p.bytes, 1))
+            if (m + cs_ > p.mediumByte && m < p.mediumByte + p.bytes)
                 return false;
         return true;
     }
@@ -1143,9 +1160,17 @@ private:
                             candidates.push_back(m);
                 }
             }
+            const bool lastPiece = depth + 2 >= kMaxPieces;
             for (uint64_t c : candidates) {
                 if (spent())
                     return false;
+                // The last piece allowed must hold all the rest in one run.
+                if (lastPiece && pin == pins.end()) {
+                    const uint64_t rest = q_.size - s->f;
+                    const uint64_t h = held_.nextHeld(c, q_.startByte);
+                    if ((h != UINT64_MAX && h - c < rest) || q_.volume.heapEnd() - c < rest)
+                        continue;
+                }
                 ++tried_;
                 pieces_.push_back({c, 0});
                 std::unique_ptr<StructureWalker> w = s->walker->clone();
@@ -1178,12 +1203,20 @@ private:
 bool looksWhole(const FragmentQuery &q, FragmentReader &m)
 {
     if (jpegType(q.type)) {
-        unsigned char end[2];
-        return q.size >= 4 && m.read(q.startByte + q.size - 2, end, 2) == 2 && end[0] == 0xFF && end[1] == 0xD9;
+        // An end marker in the last sector (a camera may write a byte or two after it).
+        unsigned char end[kSectorSize + 1];
+        const uint64_t from = q.size > kSectorSize ? (q.size - 1) / kSectorSize * kSectorSize : 0;
+        const int64_t n = int64_t(q.size - from);
+        if (q.size < 4 || m.read(q.startByte + from, end, n) != n)
+            return false;
+        for (int64_t i = n - 2; i >= 0; --i)
+            if (end[i] == 0xFF && end[i + 1] == 0xD9)
+                return true;
+        return false;
     }
     if (isoType(q.type)) {
         // Its top-level boxes, one after another, end exactly at its size.
-        uint64_t p = 0;
+        uint64_t p = 0, moovAt = UINT64_MAX, moovSize = 0;
         for (int boxes = 0; p < q.size && boxes < 64; ++boxes) {
             unsigned char h[16];
             if (m.read(q.startByte + p, h, 16) != 16)
@@ -1193,9 +1226,33 @@ bool looksWhole(const FragmentQuery &q, FragmentReader &m)
                 size = qFromBigEndian<quint64>(h + 8);
             if (size < 8 || size > q.size - p || !fourcc(h + 4))
                 return false;
+            if (std::memcmp(h + 4, "moov", 4) == 0) {
+                moovAt = p;
+                moovSize = size;
+            }
             p += size;
         }
-        return p == q.size;
+        if (p != q.size || moovAt == UINT64_MAX || moovSize > kMaxMoovBytes)
+            return false;
+        // With the movie box first, the chain above was read from the first piece alone: the
+        // samples must also start where it says, in one run. Checked on samples spread over
+        // the file, a few bytes each.
+        std::vector<unsigned char> moov(moovSize);
+        std::vector<SampleStart> samples;
+        if (m.read(q.startByte + moovAt, moov.data(), int64_t(moovSize)) != int64_t(moovSize) || moovSize < 8
+            || !movieSamples(moov.data() + 8, moovSize - 8, q.size, &samples))
+            return false;
+        constexpr size_t kChecks = 1024;
+        const size_t step = std::max<size_t>(1, samples.size() / kChecks);
+        for (size_t k = 0; !samples.empty() && k <= samples.size() / step; ++k) {
+            const SampleStart &s = samples[std::min(k * step, samples.size() - 1)];  // the last one too
+            unsigned char h[8];
+            const int64_t need = int64_t(sampleHeadBytes(s));
+            uint64_t len = 0;
+            if (m.peek(q.startByte + s.at, h, need) != need || !sampleUnitValid(s, h, s.at, &len))
+                return false;
+        }
+        return true;
     }
     if (riffType(q.type)) {
         // The chunks inside the RIFF follow each other to its end.
@@ -1242,7 +1299,7 @@ std::unique_ptr<StructureWalker> isoMediaWalker(const FragmentQuery &q, const He
         }
         p += size;
     }
-    constexpr uint64_t kMaxMoov = uint64_t(64) << 20;
+    constexpr uint64_t kMaxMoov = kMaxMoovBytes;
     std::vector<unsigned char> moov;
     if (moovAt != UINT64_MAX) {
         // Before the media data, in the first piece.
