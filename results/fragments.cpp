@@ -13,37 +13,48 @@ namespace lumafind {
 
 // ---- HeldMap ----
 
-void HeldMap::add(uint64_t start, uint64_t end)
+void HeldMap::merge(Stretches &into, uint64_t start, uint64_t end)
+{
+    auto it = into.upper_bound(start);
+    if (it != into.begin() && std::prev(it)->second >= start) {
+        --it;
+        start = it->first;
+        end = std::max(end, it->second);
+        it = into.erase(it);
+    }
+    while (it != into.end() && it->first <= end) {
+        end = std::max(end, it->second);
+        it = into.erase(it);
+    }
+    into.emplace(start, end);
+}
+
+uint64_t HeldMap::firstIn(const Stretches &s, uint64_t from, uint64_t to)
+{
+    auto it = s.upper_bound(from);
+    if (it != s.begin() && std::prev(it)->second > from)
+        return from;
+    return it != s.end() && it->first < to ? it->first : UINT64_MAX;
+}
+
+void HeldMap::add(uint64_t start, uint64_t end, bool foundFile)
 {
     if (end <= start)
         return;
     auto &owned = owners_[start];
     owned = std::max(owned, end);
-    // Merge into the union.
-    auto it = merged_.upper_bound(start);
-    if (it != merged_.begin() && std::prev(it)->second >= start) {
-        --it;
-        start = it->first;
-        end = std::max(end, it->second);
-        it = merged_.erase(it);
-    }
-    while (it != merged_.end() && it->first <= end) {
-        end = std::max(end, it->second);
-        it = merged_.erase(it);
-    }
-    merged_.emplace(start, end);
+    merge(merged_, start, end);
+    if (!foundFile)
+        merge(others_, start, end);
 }
 
 bool HeldMap::held(uint64_t b, uint64_t own) const
 {
     const auto mine = owners_.find(own);
+    // Inside its own stretch only what is no found file can hold it.
     if (mine != owners_.end() && b >= own && b < mine->second)
-        return false;
-    auto it = merged_.upper_bound(b);
-    if (it == merged_.begin())
-        return false;
-    --it;
-    return b < it->second;
+        return firstIn(others_, b, b + 1) != UINT64_MAX;
+    return firstIn(merged_, b, b + 1) != UINT64_MAX;
 }
 
 uint64_t HeldMap::nextHeld(uint64_t b, uint64_t own) const
@@ -55,8 +66,12 @@ uint64_t HeldMap::nextHeld(uint64_t b, uint64_t own) const
         --it;
     for (; it != merged_.end(); ++it) {
         uint64_t at = std::max(b, it->first);
-        if (at >= own && at < ownEnd)
+        if (at >= own && at < ownEnd) {
+            const uint64_t other = firstIn(others_, at, std::min(ownEnd, it->second));
+            if (other != UINT64_MAX)
+                return other;
             at = ownEnd;
+        }
         if (at < it->second)
             return at;
     }

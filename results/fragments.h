@@ -36,9 +36,11 @@ constexpr int kMaxPieces = 8;
 constexpr uint64_t kMaxGap = uint64_t(256) << 20;
 
 // Stretches of the medium that other known files (and directories) hold.
+// The stretches of found files do not overlap one another (each ends at the next found file);
+// the others (directories, files the scan's types did not cover) may lie inside them.
 class HeldMap {
 public:
-    void add(uint64_t start, uint64_t end);
+    void add(uint64_t start, uint64_t end, bool foundFile = true);
     // Whether [b, b + 1) is held by a stretch that does not start at `own`.
     bool held(uint64_t b, uint64_t own) const;
     // The first held byte at or after b (of a stretch not starting at `own`); UINT64_MAX if none.
@@ -46,8 +48,12 @@ public:
     size_t size() const { return owners_.size(); }
 
 private:
+    using Stretches = std::map<uint64_t, uint64_t>;  // start -> end, disjoint
+    static void merge(Stretches &into, uint64_t start, uint64_t end);
+    static uint64_t firstIn(const Stretches &s, uint64_t from, uint64_t to);
     std::map<uint64_t, uint64_t> owners_;  // start -> end, as added
-    std::map<uint64_t, uint64_t> merged_;  // their union, as disjoint stretches
+    Stretches merged_;                     // the union of all
+    Stretches others_;                     // the union of those that are no found file
 };
 
 // Random access to the medium by byte, a cluster at a time, with a small cache (the search

@@ -596,6 +596,32 @@ QList<RememberedFile> Remnants::unmatched() const
     return out;
 }
 
+namespace {
+// Whether the first bytes at an entry's first cluster are those its extension's format starts
+// with (for the types cameras write).
+bool startsAsItsType(const RememberedFile &e, FragmentReader &m)
+{
+    unsigned char h[12];
+    if (m.peek(e.firstByte, h, sizeof h) != int64_t(sizeof h))
+        return false;
+    const QString ext = e.extension();
+    static const QStringList jpeg{"JPG", "JPEG", "JPE", "THM"}, iso{"MP4", "MOV", "M4V", "3GP", "HEIC", "HEIF", "CR3", "AVIF"},
+        riff{"AVI", "WAV", "WEBP"}, tiff{"TIF", "TIFF", "CR2", "NEF", "NRW", "ARW", "SR2", "DNG", "PEF", "SRW", "ORF", "RW2", "ERF", "3FR", "DCR", "KDC"};
+    if (jpeg.contains(ext))
+        return h[0] == 0xFF && h[1] == 0xD8 && h[2] == 0xFF;
+    if (iso.contains(ext))
+        return std::memcmp(h + 4, "ftyp", 4) == 0 || std::memcmp(h + 4, "moov", 4) == 0 || std::memcmp(h + 4, "mdat", 4) == 0
+               || std::memcmp(h + 4, "wide", 4) == 0 || std::memcmp(h + 4, "free", 4) == 0;
+    if (riff.contains(ext))
+        return std::memcmp(h, "RIFF", 4) == 0;
+    if (tiff.contains(ext))
+        return (h[0] == 'I' && h[1] == 'I') || (h[0] == 'M' && h[1] == 'M');
+    if (ext == QLatin1String("PNG"))
+        return std::memcmp(h, "\x89PNG", 4) == 0;
+    return false;
+}
+} // namespace
+
 void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel)
 {
     // What the stage needs, copied out of the lock: it reads the medium for a while.
@@ -613,10 +639,26 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
     found.erase(std::unique(found.begin(), found.end(), [](const Found &a, const Found &b) { return a.start == b.start; }), found.end());
     // What other known files hold: each found file from its start up to its entry's size or
     // its carve, never past the next found file; and the directory clusters.
+    std::vector<std::optional<RememberedFile>> joined;
+    {
+        // A found file with no entry of its own inside the remembered size of an earlier one (a
+        // camera's second picture or preview starting on a sector) is taken as part of it: it
+        // neither ends that file's room nor holds clusters.
+        std::vector<Found> kept;
+        uint64_t coverEnd = 0;
+        for (const Found &f : found) {
+            std::optional<RememberedFile> e = entryFor(f.start, f.type);
+            if (!e && f.start < coverEnd)
+                continue;
+            if (e)
+                coverEnd = std::max(coverEnd, e->size > UINT64_MAX - f.start ? UINT64_MAX : f.start + e->size);
+            kept.push_back(f);
+            joined.push_back(std::move(e));
+        }
+        found.swap(kept);
+    }
     HeldMap held;
-    std::vector<std::optional<RememberedFile>> joined(found.size());
     for (size_t i = 0; i < found.size(); ++i) {
-        joined[i] = entryFor(found[i].start, found[i].type);
         const uint64_t next = i + 1 < found.size() ? found[i + 1].start : UINT64_MAX;
         const uint64_t reach = joined[i] ? joined[i]->size : found[i].carved;
         const uint64_t end = reach > UINT64_MAX - found[i].start ? UINT64_MAX : found[i].start + std::max<uint64_t>(reach, 1);
@@ -625,8 +667,20 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
     for (uint64_t d : dirs)
         for (const FatVolume &v : volumes)
             if (d >= v.heapByte && d < v.heapEnd())
-                held.add(d, d + v.clusterBytes);
+                held.add(d, d + v.clusterBytes, false);
     FragmentReader reader(medium, mediumBytes);
+    // Files this scan's types do not cover (the photos of a video scan) hold their clusters too,
+    // when their first cluster still starts as their type does: a clip is then not joined
+    // through a photo whose bytes its samples cannot tell from its own.
+    std::vector<uint64_t> starts(found.size());
+    for (size_t i = 0; i < found.size(); ++i)
+        starts[i] = found[i].start;
+    for (const RememberedFile &e : unmatched()) {
+        const auto next = std::upper_bound(starts.begin(), starts.end(), e.firstByte);
+        const uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
+        if (e.size > 0 && e.size <= limit - e.firstByte && startsAsItsType(e, reader))
+            held.add(e.firstByte, e.firstByte + e.size, false);
+    }
     for (size_t i = 0; i < found.size(); ++i) {
         if (cancel && cancel())
             break;
