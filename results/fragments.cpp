@@ -1128,8 +1128,11 @@ private:
             }
             cur.bytes += n;
             f += n;
+            // A JPEG piece after the first must show some of its structure: bytes after the end
+            // marker alone (zeros a camera pads with) would accept any blank cluster.
             if (st.kind == StructureWalker::Step::Done)
-                return f == q_.size && st.at == q_.size;
+                return f == q_.size && st.at == q_.size
+                       && (depth == 0 || !jpegType(q_.type) || walker.confirmed() > pieceFileStart);
             snaps.push_back({f, walker.clone()});
             if (snaps.size() > kSnapshots)
                 snaps.pop_front();
@@ -1373,6 +1376,11 @@ std::unique_ptr<StructureWalker> walkerFor(const QString &type, uint64_t size)
     if (riffType(type))
         return std::make_unique<RiffWalker>(size);
     return nullptr;
+}
+
+bool walkerRefusesForeignBytes(const QString &type)
+{
+    return jpegType(type);
 }
 
 bool hasFragmentWalker(const QString &type)

@@ -112,6 +112,10 @@ public:
 // nothing else; MP4 and MOV are walked by walkerForIsoMedia); null when the type has none.
 std::unique_ptr<StructureWalker> walkerFor(const QString &type, uint64_t size);
 bool hasFragmentWalker(const QString &type);
+// Whether the type's walker refuses another file's bytes wherever they land (JPEG decoding):
+// then a found file that no entry names need not keep the search out of its clusters (it may
+// be a picture the file carries, starting on a sector of one of its later pieces).
+bool walkerRefusesForeignBytes(const QString &type);
 
 // The file's pieces: one piece when it lies whole in one run, several when it was put back
 // together; nothing when the search found no way that its format accepts (it stays carved).

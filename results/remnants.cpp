@@ -657,17 +657,23 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
         }
         found.swap(kept);
     }
-    HeldMap held;
+    // heldNamed: the same without the found files no entry names (see walkerRefusesForeignBytes).
+    HeldMap held, heldNamed;
+    const auto hold = [&](uint64_t start, uint64_t end, bool foundFile, bool named) {
+        held.add(start, end, foundFile);
+        if (named)
+            heldNamed.add(start, end, foundFile);
+    };
     for (size_t i = 0; i < found.size(); ++i) {
         const uint64_t next = i + 1 < found.size() ? found[i + 1].start : UINT64_MAX;
         const uint64_t reach = joined[i] ? joined[i]->size : found[i].carved;
         const uint64_t end = reach > UINT64_MAX - found[i].start ? UINT64_MAX : found[i].start + std::max<uint64_t>(reach, 1);
-        held.add(found[i].start, std::min(end, next));
+        hold(found[i].start, std::min(end, next), true, joined[i].has_value());
     }
     for (uint64_t d : dirs)
         for (const FatVolume &v : volumes)
             if (d >= v.heapByte && d < v.heapEnd())
-                held.add(d, d + v.clusterBytes, false);
+                hold(d, d + v.clusterBytes, false, true);
     FragmentReader reader(medium, mediumBytes);
     // Files this scan's types do not cover (the photos of a video scan) hold their clusters too,
     // when their first cluster still starts as their type does: a clip is then not joined
@@ -679,7 +685,7 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
         const auto next = std::upper_bound(starts.begin(), starts.end(), e.firstByte);
         const uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
         if (e.size > 0 && e.size <= limit - e.firstByte && startsAsItsType(e, reader))
-            held.add(e.firstByte, e.firstByte + e.size, false);
+            hold(e.firstByte, e.firstByte + e.size, false, true);
     }
     for (size_t i = 0; i < found.size(); ++i) {
         if (cancel && cancel())
@@ -701,7 +707,8 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
         q.size = e->size;
         q.contiguousRoom = next - found[i].start;
         q.volume = *vol;
-        std::optional<std::vector<Piece>> p = findPieces(q, held, reader, cancel);
+        std::optional<std::vector<Piece>> p
+            = findPieces(q, walkerRefusesForeignBytes(q.type) ? heldNamed : held, reader, cancel);
         if (p && p->size() > 1) {
             std::lock_guard<std::mutex> lock(mutex_);
             pieces_[found[i].start] = *p;

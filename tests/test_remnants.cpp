@@ -4,6 +4,7 @@
 #include "loopmount.h"
 #include "mtoolscard.h"
 #include "media/fatgeometry.h"
+#include "results/fragments.h"
 #include "results/remnants.h"
 #include "testfiles.h"
 
@@ -205,6 +206,23 @@ private slots:
         QCOMPARE(gone->size, uint64_t(photo.size()));
     }
 
+    // What other files hold: a file's own stretch (as long as its entry says) hides only itself.
+    void heldStretches()
+    {
+        HeldMap h;
+        h.add(0, 1000);             // the file being put together, as if it were in one run
+        h.add(400, 500, false);     // a photo the scan's types did not cover, inside that run
+        h.add(1000, 2000);          // the next found file
+        QVERIFY(!h.held(100, 0));
+        QVERIFY(h.held(450, 0));
+        QVERIFY(h.held(1500, 0));
+        QVERIFY(h.held(100, 1000));
+        QCOMPARE(h.nextHeld(0, 0), uint64_t(400));
+        QCOMPARE(h.nextHeld(500, 0), uint64_t(1000));
+        QCOMPARE(h.nextHeld(2000, 0), UINT64_MAX);
+        QCOMPARE(h.nextHeld(0, 1000), uint64_t(0));
+    }
+
     // Sectors that are no directory: random bytes, text, and records that only look like
     // entries (a plausible attribute, a name in capitals, the exFAT entry types in place).
     void noiseMakesNoEntries_data()
@@ -275,10 +293,18 @@ private slots:
         if (!card.make(dir.path() + "/split"))
             QSKIP(qPrintable(card.problem));
         const QByteArray a = noisePhoto(64, 48, 1), b = noisePhoto(64, 48, 2), c = noisePhoto(64, 48, 3),
-                         split = noisePhoto(160, 120, 4), longNamed = noisePhoto(48, 48, 5), clipBytes = clip();
+                         longNamed = noisePhoto(48, 48, 5), clipBytes = clip();
+        // The photo carries a second picture that starts on a sector (as cameras append their
+        // previews): found on its own, it must not stand in the way of the photo's pieces.
+        QByteArray split = noisePhoto(160, 120, 4);
+        const int pad = 512 - (split.size() + 4) % 512;
+        split.insert(2, QByteArray("\xFF\xFE", 2) + char((pad + 2) >> 8) + char((pad + 2) & 0xFF) + QByteArray(pad, 'c'));
+        QCOMPARE(split.size() % 512, 0);
+        split += picture("JPG", 40, 30);
         const int cs = 2048;
         const int firstPiece = 3;  // clusters
         QVERIFY(split.size() > (firstPiece + 2) * cs);
+        QVERIFY(split.indexOf("\xFF\xD8\xFF", 2) > firstPiece * cs);  // the second picture lies in the second piece
         QVERIFY2(card.mkdir("/DCIM") && card.mkdir("/DCIM/100A") && card.mkdir("/DCIM/101B")
                      && card.write("/DCIM/100A/IMG_0001.JPG", a)
                      && card.write("/DCIM/100A/FILL1.DAT", randomBytes(firstPiece * cs - 100, 1))
