@@ -5,6 +5,7 @@
 #include "engine/naming.h"
 #include "engine/sectorfeed.h"
 #include "results/extents/check.h"
+#include "results/remnants.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,6 +68,8 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
 void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
 {
     request_ = request;
+    if (!request_.remnants)
+        request_.remnants = std::make_shared<Remnants>();
     scanOpener_ = request.opener ? request.opener : newMediumAccess()->opener();
     observer_ = observer;
     endSignalled_ = false;
@@ -100,6 +103,8 @@ void RecoveryCore::Photo_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Photo_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
 }
 
@@ -117,7 +122,20 @@ void RecoveryCore::Raw_File_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Raw_File_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
+}
+
+void RecoveryCore::resolveRemnants()
+{
+    Remnants &r = *request_.remnants;
+    if (stopped_ || failed_ || !r.directoriesComplete() || r.entryCount() == 0)
+        return;
+    SectorReader reader(scanOpener_);
+    reader.setBadSectors(badSectors_);
+    if (reader.open(request_.devicePath))
+        r.resolveFragments(reader, reader.mediumBytes(), [this] { return stop_now.load(std::memory_order_relaxed) == 1; });
 }
 
 void RecoveryCore::Final_or_Stop_Screen()
@@ -320,6 +338,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     }
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(Adv_Ext_Array) : nullptr;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool collecting = false;
     QString name, uid, ext;
@@ -362,6 +383,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             f.carvedBytes = fileSectors * kSectorSize;
             f.endsAtNextFile = byNextHeader;
             f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
+            request_.remnants->noteFound(fileStart * kSectorSize, f.carvedBytes, ext);
             ++filesFound_;
             observer_->fileFound(std::move(f));
         } else if (collecting && stream) {
@@ -390,6 +412,10 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             lost = true;
             break;
         }
+        // What the card's directories remember is read from the sectors as they pass (a blank
+        // one is turned away at its first byte).
+        if (remnants)
+            remnants->sector(s - 1, bytes, feed.behind(), feed.ahead());
         // Nearly every sector is passed over by the lookup tables before anything else is done.
         const bool mayStart = !replay && matcher.mayMatch(bytes);
         const bool mayNote = noting && thoroughMatcher->mayMatch(bytes);
@@ -468,6 +494,8 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     pFile_Disk = nullptr;
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 
@@ -497,6 +525,7 @@ void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t en
     f.endsAtNextFile = byNextHeader;
     f.plannedPath = MultiHeader_Array.at(at + 4);
     f.lastSectorIsNextHeader = byNextHeader;
+    request_.remnants->noteFound(groupStart * kSectorSize, f.carvedBytes, f.extension);
     ++filesFound_;
     observer_->fileFound(std::move(f));
 }
@@ -526,6 +555,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(CheckListHeader_Adv_Array) : nullptr;
     std::vector<std::pair<int, QString>> thoroughHits;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
@@ -591,6 +623,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             }
             continue;
         }
+        if (remnants)
+            remnants->sector(s - 1, sector, feed.behind(), feed.ahead());
         // Every record whose own header matches, and whose format's check agrees, starts a file.
         accepted.clear();
         if (replay) {
@@ -654,6 +688,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     }
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 
