@@ -11,6 +11,7 @@
 #include "media/mediamonitor.h"
 #include "media/udisks2.h"
 #include "media/volumes.h"
+#include "results/remnants.h"
 #include "results/saver.h"
 
 #include <QCheckBox>
@@ -748,6 +749,8 @@ void MyTableController::startScan()
     mediumAccess_ = newMediumAccess();
     r.opener = mediumAccess_->opener();
     laterSaver_.reset();
+    remnants_ = std::make_shared<Remnants>();
+    r.remnants = remnants_;
     scanEnded_ = false;
     lastSummary_ = {};
     showResults(false);
@@ -756,6 +759,7 @@ void MyTableController::startScan()
     MediumRef medium{r.devicePath, UINT64_MAX, r.opener, badSectors()};
     if (!scanFolder_.isEmpty()) {
         saver_ = std::make_unique<FileSaver>(scanFolder_, medium);
+        saver_->setRemnants(remnants_, s.original_names_Chk->isChecked());
         QString why;
         if (!saver_->prepare(&why)) {
             alert(QStringLiteral("\nThe output folder cannot be used."), why + QStringLiteral(" Found files will only be listed."));
@@ -764,9 +768,7 @@ void MyTableController::startScan()
         } else {
             // The item's tooltip and mark say how long the saved file is and where it went.
             saver_->onSaved = [this](const SaveRecord &rec) {
-                QMetaObject::invokeMethod(this, [this, rec] {
-                    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn, rec.captured);
-                }, Qt::QueuedConnection);
+                QMetaObject::invokeMethod(this, [this, rec] { showSaved(rec); }, Qt::QueuedConnection);
             };
         }
     }
@@ -785,6 +787,13 @@ void MyTableController::startScan()
     // Next and Back are disabled now: the focus goes to Stop, not to Exit.
     if (stop_scan->isVisible())
         stop_scan->setFocus(Qt::OtherFocusReason);
+}
+
+void MyTableController::showSaved(const SaveRecord &rec)
+{
+    imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn, rec.captured);
+    if (!rec.originalName.isEmpty())
+        imageModel_->setRemembered(rec.name, rec.startSector, rec.originalName, rec.modified, rec.pieces);
 }
 
 void MyTableController::releaseMedium()

@@ -23,6 +23,9 @@
 #include <thread>
 
 class QCheckBox;
+namespace lumafind {
+struct SaveRecord;
+}
 class QDialog;
 class QGroupBox;
 class QLabel;
@@ -365,6 +368,11 @@ private:
     // saving after the scan read through it without asking for the password again.
     std::shared_ptr<MediumAccess> mediumAccess_;
     void releaseMedium();
+    // What the last scan found of the card's directories: joined to its files whenever they
+    // are saved or previewed.
+    std::shared_ptr<Remnants> remnants_;
+    // A saved file's length, place and remembered name reach its item.
+    void showSaved(const SaveRecord &rec);
     QString lastMedium_;                 // identifier of the medium last chosen
 };
 

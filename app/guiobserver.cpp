@@ -85,9 +85,13 @@ void GuiScanObserver::endOfScan(const ScanSummary &s)
     // Every thumbnail reaches the browser before the end-of-scan window.
     if (thumbnails_)
         thumbnails_->drain();
-    // The end-of-scan window comes after the last queued file is written.
-    if (saver_)
+    // The end-of-scan window comes after the last queued file is written, and after the files
+    // saved before what the card remembers of them was known are saved again with it.
+    if (saver_) {
+        if (!s.stopped && !s.failed)
+            saver_->reconcile();
         saver_->finish();
+    }
     onGuiThread(c_, [c = c_, s] { c->onEndOfScan(s); });
 }
 

@@ -114,6 +114,13 @@ QVariant ImageListModel::data(const QModelIndex &index, int role) const
             tip += QStringLiteral("\n%1 bytes, the range the search carved").arg(item.extentBytes);
         if (!item.captured.isEmpty())
             tip += QStringLiteral("\ncaptured %1").arg(QString(item.captured).replace(QLatin1Char('T'), QLatin1Char(' ')));
+        if (!item.originalName.isEmpty()) {
+            tip += QStringLiteral("\nthe card remembers it as %1").arg(item.originalName);
+            if (!item.modified.isEmpty())
+                tip += QStringLiteral(", changed %1").arg(QString(item.modified).replace(QLatin1Char('T'), QLatin1Char(' ')));
+        }
+        if (item.pieces > 1)
+            tip += QStringLiteral("\nput back together from %1 pieces").arg(item.pieces);
         if (!item.savedPath.isEmpty())
             tip += QStringLiteral("\nsaved as %1").arg(item.savedPath);
         if (!item.containedIn.isEmpty())
@@ -186,6 +193,11 @@ void ImageListModel::appended()
         item.containedIn = known->containedIn;
         if (!known->captured.isEmpty())
             item.captured = known->captured;
+        if (!known->originalName.isEmpty()) {
+            item.originalName = known->originalName;
+            item.modified = known->modified;
+            item.pieces = known->pieces;
+        }
         known_.erase(known);
     }
     beginInsertRows({}, n - 1, n - 1);
@@ -242,7 +254,31 @@ void ImageListModel::setExtent(const QString &name, uint64_t startSector, const 
             return;
         }
     }
-    known_.insert(itemKey(name, startSector), Known{extent, bytes, savedPath, containedIn, captured});
+    Known &k = known_[itemKey(name, startSector)];
+    k.extent = extent;
+    k.bytes = bytes;
+    k.savedPath = savedPath;
+    k.containedIn = containedIn;
+    k.captured = captured;
+}
+
+void ImageListModel::setRemembered(const QString &name, uint64_t startSector, const QString &originalName,
+                                   const QString &modified, int pieces)
+{
+    for (int i = 0; i < images_->size(); ++i) {
+        MyImageObject &item = (*images_)[i];
+        if (item.image_Name == name && item.File_Start_Sector == startSector) {
+            item.originalName = originalName;
+            item.modified = modified;
+            item.pieces = pieces;
+            emit dataChanged(index(i), index(i));
+            return;
+        }
+    }
+    Known &k = known_[itemKey(name, startSector)];
+    k.originalName = originalName;
+    k.modified = modified;
+    k.pieces = pieces;
 }
 
 void ImageListModel::removeItems(QList<int> rows)

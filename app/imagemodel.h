@@ -47,6 +47,10 @@ public:
     void setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
                    const QString &savedPath = QString(), const QString &containedIn = QString(),
                    const QString &captured = QString());
+    // What the card's directory remembers of an item: its name, when it was last changed, and the
+    // pieces it was saved from.
+    void setRemembered(const QString &name, uint64_t startSector, const QString &originalName,
+                       const QString &modified, int pieces);
     // The picture items get when they have no thumbnail of their own.
     void setPlaceholder(const QByteArray &bytes) { placeholder_ = bytes; }
     // The path of the item saved under that file name (empty when none is).
@@ -59,9 +63,11 @@ private:
     // Lengths learnt before their item reached the browser (saving can be quicker than a thumbnail).
     struct Known {
         QString extent;
-        uint64_t bytes;
+        uint64_t bytes = 0;
         QString savedPath, containedIn;
         QString captured;
+        QString originalName, modified;
+        int pieces = 0;
     };
     QHash<QString, Known> known_;
     QByteArray placeholder_;

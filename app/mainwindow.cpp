@@ -143,7 +143,9 @@ QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QStrin
     rangeBox(false);
 
     s.browse_Box = named(new QGroupBox(QStringLiteral("Output folder"), page), n("browse_Box"));
-    auto *browse = new QHBoxLayout(s.browse_Box);
+    auto *browseRows = new QVBoxLayout(s.browse_Box);
+    auto *browse = new QHBoxLayout;
+    browseRows->addLayout(browse);
     s.path_label = label(s.browse_Box, n("path_label"), QStringLiteral("Save found files in"));
     s.path = named(new QLineEdit(s.browse_Box), n("path"));
     s.path->setReadOnly(true);
@@ -152,6 +154,12 @@ QWidget *buildOptionsPage(MyTableController &c, OptionsControls &s, const QStrin
     browse->addWidget(s.path_label);
     browse->addWidget(s.path, 1);
     browse->addWidget(s.browse_path);
+    s.original_names_Chk = named(new QCheckBox(QStringLiteral("Name files as the card remembers them, where it does"),
+                                               s.browse_Box), n("original_names_Chk"));
+    s.original_names_Chk->setToolTip(QStringLiteral(
+        "A file whose deleted directory entry is still on the card is saved under its old name and "
+        "date; a lost first letter is written \"_\". Other files keep names such as GND00001.JPG."));
+    browseRows->addWidget(s.original_names_Chk);
     v->addWidget(s.browse_Box);
 
     if (photo) {

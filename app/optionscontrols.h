@@ -35,6 +35,8 @@ struct OptionsControls {
     QLabel *path_label = nullptr;
     QLineEdit *path = nullptr;
     QPushButton *browse_path = nullptr;
+    // Saved files take the names and times the card's directories remember, where they do.
+    QCheckBox *original_names_Chk = nullptr;
     // The result line on the scan screen of the set's modes: what the last scan found and
     // saved, with "Save found files…" and "Open Output Folder", and the progress of saving.
     QWidget *resultRow = nullptr;

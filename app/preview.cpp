@@ -12,6 +12,7 @@
 #include "common/hex.h"
 #include "results/export.h"
 #include "results/outputfolder.h"
+#include "results/remnants.h"
 #include "results/saver.h"
 
 #include <QDir>
@@ -167,6 +168,8 @@ void MyTableController::startPreviewJob(const MyImageObject &item)
     for (const ExportItem &e : exportItems())
         if (e.startSector == item.File_Start_Sector && e.name == item.image_Name)
             exportItem = e;
+    // Its length as saving gives it: the card's entry and the pieces it was put back from.
+    joinRemembered(exportItem, remnants_.get());
     const QString ext = safeComponent(extensionOf(item.path));
     const QString folder = previewDirectory();
     const QString target = folder + QStringLiteral("/dprv.") + ext;
@@ -205,6 +208,8 @@ void MyTableController::startPreviewJob(const MyImageObject &item)
                     // clip whose index sits at its end plays), read once and written as it is read.
                     FoundFileSource src(&reader, item.File_Start_Sector,
                                         medium.bytes != UINT64_MAX ? medium.bytes : reader.mediumBytes());
+                    if (exportItem.pieces.size() > 1)
+                        src.setPieces(exportItem.pieces);
                     src.setFile(out.get(), 0);
                     // Asked at every sector: the progress goes out, Cancel comes in.
                     src.setCancel([job, &src] {

@@ -10,6 +10,7 @@
 #include "media/samemedium.h"
 #include "results/saver.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDialog>
 #include <QLabel>
@@ -216,6 +217,7 @@ bool MyTableController::saveFoundFilesTo(const QString &folder, const QList<int>
     if (saveJob_ || folderIsOnMedium(folder) || images.isEmpty())
         return false;
     auto saver = std::make_unique<FileSaver>(folder, selectedMedium());
+    saver->setRemnants(remnants_, currentSet().original_names_Chk->isChecked());
     QString why;
     if (!saver->prepare(&why)) {
         alert(QStringLiteral("\nThe output folder cannot be used."), why);
@@ -248,7 +250,7 @@ bool MyTableController::saveFoundFilesTo(const QString &folder, const QList<int>
     });
     saver->onSaved = [this](const SaveRecord &rec) {
         QMetaObject::invokeMethod(this, [this, rec] {
-            imageModel_->setExtent(rec.name, rec.startSector, rec.extent, rec.bytes, rec.savedPath, rec.containedIn, rec.captured);
+            showSaved(rec);
             if (saveJob_)
                 saveTick();
         }, Qt::QueuedConnection);

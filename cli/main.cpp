@@ -4,7 +4,7 @@
 //   lumafind-cli list [--json]
 //   lumafind-cli formats [--mode photo|video|raw]
 //   lumafind-cli scan [SOURCE] [--mode photo|video|raw] [--types EXT,...] [--thorough | --no-thorough]
-//                     [--start N --end M] [--out DIR] [--report FILE.csv] [--quiet]
+//                     [--start N --end M] [--out DIR] [--report FILE.csv] [--names generated|original] [--quiet]
 #include "catalogue/checklist.h"
 #include "catalogue/formatsdoc.h"
 #include "common/resources.h"
@@ -50,7 +50,7 @@ const char *kUsageText =
     "usage: lumafind-cli list [--json]\n"
     "       lumafind-cli formats [--mode photo|video|raw]\n"
     "       lumafind-cli scan [SOURCE] [--mode photo|video|raw] [--types EXT,EXT,...] [--thorough | --no-thorough]\n"
-    "                         [--start N --end M] [--out DIR] [--report FILE.csv] [--quiet]\n";
+    "                         [--start N --end M] [--out DIR] [--report FILE.csv] [--names generated|original] [--quiet]\n";
 
 void err(const QString &text)
 {
@@ -299,17 +299,25 @@ void printProgress(RecoveryCore &core, CliObserver &obs, QElapsedTimer &clock, P
 QByteArray reportText(const QList<SaveRecord> &records)
 {
     // The first seven columns are the contract; how each file was cut, which saved file holds
-    // it, anything worth knowing about it and when it was captured follow.
-    QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note,captured\n";
-    for (const SaveRecord &r : records)
-        text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11\n")
+    // it, anything worth knowing about it and when it was captured follow; then what the
+    // card's directory remembers of it. Files the card remembers but the scan did not find
+    // come last, with an empty name.
+    QByteArray text = "name,type,pass,start_sector,end_sector,bytes,saved_path,extent,contained_in,note,captured,"
+                      "original_name,modified,length_from,pieces\n";
+    for (const SaveRecord &r : records) {
+        const QString extent = r.remembered ? QString() : r.extent.isEmpty() ? QStringLiteral("carved") : r.extent;
+        const QString from = r.lengthFrom.isEmpty() ? extent : r.lengthFrom;
+        text += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8,%9,%10,%11,")
                     .arg(csv(r.name), csv(r.type), r.pass)
                     .arg(r.startSector)
                     .arg(r.endSector)
                     .arg(r.bytes)
-                    .arg(csv(r.savedPath), r.extent.isEmpty() ? QStringLiteral("carved") : r.extent, csv(r.containedIn),
-                         csv(r.error.isEmpty() ? r.note : r.error), r.captured)
+                    .arg(csv(r.savedPath), extent, csv(r.containedIn), csv(r.error.isEmpty() ? r.note : r.error), r.captured)
                     .toUtf8();
+        text += QStringLiteral("%1,%2,%3,%4\n")
+                    .arg(csv(r.originalName), r.modified, from, r.pieces > 0 ? QString::number(r.pieces) : QString())
+                    .toUtf8();
+    }
     return text;
 }
 
@@ -318,7 +326,7 @@ int cmdScan(const QStringList &args)
     QString sourceArg, outDir, reportPath, types, start, end;
     int mode = 0;
     bool thorough = true, quiet = false, typesGiven = false, startGiven = false, endGiven = false, outGiven = false,
-         reportGiven = false;
+         reportGiven = false, originalNames = false;
     int thoroughFlags = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -358,6 +366,10 @@ int cmdScan(const QStringList &args)
             if (!value(&reportPath))
                 return usage(QStringLiteral("--report needs a file"));
             reportGiven = true;
+        } else if (a == QLatin1String("--names")) {
+            if (!value(&v) || (v != QLatin1String("original") && v != QLatin1String("generated")))
+                return usage(QStringLiteral("--names is generated (GND00001.JPG, the default) or original (as the card remembers them)"));
+            originalNames = v == QLatin1String("original");
         } else if (a == QLatin1String("--quiet")) {
             quiet = true;
         } else if (a.startsWith(QLatin1String("--"))) {
@@ -378,6 +390,8 @@ int cmdScan(const QStringList &args)
         return usage(QStringLiteral("--out needs a folder (an empty name would save nothing)"));
     if (reportGiven && reportPath.trimmed().isEmpty())
         return usage(QStringLiteral("--report needs a file name"));
+    if (originalNames && !outGiven)
+        return usage(QStringLiteral("--names original names saved files: it needs --out"));
 
     RecoveryCore core;
     const QStringList missing = core.loadResources(resourceDir());
@@ -423,6 +437,8 @@ int cmdScan(const QStringList &args)
         }
     }
 
+    // What the card's directories remember: gathered by the scan, joined to what is saved.
+    const auto remnants = std::make_shared<Remnants>();
     std::unique_ptr<FileSaver> saver;
     if (outGiven) {
         QString why;
@@ -431,6 +447,7 @@ int cmdScan(const QStringList &args)
             return kUsage;
         }
         saver = std::make_unique<FileSaver>(outDir, MediumRef{source.path, source.bytes, access->opener(), core.badSectors()});
+        saver->setRemnants(remnants, originalNames);
         if (!saver->prepare(&why)) {
             err(why);
             return kUsage;
@@ -450,6 +467,7 @@ int cmdScan(const QStringList &args)
     request.range = range;
     request.thorough = thorough;
     request.opener = access->opener();
+    request.remnants = remnants;
     request.outputFolder = outGiven ? QFileInfo(outDir).absoluteFilePath() : QString();
 
     gCore = &core;
@@ -477,6 +495,9 @@ int cmdScan(const QStringList &args)
     // What the scan queued is saved now; a signal cancels it.
     gSaving = true;
     if (saver) {
+        // Files saved before what the card remembers of them was known are saved again.
+        if (!gInterrupted)
+            saver->reconcile();
         while (saver->pendingCount() > 0) {
             if (gCancelSaving) {
                 saver->cancel(QStringLiteral("saving was interrupted"));
@@ -498,7 +519,18 @@ int cmdScan(const QStringList &args)
     ScanResult result = session.result();
     result.interrupted = gInterrupted;
     result.saveFailures = saver ? saver->failedCount() : 0;
-    const QList<SaveRecord> records = saver ? saver->records() : obs.found;
+    QList<SaveRecord> records = saver ? saver->records() : obs.found;
+    if (!saver) {
+        // Listed only: what the card remembers of each, by name and time.
+        for (SaveRecord &r : records)
+            if (const auto e = remnants->entryFor(r.startSector * kSectorSize, r.type)) {
+                r.originalName = e->name;
+                r.modified = e->modifiedIso();
+            }
+    }
+    const qsizetype foundRows = records.size();
+    for (const RememberedFile &f : remnants->unmatched())
+        records.append(rememberedRecord(f));
     bool reportFailed = false;
     if (reportGiven) {
         QString why;
@@ -511,12 +543,12 @@ int cmdScan(const QStringList &args)
     const uint64_t unreadable = result.summary.unreadable;
     if (!quiet) {
         QMap<QString, QPair<uint64_t, uint64_t>> table;  // type -> found, saved
-        for (const SaveRecord &r : records) {
+        for (const SaveRecord &r : records.first(foundRows)) {
             ++table[r.type].first;
             if (!r.savedPath.isEmpty())
                 ++table[r.type].second;
         }
-        std::printf("%llu files found in %s (%s mode, sectors %llu to %llu)\n", static_cast<unsigned long long>(records.size()),
+        std::printf("%llu files found in %s (%s mode, sectors %llu to %llu)\n", static_cast<unsigned long long>(foundRows),
                     qPrintable(source.path), kModeNames[mode], static_cast<unsigned long long>(core.start_sector.load()),
                     static_cast<unsigned long long>(core.end_sector.load()));
         if (!table.isEmpty()) {
@@ -526,6 +558,15 @@ int cmdScan(const QStringList &args)
                             saver ? qPrintable(QString::number(it.value().second)) : "-");
         }
         std::printf("unreadable sectors: %llu\n", static_cast<unsigned long long>(unreadable));
+        if (const size_t entries = remnants->entryCount()) {
+            QStringList kinds;
+            for (const FatVolume &v : remnants->volumes())
+                kinds << QString::fromLatin1(v.kindName());
+            kinds.removeDuplicates();
+            std::printf("the card's directories (%s) remember %llu files; %llu of them were not found\n",
+                        qPrintable(kinds.join(QStringLiteral(", "))), static_cast<unsigned long long>(entries),
+                        static_cast<unsigned long long>(records.size() - foundRows));
+        }
         if (saver)
             std::printf("saved %llu files to %s\n", static_cast<unsigned long long>(saver->savedCount()), qPrintable(saver->folder()));
     }

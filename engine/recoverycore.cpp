@@ -5,6 +5,7 @@
 #include "engine/naming.h"
 #include "engine/sectorfeed.h"
 #include "results/extents/check.h"
+#include "results/remnants.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,6 +16,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace lumafind {
 
@@ -27,12 +31,35 @@ const QString kThoroughLabel = QStringLiteral("( Currently performing Search bas
 const QString kScanHelp = QStringLiteral("\nTo stop recovery, click on \u2018Stop\u2019 Button or please wait for the process to be completed.");
 const unsigned char kBlank[kSectorSize] = {};
 
-// A sector copied by the C library's own memcpy: inlined as a string move, a 512-byte copy is
-// several times slower, and the photo pass copies most of a card this way.
-[[gnu::noinline]] void copySector(unsigned char *to, const unsigned char *from)
+// A sector copied into the photo prefix with streaming stores: the prefix is written once and
+// read only when the file is handed over, so taking each line into the cache first (and pushing
+// the sectors being scanned out of it) only slows the pass, which copies most of a card this way.
+void copySector(unsigned char *to, const unsigned char *from)
 {
-    static volatile size_t size = kSectorSize;
-    std::memcpy(to, from, size);
+#if defined(__SSE2__)
+    if ((reinterpret_cast<uintptr_t>(to) & 15) == 0) {
+        for (size_t i = 0; i < kSectorSize; i += 64) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 16));
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 32));
+            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 48));
+            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i), a);
+            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 16), b);
+            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 32), c);
+            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 48), d);
+        }
+        return;
+    }
+#endif
+    std::memcpy(to, from, kSectorSize);
+}
+
+// Streaming stores are ordered with what follows only after a fence.
+void prefixWritten()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
 }
 } // namespace
 
@@ -67,6 +94,8 @@ QStringList RecoveryCore::loadResources(const QString &resourceDir)
 void RecoveryCore::prepareScan(const ScanRequest &request, ScanObserver *observer)
 {
     request_ = request;
+    if (!request_.remnants)
+        request_.remnants = std::make_shared<Remnants>();
     scanOpener_ = request.opener ? request.opener : newMediumAccess()->opener();
     observer_ = observer;
     endSignalled_ = false;
@@ -100,6 +129,8 @@ void RecoveryCore::Photo_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Photo_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
 }
 
@@ -117,7 +148,20 @@ void RecoveryCore::Raw_File_Rec_Thread()
     if (request_.thorough && stop_screen_already_show == 0)
         Raw_File_Recovey_Mode(QStringLiteral("THD"));
     if (stop_screen_already_show == 0)
+        resolveRemnants();
+    if (stop_screen_already_show == 0)
         Final_or_Stop_Screen();
+}
+
+void RecoveryCore::resolveRemnants()
+{
+    Remnants &r = *request_.remnants;
+    if (stopped_ || failed_ || !r.directoriesComplete() || r.entryCount() == 0)
+        return;
+    SectorReader reader(scanOpener_);
+    reader.setBadSectors(badSectors_);
+    if (reader.open(request_.devicePath))
+        r.resolveFragments(reader, reader.mediumBytes(), [this] { return stop_now.load(std::memory_order_relaxed) == 1; });
 }
 
 void RecoveryCore::Final_or_Stop_Screen()
@@ -320,6 +364,9 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     }
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(Adv_Ext_Array) : nullptr;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool collecting = false;
     QString name, uid, ext;
@@ -351,6 +398,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
 
     auto handOver = [&](bool byNextHeader) {
         if (collecting && fileSectors > 0) {
+            prefixWritten();
             FoundFile f;
             f.serial = serial;
             f.name = name;
@@ -362,6 +410,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             f.carvedBytes = fileSectors * kSectorSize;
             f.endsAtNextFile = byNextHeader;
             f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
+            request_.remnants->noteFound(fileStart * kSectorSize, f.carvedBytes, ext);
             ++filesFound_;
             observer_->fileFound(std::move(f));
         } else if (collecting && stream) {
@@ -390,6 +439,10 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             lost = true;
             break;
         }
+        // What the card's directories remember is read from the sectors as they pass (a blank
+        // one is turned away at its first byte).
+        if (remnants)
+            remnants->sector(s - 1, bytes, feed.behind(), feed.ahead());
         // Nearly every sector is passed over by the lookup tables before anything else is done.
         const bool mayStart = !replay && matcher.mayMatch(bytes);
         const bool mayNote = noting && thoroughMatcher->mayMatch(bytes);
@@ -468,6 +521,8 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     pFile_Disk = nullptr;
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 
@@ -497,6 +552,7 @@ void RecoveryCore::finishRaw(qsizetype pending, uint64_t groupStart, uint64_t en
     f.endsAtNextFile = byNextHeader;
     f.plannedPath = MultiHeader_Array.at(at + 4);
     f.lastSectorIsNextHeader = byNextHeader;
+    request_.remnants->noteFound(groupStart * kSectorSize, f.carvedBytes, f.extension);
     ++filesFound_;
     observer_->fileFound(std::move(f));
 }
@@ -526,6 +582,9 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     std::unique_ptr<PassMatcher> thoroughMatcher = noting ? std::make_unique<PassMatcher>(CheckListHeader_Adv_Array) : nullptr;
     std::vector<std::pair<int, QString>> thoroughHits;
     size_t planned = 0;
+    Remnants *remnants = general ? request_.remnants.get() : nullptr;  // the General pass reads every sector
+    if (remnants)
+        remnants->beginScan(start_sector, end_sector, mediumBytes_);
 
     bool groupOpen = false, headerFound = false;
     uint64_t groupBytes = 0, groupStart = 0, counter = 0;
@@ -591,6 +650,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
             }
             continue;
         }
+        if (remnants)
+            remnants->sector(s - 1, sector, feed.behind(), feed.ahead());
         // Every record whose own header matches, and whose format's check agrees, starts a file.
         accepted.clear();
         if (replay) {
@@ -654,6 +715,8 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
     }
     const bool ok = endOfRange(lost, anyRead || (replay && !lost), reader.lastError());
     planReady_ = noting && ok;
+    if (remnants && ok)
+        remnants->endDirectories();
     return ok;
 }
 

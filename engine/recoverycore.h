@@ -23,6 +23,7 @@
 namespace lumafind {
 
 class PassMatcher;
+class Remnants;
 class SectorFeed;
 
 // Recovery mode for the whole process: 0 photo, 1 video, 2 raw file. Written only by the
@@ -41,6 +42,9 @@ struct ScanRequest {
     // How this scan's readers open the medium (the front end gives its savers and previews the
     // same one); empty: a fresh newMediumAccess() for the scan.
     DeviceOpener opener;
+    // Where what the card's file systems remember is gathered (results/remnants.h); null: a
+    // fresh one for the scan (remnants()).
+    std::shared_ptr<Remnants> remnants;
 };
 
 class RecoveryCore : public Catalogue {
@@ -113,6 +117,8 @@ public:
     // The medium's size in bytes, known once a pass opened it (UINT64_MAX before).
     uint64_t mediumBytes() const { return mediumBytes_; }
     const ScanRequest &request() const { return request_; }
+    // What the card's directories remember, gathered by this scan's General pass.
+    const std::shared_ptr<Remnants> &remnants() const { return request_.remnants; }
 
 private:
     bool openForPass(SectorReader &reader);
@@ -146,6 +152,8 @@ private:
     // Stop: close the medium, keep what was being carved, end the scan.
     void obeyStop(SectorReader &reader, const std::function<void()> &handOver);
     void finishRaw(qsizetype pending, uint64_t groupStart, uint64_t end, bool byNextHeader);
+    // After the passes: fragmented files the card remembers are put back together.
+    void resolveRemnants();
     uint64_t nextSerial() { return ++serial_; }
 
     ScanRequest request_;

@@ -461,6 +461,38 @@ uint64_t SectorReader::readBlock(uint64_t first, uint64_t count, unsigned char *
     return oneByOne();
 }
 
+uint64_t SectorReader::readScattered(uint64_t first, uint64_t count, unsigned char *buf)
+{
+    if (!main_ || count == 0)
+        return 0;
+    const size_t want = size_t(count) * kSectorSize;
+    if (cacheFd_ >= 0 && first >= retryEnd_) {
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t n = ::pread(cacheFd_, buf + got, want - got, off_t(first * kSectorSize + got));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            got += size_t(n);
+        }
+        totalRead_.fetch_add(got, std::memory_order_relaxed);
+        if (got == want)
+            return count;
+        if (mediumBytes_ != UINT64_MAX && first * kSectorSize + got >= mediumBytes_) {
+            // The medium ends inside the request (a partial last sector counts).
+            uint64_t whole = got / kSectorSize;
+            if (const size_t rest = got % kSectorSize) {
+                std::memset(buf + got, 0, kSectorSize - rest);
+                ++whole;
+            }
+            return whole;
+        }
+    }
+    std::vector<uint64_t> unreadable;
+    return readBlock(first, count, buf, &unreadable);
+}
+
 QString SectorReader::failureReason() const
 {
     return refusal_.isEmpty() ? openFailureReason(lastErrno_ ? lastErrno_ : EIO, path_) : openRefusalReason(refusal_, path_);

@@ -72,6 +72,9 @@ public:
     // partial last sector counts, padded with zeros) or is lost. Unreadable sectors (zeros in
     // buf) are appended to *unreadable in order.
     uint64_t readBlock(uint64_t first, uint64_t count, unsigned char *buf, std::vector<uint64_t> *unreadable);
+    // The same for reads that jump about: straight from the descriptor, without filling the
+    // stream's buffer; a read that fails goes through readBlock's rules.
+    uint64_t readScattered(uint64_t first, uint64_t count, unsigned char *buf);
     void close();
 
     uint64_t unreadable() const { return unreadable_; }

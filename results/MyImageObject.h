@@ -28,6 +28,10 @@ struct MyImageObject {
     QString containedIn;         // the saved file that already holds this one (not saved again)
     // When it was captured, as the file records it (ISO 8601 with the offset); empty when unknown.
     QString captured;
+    // What the card's directory remembers of it: its name and last change (empty when nothing),
+    // and the pieces it was saved from.
+    QString originalName, modified;
+    int pieces = 0;
 
     const QString &imageUID() const { return image_UID; }
     const QString &imageTitle() const { return image_Name; }

@@ -43,7 +43,40 @@ FoundFileSource::FoundFileSource(SectorReader *medium, uint64_t startSector, uin
 void FoundFileSource::setFile(int fd, uint64_t bytes)
 {
     fd_ = fd;
-    fileBytes_ = bytes;
+    fileBytes_ = std::min(bytes, firstPiece_);
+}
+
+void FoundFileSource::setPieces(const std::vector<Piece> &pieces)
+{
+    if (pieces.size() < 2)
+        return;
+    pieces_ = pieces;
+    firstPiece_ = pieces.front().bytes;
+    uint64_t total = 0;
+    for (const Piece &p : pieces)
+        total = total > UINT64_MAX - p.bytes ? UINT64_MAX : total + p.bytes;
+    size_ = std::min(total, kMaxSavedFile);
+    if (uint64_t(prefix_.size()) > firstPiece_)
+        prefix_ = prefix_.first(qsizetype(firstPiece_));
+    fileBytes_ = std::min(fileBytes_, firstPiece_);
+}
+
+uint64_t FoundFileSource::mediumByte(uint64_t offset, uint64_t *run) const
+{
+    if (pieces_.empty()) {
+        *run = UINT64_MAX;
+        return start_ * uint64_t(kSectorSize) + offset;
+    }
+    uint64_t at = 0;
+    for (const Piece &p : pieces_) {
+        if (offset < at + p.bytes) {
+            *run = at + p.bytes - offset;
+            return p.mediumByte + (offset - at);
+        }
+        at += p.bytes;
+    }
+    *run = 0;
+    return UINT64_MAX;
 }
 
 int64_t FoundFileSource::readAt(uint64_t offset, void *buf, int64_t len)
@@ -101,9 +134,13 @@ int64_t FoundFileSource::fromMedium(uint64_t offset, unsigned char *out, int64_t
         if (cancel_ && cancel_())
             break;
         const uint64_t o = offset + uint64_t(done);
-        const uint64_t sector = start_ + o / kSectorSize;
-        const uint64_t in = o % kSectorSize;
-        const int64_t n = std::min<int64_t>(len - done, int64_t(kSectorSize - in));
+        uint64_t run = 0;
+        const uint64_t at = mediumByte(o, &run);
+        if (run == 0)
+            break;
+        const uint64_t sector = at / kSectorSize;
+        const uint64_t in = at % kSectorSize;
+        const int64_t n = std::min<int64_t>({len - done, int64_t(kSectorSize - in), int64_t(std::min<uint64_t>(run, INT64_MAX))});
         if (in == 0 && n == kSectorSize) {
             // A whole sector goes straight to the caller.
             if (medium_->read(sector, out + done) == SectorReader::Lost) {
@@ -127,13 +164,49 @@ int64_t FoundFileSource::fromMedium(uint64_t offset, unsigned char *out, int64_t
 
 Extent measure(const ExportItem &item, ByteSource &src)
 {
+    const std::optional<RememberedFile> &entry = item.remembered;
+    if (entry && item.pieces.size() > 1) {
+        // The fragment stage walked the pieces with the format's own structure to exactly
+        // the entry's size.
+        Extent e;
+        e.bytes = std::min(entry->size, kMaxSavedFile);
+        e.declared = true;
+        e.fromDirectory = true;
+        e.pieces = item.pieces;
+        return e;
+    }
     ExtentContext c;
     c.carved = std::min(item.carvedBytes, src.size());
     c.barrier = item.endsAtNextFile ? c.carved : kNoBarrier;
     Extent e = findExtent(item.extension, src, c);
+    if (entry && entry->size > 0) {
+        if (e.declared) {
+            // The two agree when they end in the same sector: the directory knows the last byte
+            // (a camera's trailing byte after the end marker is still the file's).
+            const auto lastSector = [](uint64_t n) { return (n + kSectorSize - 1) / kSectorSize; };
+            if (e.bytes != entry->size && lastSector(e.bytes) == lastSector(entry->size) && entry->size <= src.size()) {
+                e.bytes = entry->size;
+                e.verified = std::min(e.verified, e.bytes);
+            }
+            e.fromDirectory = e.bytes == entry->size;
+        } else if (entry->size <= std::min({item.cutAt, src.size(), c.barrier}) && entry->size <= kMaxSavedFile) {
+            // The structure cannot answer and the file fits before the next found file.
+            e.bytes = entry->size;
+            e.declared = true;
+            e.fromDirectory = true;
+            e.outOfBounds = false;
+            e.verified = 0;
+            e.anchors.clear();
+        }
+    }
     if (!e.declared)
         e.bytes = std::min(e.bytes, item.cutAt);
     return e;
+}
+
+QString lengthFrom(const Extent &e)
+{
+    return e.fromDirectory ? QStringLiteral("directory") : e.declared ? QStringLiteral("declared") : QStringLiteral("carved");
 }
 
 bool fillFile(FoundFileSource &src, uint64_t bytes, QString *error)
@@ -226,6 +299,21 @@ void ExportLedger::add(const Entry &e)
         at = std::max(at, it->second.first);
         ++it;
     }
+}
+
+std::optional<ExportLedger::Entry> ExportLedger::take(uint64_t start)
+{
+    const auto it = entries_.find(start);
+    if (it == entries_.end())
+        return std::nullopt;
+    Entry e = it->second;
+    entries_.erase(it);
+    carvedOnly_.erase(start);
+    for (auto c = covered_.begin(); c != covered_.end();)
+        c = c->second.second == start ? covered_.erase(c) : std::next(c);
+    for (auto a = anchors_.begin(); a != anchors_.end();)
+        a = a->second == start ? anchors_.erase(a) : std::next(a);
+    return e;
 }
 
 void ExportLedger::clear()

@@ -34,6 +34,10 @@ struct ExportItem {
     uint64_t carvedBytes = 0;         // the bytes the scan gave it
     bool endsAtNextFile = false;      // its carve ended where another file of its pass starts
     uint64_t cutAt = kNoBarrier;      // bytes from its start to the next found file of any pass
+    // What the card's directory remembers of it, and the pieces it was put back together from
+    // (results/remnants.h: joinRemembered).
+    std::optional<RememberedFile> remembered;
+    std::vector<Piece> pieces;
     static ExportItem of(const FoundFile &f);
     uint64_t startByte() const { return startSector * uint64_t(kSectorSize); }
 };
@@ -50,6 +54,9 @@ class FoundFileSource : public ByteSource {
 public:
     FoundFileSource(SectorReader *medium, uint64_t startSector, uint64_t mediumBytes);
     void setMemoryPrefix(QByteArrayView bytes) { prefix_ = bytes; }
+    // The file lies in these pieces (the first starting at its first sector): what is at hand
+    // (prefix, file) counts only within the first, the rest is read where the pieces lie.
+    void setPieces(const std::vector<Piece> &pieces);
     // fd holds the file's first `bytes` bytes; reads past them are appended to it.
     void setFile(int fd, uint64_t bytes);
     // Reads end at once when cancel() says so (a finder then gives no answer).
@@ -70,8 +77,13 @@ protected:
 private:
     int64_t fromMedium(uint64_t offset, unsigned char *out, int64_t len);
 
+    // The medium byte of a file offset, and how many bytes from there lie in the same piece.
+    uint64_t mediumByte(uint64_t offset, uint64_t *run) const;
+
     SectorReader *medium_;
     uint64_t start_, size_;
+    std::vector<Piece> pieces_;
+    uint64_t firstPiece_ = UINT64_MAX;  // bytes of the first piece (what is at hand may count)
     QByteArrayView prefix_;
     int fd_ = -1;
     std::function<bool()> cancel_;
@@ -82,8 +94,13 @@ private:
     unsigned char cache_[kSectorSize];
 };
 
-// The extent a found file is given everywhere.
+// The extent a found file is given everywhere. With an entry of the card's directory, its size
+// decides when the bytes agree: a format whose finder answers must answer the same (its own
+// answer wins otherwise), a format whose finder cannot answer takes it when the file fits
+// before the next found file; a file put back together from pieces is as long as its entry.
 Extent measure(const ExportItem &item, ByteSource &src);
+// "directory", "declared" or "carved": where an extent's length came from.
+QString lengthFrom(const Extent &e);
 
 // Reads the source up to `bytes` so that its file holds them (the read writes them on), or
 // fails with the reason (also when the source's cancel says so).
@@ -114,6 +131,8 @@ public:
     // at `start` (its end moves; the caller shortens the file) and returned.
     std::optional<Entry> cutAt(uint64_t start);
     void add(const Entry &e);
+    // Takes the saved file starting at `start` out of the ledger (it is being saved again).
+    std::optional<Entry> take(uint64_t start);
     void clear();
 
 private:

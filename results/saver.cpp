@@ -31,6 +31,22 @@ SaveRecord recordOf(const FoundFile &f)
     return rec;
 }
 
+SaveRecord rememberedRecord(const RememberedFile &f)
+{
+    SaveRecord rec;
+    rec.type = f.extension();
+    rec.startSector = f.firstByte / kSectorSize;
+    rec.endSector = rec.startSector + sectorsFor(f.size);
+    rec.bytes = f.size;
+    rec.originalName = f.name;
+    rec.modified = f.modifiedIso();
+    rec.lengthFrom = QStringLiteral("directory");
+    rec.remembered = true;
+    rec.note = f.deleted ? QStringLiteral("remembered by a deleted directory entry, not found")
+                         : QStringLiteral("remembered by a directory entry, not found");
+    return rec;
+}
+
 QString safeComponent(const QString &name)
 {
     QString out;
@@ -213,12 +229,32 @@ void FileSaver::add(const ExportItem &item, uint64_t endSector)
     queue(std::move(job), rec);
 }
 
+void FileSaver::setRemnants(std::shared_ptr<const Remnants> remnants, bool originalNames)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    remnants_ = std::move(remnants);
+    originalNames_ = originalNames;
+}
+
+void FileSaver::reconcile()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!remnants_ || cancelled_ || !thread_.joinable())
+        return;
+    Job job;
+    job.reconcile = true;
+    ++pending_;
+    jobs_.push_back(std::move(job));
+    changed_.notify_all();
+}
+
 void FileSaver::queue(Job &&job, const SaveRecord &rec)
 {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [&] { return jobs_.size() < kMaxQueued || cancelled_; });
     job.index = int(records_.size());
     records_.append(rec);
+    items_.push_back(job.item);
     if (cancelled_ || !thread_.joinable()) {
         records_.last().error = QStringLiteral("not saved: %1").arg(cancelled_ ? cancelReason_ : QStringLiteral("no output folder"));
         ++failed_;
@@ -251,6 +287,10 @@ void FileSaver::requestCancel(const QString &why)
         cancelReason_ = why;
     cancelled_ = true;
     for (Job &job : jobs_) {
+        if (job.reconcile) {
+            --pending_;
+            continue;
+        }
         records_[job.index].error = QStringLiteral("not saved: %1").arg(cancelReason_);
         ++failed_;
         --pending_;
@@ -302,6 +342,18 @@ void FileSaver::run()
         Job job = std::move(jobs_.front());
         jobs_.pop_front();
         changed_.notify_all();  // room in the queue
+        if (job.reconcile) {
+            lock.unlock();
+            try {
+                reconcileNow();
+            } catch (const std::bad_alloc &) {
+                // What was saved stays as it was.
+            }
+            lock.lock();
+            --pending_;
+            changed_.notify_all();
+            continue;
+        }
         SaveRecord rec = records_.at(job.index);
         const bool stopped = !stopReason_.isEmpty();
         lock.unlock();
@@ -341,12 +393,115 @@ void FileSaver::run()
     }
 }
 
+QString FileSaver::savedName(const ExportItem &item) const
+{
+    if (originalNames_ && item.remembered && !item.remembered->name.isEmpty())
+        return safeComponent(item.remembered->name);
+    return safeComponent(item.name);
+}
+
+FileSaver::Applied FileSaver::appliedOf(const ExportItem &item) const
+{
+    Applied a;
+    if (item.remembered) {
+        a.entry = true;
+        a.size = item.remembered->size;
+        if (originalNames_) {
+            a.name = item.remembered->name;
+            a.modified = item.remembered->modifiedWall;
+        }
+    }
+    a.pieces = item.pieces;
+    return a;
+}
+
+// On the saving thread, after the files queued before it.
+void FileSaver::reconcileNow()
+{
+    std::vector<std::pair<int, ExportItem>> todo;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const auto &[index, applied] : applied_) {
+            ExportItem item = items_[size_t(index)];
+            joinRemembered(item, remnants_.get());
+            if (!(appliedOf(item) == applied))
+                todo.emplace_back(index, std::move(item));
+        }
+    }
+    for (auto &[index, item] : todo) {
+        if (cancelled_)
+            return;
+        SaveRecord rec;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            rec = records_[index];
+        }
+        const Applied was = applied_[index];
+        const Applied now = appliedOf(item);
+        const uint64_t startByte = item.startByte();
+        std::optional<ExportLedger::Entry> old = ledger_.take(startByte);
+        if (!old)
+            continue;
+        if (rec.extent == QLatin1String("declared") && was.pieces == now.pieces && now.pieces.size() < 2) {
+            // Its format declared its length, so its bytes stay: only what is said of it, its
+            // name and its time change.
+            rec.originalName = item.remembered ? item.remembered->name : QString();
+            rec.modified = item.remembered ? item.remembered->modifiedIso() : QString();
+            rec.lengthFrom = item.remembered && rec.bytes == item.remembered->size ? QStringLiteral("directory") : QStringLiteral("declared");
+            if (originalNames_ && item.remembered) {
+                Fd fd(::openat(old->dir, QFile::encodeName(old->name).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+                struct stat st {};
+                QString used, error;
+                if (fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && uint64_t(st.st_ino) == old->inode) {
+                    if (item.remembered->modifiedWall) {
+                        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(item.remembered->modifiedUtc()), 0}};
+                        ::futimens(fd.get(), times);
+                    }
+                    const QString wanted = savedName(item);
+                    if (wanted != old->name && publishTemporary(old->dir, old->name, wanted, &used, &error)) {
+                        old->name = used;
+                        rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
+                    }
+                }
+            }
+            ledger_.add(*old);
+            applied_[index] = now;
+        } else {
+            // Saved again from the medium with what is known now; the first copy goes once the
+            // new one is complete.
+            Job job;
+            job.index = index;
+            job.item = item;
+            job.replaces = old;
+            SaveRecord again = rec;
+            again.error.clear();
+            again.note.clear();
+            if (!write(job, again)) {
+                ledger_.add(*old);  // the first copy stays
+                if (again.error.isEmpty())
+                    continue;
+                rec.note = QStringLiteral("could not be saved again with what the card remembers: %1").arg(again.error);
+            } else {
+                rec = again;
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            records_[index] = rec;
+        }
+        if (onSaved)
+            onSaved(rec);
+    }
+}
+
 bool FileSaver::write(Job &job, SaveRecord &rec)
 {
-    const ExportItem &item = job.item;
+    ExportItem &item = job.item;
+    joinRemembered(item, remnants_.get());
     const uint64_t startByte = item.startByte();
-    // One file, one copy, decided before anything is measured or read.
-    if (const ExportLedger::Entry *holder = ledger_.containing(startByte)) {
+    // One file, one copy, decided before anything is measured or read (a file saved again
+    // keeps the decision made the first time).
+    if (const ExportLedger::Entry *holder = job.replaces ? nullptr : ledger_.containing(startByte)) {
         rec.containedIn = holder->name;
         if (job.stream)
             discard(*job.stream);
@@ -360,7 +515,7 @@ bool FileSaver::write(Job &job, SaveRecord &rec)
             discard(*job.stream);
         return false;
     }
-    const QString name = safeComponent(item.name);
+    const QString name = savedName(item);
     Fd file;
     QString temp;
     uint64_t written = 0;
@@ -385,7 +540,7 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
 {
     ExportItem item = job.item;
     const uint64_t startByte = item.startByte();
-    const QString name = safeComponent(item.name);
+    const QString name = savedName(item);
     const QByteArray temp = QFile::encodeName(tempName);
     auto fail = [&](const QString &why) {
         file.reset();
@@ -408,10 +563,23 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     }
     const uint64_t mediumBytes = medium_.bytes != UINT64_MAX ? medium_.bytes : reader_ ? reader_->mediumBytes() : UINT64_MAX;
     FoundFileSource src(reader_.get(), item.startSector, mediumBytes);
+    if (item.remembered && item.pieces.size() > 1) {
+        // Put back together: what was streamed counts only up to the end of the first piece.
+        if (written > item.pieces.front().bytes) {
+            if (::ftruncate(file.get(), off_t(item.pieces.front().bytes)) != 0)
+                return fail(errnoText(errno));
+            written = item.pieces.front().bytes;
+        }
+        src.setPieces(item.pieces);
+    }
     src.setFile(file.get(), written);
     src.setCancel([this] { return cancelled_.load(std::memory_order_relaxed); });
     const Extent extent = measure(item, src);
     rec.extent = extent.declared ? QStringLiteral("declared") : QStringLiteral("carved");
+    rec.lengthFrom = lengthFrom(extent);
+    rec.pieces = int(std::max<size_t>(1, extent.pieces.size()));
+    rec.originalName = item.remembered ? item.remembered->name : QString();
+    rec.modified = item.remembered ? item.remembered->modifiedIso() : QString();
     rec.bytes = extent.bytes;
     if (extent.outOfBounds)
         rec.note = QStringLiteral("its format's end could not be read within its bounds; saved as carved");
@@ -429,10 +597,16 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     // Set on the open file, before anyone can see it under its name.
     FoundFileSource saved(nullptr, 0, extent.bytes);
     saved.setFile(file.get(), extent.bytes);
+    const bool rememberedTime = originalNames_ && item.remembered && item.remembered->modifiedWall != 0;
     if (const std::optional<CaptureTime> t = captureTime(item.extension, saved)) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(t->utc), 0}};
-        if (::futimens(file.get(), times) == 0)
+        if (rememberedTime || ::futimens(file.get(), times) == 0)
             rec.captured = t->iso();
+    }
+    // Named as the card remembers it: with the time it remembers too.
+    if (rememberedTime) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(item.remembered->modifiedUtc()), 0}};
+        ::futimens(file.get(), times);
     }
     struct stat st {};
     ::fstat(file.get(), &st);
@@ -441,6 +615,15 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
         return fail(errnoText(errno));
     if (cancelled_)
         return fail(cancelReason_);
+    if (job.replaces) {
+        // The copy saved before goes, if it is still the file we wrote.
+        const ExportLedger::Entry &old = *job.replaces;
+        struct stat was {};
+        const QByteArray oldName = QFile::encodeName(old.name);
+        if (::fstatat(old.dir, oldName.constData(), &was, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(was.st_mode)
+            && uint64_t(was.st_ino) == old.inode)
+            ::unlinkat(old.dir, oldName.constData(), 0);
+    }
     QString used;
     if (!publishTemporary(dir, tempName, name, &used, &error)) {
         ::unlinkat(dir, temp.constData(), 0);
@@ -450,11 +633,14 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
     rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
     if (const std::optional<ExportLedger::Entry> cut = ledger_.cutAt(startByte))
         shorten(*cut);
-    ExportLedger::Entry entry{startByte, startByte + extent.bytes, extent.declared, used, job.index, dir, uint64_t(st.st_ino),
-                              startByte + extent.verified, {}};
+    // The ledger knows stretches of the medium: a file put back together holds its first piece there.
+    const uint64_t here = extent.pieces.size() > 1 ? extent.pieces.front().bytes : extent.bytes;
+    ExportLedger::Entry entry{startByte, startByte + here, extent.declared, used, job.index, dir, uint64_t(st.st_ino),
+                              startByte + std::min(here, extent.verified), {}};
     for (uint64_t a : extent.anchors)
         entry.anchors.push_back(startByte + a);
     ledger_.add(entry);
+    applied_[job.index] = appliedOf(item);
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include "engine/observer.h"
 #include "results/export.h"
 #include "results/outputfolder.h"
+#include "results/remnants.h"
 
 #include <QList>
 #include <QString>
@@ -35,7 +36,16 @@ struct SaveRecord {
     // When it was captured, as the file records it (ISO 8601 with the offset; the saved file's
     // modification time); empty when it records none.
     QString captured;
+    // What the card's directory remembers of it (results/remnants.h): its name and when it was
+    // last modified; empty when no entry was joined to it.
+    QString originalName, modified;
+    QString lengthFrom;        // "directory", "declared" or "carved"
+    int pieces = 0;            // the pieces it was saved from (1: one run); 0 when not saved
+    bool remembered = false;   // a row for an entry that matches no found file
 };
+
+// The row of a file the card remembers but the scan did not find.
+SaveRecord rememberedRecord(const RememberedFile &f);
 
 // The record of a found file before it is saved: the bytes the scan gave it.
 SaveRecord recordOf(const FoundFile &f);
@@ -63,6 +73,13 @@ public:
     void add(const FoundFile &f);
     // A listed file, saved after the scan from the medium.
     void add(const ExportItem &item, uint64_t endSector);
+    // What the card's file systems remember (joined to each file as it is saved); with
+    // originalNames, files are saved under the names the card remembers and with their times.
+    void setRemnants(std::shared_ptr<const Remnants> remnants, bool originalNames);
+    // After the scan: a file saved before what the card remembers of it was known (its entry
+    // lies further on the card, or the fragment stage put it together) is saved again with it,
+    // in place of the first copy. Queued behind the files already queued.
+    void reconcile();
     // Waits until every queued file is written or refused.
     void finish();
     // Drops what is queued and abandons the file being written (its partial file is removed);
@@ -100,7 +117,24 @@ private:
         int index = -1;
         ExportItem item;
         std::unique_ptr<Stream> stream;
+        bool reconcile = false;  // not a file: the reconciling pass
+        std::optional<ExportLedger::Entry> replaces;  // saved before: this copy goes
     };
+    // What a file was saved with of the card's memory, to tell whether it changed since.
+    struct Applied {
+        bool entry = false;
+        uint64_t size = 0;
+        QString name;
+        qint64 modified = 0;
+        std::vector<Piece> pieces;
+        bool operator==(const Applied &o) const
+        {
+            return entry == o.entry && size == o.size && name == o.name && modified == o.modified && pieces == o.pieces;
+        }
+    };
+    Applied appliedOf(const ExportItem &item) const;
+    void reconcileNow();
+    QString savedName(const ExportItem &item) const;
     void run();
     bool write(Job &job, SaveRecord &rec);
     bool place(Job &job, SaveRecord &rec, int dir, Fd file, const QString &tempName, uint64_t written);
@@ -126,6 +160,10 @@ private:
     std::condition_variable changed_;
     std::deque<Job> jobs_;
     QList<SaveRecord> records_;
+    std::vector<ExportItem> items_;       // per record: the item as queued
+    std::map<int, Applied> applied_;      // per saved record: what it was saved with
+    std::shared_ptr<const Remnants> remnants_;
+    bool originalNames_ = false;
     std::thread thread_;
     bool quit_ = false;
     std::atomic<bool> cancelled_{false};

@@ -3,7 +3,7 @@
 # Sourced by run.sh and test.sh; when not root it prints the one command to run and stops.
 LUMAFIND_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-multimedia-dev qt6-image-formats-plugins
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad gstreamer1.0-libav
-  xvfb xauth adwaita-icon-theme dosfstools mtools zlib1g-dev
+  xvfb xauth adwaita-icon-theme dosfstools mtools exfatprogs exfat-fuse zlib1g-dev
   # udev's device events (cards coming and going); the tests' private D-Bus bus.
   libudev-dev pkgconf dbus-daemon
   # Capture dates and embedded previews: Exiv2, LibRaw and libheif (found through pkg-config).

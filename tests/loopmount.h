@@ -1,7 +1,7 @@
 #pragma once
-// A real ext4 file system in an image file, attached to a loop device and mounted, for the
-// tests that check the medium by identity. Needs root, losetup and mount; whatever was set
-// up is undone when it goes out of scope, whatever happened in between.
+// A real file system (ext4, or exFAT through its FUSE driver) in an image file, attached to a
+// loop device and mounted. Needs root, losetup and mount; whatever was set up is undone when it
+// goes out of scope, whatever happened in between.
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -10,18 +10,20 @@
 
 class LoopMount {
 public:
-    QString image;       // the ext4 image file
+    QString image;       // the image file
     QString device;      // /dev/loopN
     QString mountPoint;  // where it is mounted
     QString problem;     // why it could not be set up
 
     // Makes dir/card.img (sizeMiB), formats, attaches and mounts it on dir/card.
-    bool setUp(const QString &dir, int sizeMiB = 16)
+    bool setUp(const QString &dir, int sizeMiB = 16, const QString &fs = QStringLiteral("ext4"))
     {
+        const bool exfat = fs == QLatin1String("exfat");
         if (::geteuid() != 0) {
             problem = QStringLiteral("needs root to attach a loop device and mount it");
             return false;
         }
+        QDir().mkpath(dir);
         image = dir + QStringLiteral("/card.img");
         QFile f(image);
         if (!f.open(QIODevice::WriteOnly) || !f.resize(qint64(sizeMiB) << 20)) {
@@ -30,14 +32,14 @@ public:
         }
         f.close();
         QString out;
-        if (!run(QStringLiteral("mkfs.ext4"), {"-q", "-F", image}))
+        if (!(exfat ? run(QStringLiteral("mkfs.exfat"), {image}) : run(QStringLiteral("mkfs.ext4"), {"-q", "-F", image})))
             return false;
         if (!run(QStringLiteral("losetup"), {"-f", "--show", image}, &out))
             return false;
         device = out.trimmed();
         const QString point = dir + QStringLiteral("/card");
         QDir().mkpath(point);
-        if (!run(QStringLiteral("mount"), {device, point}))
+        if (!(exfat ? run(QStringLiteral("mount.exfat-fuse"), {device, point}) : run(QStringLiteral("mount"), {device, point})))
             return false;
         mountPoint = point;
         return true;

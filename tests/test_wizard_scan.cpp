@@ -8,11 +8,13 @@
 #include "faultydevice.h"
 #include "testfiles.h"
 #include "guitestutil.h"
+#include "mtoolscard.h"
 #include "media/udisks2.h"
 #include "standinstorage.h"
 
 #include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
 #include <QLabel>
@@ -352,6 +354,39 @@ private slots:
                  qPrintable(f.dialogs.alerts.last().informative));
         QCOMPARE(f.c->screen_counter, 1);
         QVERIFY(f.c->photo.page->isVisible());
+    }
+
+    // The option on the options screen: files saved under the names the card remembers, during
+    // the scan and by "Save found files…" after it; the tooltip says what the card remembers.
+    void savedUnderRememberedNames()
+    {
+        GuiFixture f;
+        MtoolsCard card;
+        if (!card.make(f.dir.path() + QStringLiteral("/fat")))
+            QSKIP(qPrintable(card.problem));
+        const QByteArray photo = picture("JPG", 200, 150);
+        QVERIFY2(card.mkdir("/DCIM") && card.write("/DCIM/IMG_0007.JPG", photo) && card.write("/DCIM/Lake at dusk.jpg", photo + "!")
+                     && card.remove("/DCIM/*"),
+                 qPrintable(card.problem));
+        f.toOptions(card.image);
+        QCOMPARE(f.c->photo.original_names_Chk->text(), QStringLiteral("Name files as the card remembers them, where it does"));
+        QVERIFY(!f.c->photo.original_names_Chk->isChecked());  // generated names stay the default
+        f.c->photo.original_names_Chk->click();
+        const QString out = f.dir.path() + QStringLiteral("/out");
+        QVERIFY(QDir().mkpath(out));
+        f.c->photo.path->setText(out);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QVERIFY(f.waitEnd());
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/_MG_0007.JPG")), photo);
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/Lake at dusk.jpg")), photo + "!");
+        QCOMPARE(QFileInfo(out + QStringLiteral("/JPG/_MG_0007.JPG")).lastModified().toSecsSinceEpoch(), kTime);
+        QTRY_VERIFY(f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString().contains(
+            QStringLiteral("the card remembers it as _MG_0007.JPG, changed 2021-05-04")));
+        // Saved again from the list, without the option: generated names, the remembered length.
+        f.c->photo.original_names_Chk->click();
+        QVERIFY(f.c->saveFoundFilesTo(f.dir.path() + QStringLiteral("/again")));
+        QTRY_VERIFY(!f.c->savingAfterScan());
+        QCOMPARE(readAll(f.dir.path() + QStringLiteral("/again/JPG/GND00002.JPG")), photo + "!");
     }
 
     void browserItemsMoveAndScroll()

@@ -8,6 +8,8 @@
 // wrap-around, walks always move forward, searches resume where they stopped, and a search
 // never passes the start of the next found file (only a length the format declares may carry
 // a file over it). Each source also carries a read budget as a last guard.
+#include "results/remembered.h"
+
 #include <QByteArrayView>
 #include <QByteArray>
 #include <QString>
@@ -129,7 +131,12 @@ std::optional<uint64_t> jp2End(ByteSource &s, const ExtentContext &c);
 
 struct Extent {
     uint64_t bytes = 0;
-    bool declared = false;     // true: the format said where it ends; false: the carved range
+    bool declared = false;     // true: the format (or the card's directory) said where it ends; false: the carved range
+    // The length is the one the card's directory remembers (the structure agreed, or could
+    // not answer): see results/remnants.h.
+    bool fromDirectory = false;
+    // A file put back together from pieces (results/fragments.h); empty when it is one run.
+    std::vector<Piece> pieces;
     bool outOfBounds = false;  // the format's end could not be read within its bounds
     // What the finder saw of the file itself, as opposed to what its structure merely claims:
     // every byte before `verified` was walked (a file found starting there belongs to this one),

@@ -1,0 +1,104 @@
+#pragma once
+// What the card's file systems still remember, gathered while the General pass reads: the
+// volumes (media/fatgeometry.h) and, from every sector whose structure is that of a directory,
+// its entries (FAT short and long names, live or deleted, with their checksums; exFAT entry
+// sets with their set checksums). Nothing is read twice: the pass hands each sector over with
+// the bytes around it. A found file whose first sector is the first sector of an entry's first
+// cluster is joined to that entry (its exact size, name and time), and after the passes the
+// fragment stage (results/fragments.h) puts files that the card had split back together.
+//
+// Every field is checked against the volume before an entry is kept: reserved bytes, attribute
+// values, date and time ranges, checksums, cluster numbers and sizes within the volume. Memory
+// is proportional to the entries kept, and bounded.
+#include "media/fatgeometry.h"
+#include "results/remembered.h"
+
+#include <QList>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace lumafind {
+
+class SectorReader;
+struct ExportItem;
+
+// The entries of a directory sector of a FAT12/16/32 volume: all 16 slots must be entries
+// (or unused) for the sector to count. `sector` is the sector's bytes; `before` bytes before
+// it are at hand (a long name may begin in the sector before). Files only; directories go to
+// *dirs when given (their first clusters).
+std::vector<RememberedFile> fatDirectoryEntries(const FatVolume &v, const unsigned char *sector, size_t before,
+                                                uint64_t sectorNumber, std::vector<uint32_t> *dirs = nullptr);
+// The exFAT file entry sets that start in the sector; `after` bytes from the sector's start on
+// are at hand (a set may run into the next sector).
+std::vector<RememberedFile> exfatDirectoryEntries(const FatVolume &v, const unsigned char *sector, size_t after,
+                                                  uint64_t sectorNumber, std::vector<uint32_t> *dirs = nullptr);
+// The checksum a FAT long name carries of its short name.
+uint8_t lfnChecksum(const unsigned char *shortName);
+// The checksum of an exFAT entry set (its bytes, 32 per entry).
+uint16_t exfatSetChecksum(const unsigned char *set, size_t entries);
+
+class Remnants {
+public:
+    explicit Remnants(size_t maxEntries = size_t(1) << 20);
+
+    // ---- The General pass, on the scan's thread ----
+    void beginScan(uint64_t firstSector, uint64_t endSector, uint64_t mediumBytes);
+    // A non-blank sector of the range in order, with `before` bytes before it and `after`
+    // from its start on.
+    void sector(uint64_t s, const unsigned char *bytes, size_t before, size_t after);
+    // The pass read its range: the entries are all known.
+    void endDirectories();
+    // A file the scan found (either pass).
+    void noteFound(uint64_t startByte, uint64_t carvedBytes, const QString &type);
+
+    // ---- After the passes: fragmented files put back together (results/fragments.h) ----
+    void resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel = {});
+
+    // ---- Anyone, any thread ----
+    std::vector<FatVolume> volumes() const;
+    size_t entryCount() const;
+    bool directoriesComplete() const { return complete_; }
+    bool fragmentsResolved() const { return resolved_; }
+    // The entry a found file of `type` starting at startByte is joined to, if any: of several
+    // that name the same cluster, the one of the file's own type, then the newest.
+    std::optional<RememberedFile> entryFor(uint64_t startByte, const QString &type) const;
+    // The pieces the fragment stage found for the file starting there (empty: none, it is
+    // contiguous or stayed carved).
+    std::vector<Piece> piecesFor(uint64_t startByte) const;
+    // Entries whose first cluster is the start of no found file: remembered but not found.
+    QList<RememberedFile> unmatched() const;
+    // Entries given up because the bound was reached.
+    uint64_t entriesDropped() const;
+
+private:
+    void keep(std::vector<RememberedFile> &&found);
+
+    const size_t maxEntries_;
+    std::unique_ptr<VolumeFinder> finder_;  // the scan thread's
+    mutable std::mutex mutex_;
+    std::vector<RememberedFile> entries_;
+    std::multimap<uint64_t, size_t> byFirstByte_;
+    std::vector<uint64_t> dirClusterBytes_;  // first bytes of directory clusters seen
+    std::vector<FatVolume> volumes_;
+    uint64_t dropped_ = 0;
+    struct Found {
+        uint64_t start = 0, carved = 0;
+        QString type;
+    };
+    std::vector<Found> found_;
+    std::map<uint64_t, std::vector<Piece>> pieces_;
+    std::atomic<bool> complete_{false}, resolved_{false};
+};
+
+// Gives a found file what the card remembers of it: its entry and, after the fragment stage,
+// its pieces. Without remnants (or none for it) the item is left as it is.
+void joinRemembered(ExportItem &item, const Remnants *remnants);
+
+} // namespace lumafind

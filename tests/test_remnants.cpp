@@ -1,0 +1,369 @@
+// What a card still remembers: directory entries read from bytes the system's own tools wrote
+// (mkfs.fat and mtools; mkfs.exfat and the exFAT FUSE driver), none read from noise, and
+// fragmented files put back together and saved under their remembered names.
+#include "loopmount.h"
+#include "mtoolscard.h"
+#include "media/fatgeometry.h"
+#include "results/fragments.h"
+#include "results/remnants.h"
+#include "testfiles.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+using namespace lumafind;
+
+namespace {
+const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
+
+QByteArray randomBytes(qsizetype n, quint32 seed)
+{
+    QByteArray b(n, '\0');
+    QRandomGenerator g(seed);
+    for (qsizetype i = 0; i < n; ++i)
+        b[i] = char(g.bounded(256));
+    return b;
+}
+
+// A photo of noise: its entropy-coded data fills many clusters and decodes only as itself.
+QByteArray noisePhoto(int w, int h, quint32 seed)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator g(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, g.generate() | 0xFF000000u);
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    img.save(&b, "JPG", 90);
+    return out;
+}
+
+// Every entry of every sector where a directory may lie, as the scan hands them over.
+std::vector<RememberedFile> allEntries(const QByteArray &img, const FatVolume &v)
+{
+    std::vector<RememberedFile> all;
+    const auto *b = reinterpret_cast<const unsigned char *>(img.constData());
+    for (uint64_t at = v.directoriesFrom(); at + 512 <= v.heapEnd() && at + 512 <= uint64_t(img.size()); at += 512) {
+        const size_t before = std::min<uint64_t>(at, 512);
+        auto found = v.kind == FatVolume::ExFat ? exfatDirectoryEntries(v, b + at, size_t(img.size()) - at, at / 512)
+                                                : fatDirectoryEntries(v, b + at, before, at / 512);
+        all.insert(all.end(), found.begin(), found.end());
+    }
+    return all;
+}
+
+const RememberedFile *named(const std::vector<RememberedFile> &all, const QString &name)
+{
+    for (const RememberedFile &f : all)
+        if (f.name == name)
+            return &f;
+    return nullptr;
+}
+
+QByteArray sha(const QByteArray &b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256); }
+
+struct CliRun {
+    int code = -1;
+    QString err;
+};
+
+CliRun cli(const QStringList &args)
+{
+    QProcess p;
+    p.start(kCli, args);
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return {};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
+}
+
+// The report's rows as column -> value maps (no field of these cards holds a comma).
+QList<QHash<QString, QString>> reportRows(const QString &path)
+{
+    const QStringList lines = QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts);
+    QList<QHash<QString, QString>> rows;
+    if (lines.isEmpty())
+        return rows;
+    const QStringList head = lines.first().split(',');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QStringList cells = lines[i].split(',');
+        QHash<QString, QString> row;
+        for (qsizetype c = 0; c < head.size() && c < cells.size(); ++c)
+            row.insert(head[c], cells[c]);
+        rows.append(row);
+    }
+    return rows;
+}
+} // namespace
+
+class TestRemnants : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir;
+
+private slots:
+
+    void fatEntriesFromMtools()
+    {
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/entries"))
+            QSKIP(qPrintable(card.problem));
+        const QByteArray photo = picture("JPG", 120, 80);
+        QVERIFY2(card.mkdir("/DCIM") && card.write("/DCIM/IMG_0001.JPG", photo)
+                     && card.write("/DCIM/Holiday at the lake.jpg", photo + "x", kTime + 3600)
+                     && card.write("/DCIM/IMG_0002.JPG", photo + "yy") && card.write("/DCIM/Long deleted name.jpg", photo + "zzz"),
+                 qPrintable(card.problem));
+        const int second = card.runs("/DCIM/IMG_0002.JPG").value(0).first;
+        const int longDeleted = card.runs("/DCIM/Long deleted name.jpg").value(0).first;
+        QVERIFY(card.remove("/DCIM/IMG_0002.JPG") && card.remove("/DCIM/Long deleted name.jpg"));
+        const QByteArray img = readAll(card.image);
+        const auto v = parseBootSector(reinterpret_cast<const unsigned char *>(img.constData()), 512, 0, img.size());
+        QVERIFY(v);
+        QCOMPARE(v->kind, FatVolume::Fat16);
+        QCOMPARE(v->clusterBytes, 2048u);
+        const auto all = allEntries(img, *v);
+
+        // Live, short name only; live, long name; deleted without a long name: first letter lost.
+        const RememberedFile *live = named(all, "IMG_0001.JPG");
+        QVERIFY(live);
+        QVERIFY(!live->deleted);
+        QCOMPARE(live->size, uint64_t(photo.size()));
+        QCOMPARE(int(live->firstCluster), card.runs("/DCIM/IMG_0001.JPG").value(0).first);
+        QCOMPARE(live->firstByte, v->clusterByte(live->firstCluster));
+        QCOMPARE(img.mid(qsizetype(live->firstByte), photo.size()), photo);
+        QCOMPARE(live->modifiedWall, kTime);
+        const RememberedFile *lfn = named(all, "Holiday at the lake.jpg");
+        QVERIFY(lfn);
+        QCOMPARE(lfn->size, uint64_t(photo.size() + 1));
+        QCOMPARE(lfn->modifiedWall, kTime + 3600);
+        const RememberedFile *gone = named(all, "_MG_0002.JPG");
+        QVERIFY(gone);
+        QVERIFY(gone->deleted && gone->lostFirstLetter);
+        QCOMPARE(int(gone->firstCluster), second);
+        QCOMPARE(gone->size, uint64_t(photo.size() + 2));
+        // Deleted with a long name: the long name gives the whole name back.
+        const RememberedFile *goneLong = named(all, "Long deleted name.jpg");
+        QVERIFY(goneLong);
+        QVERIFY(goneLong->deleted && !goneLong->lostFirstLetter);
+        QCOMPARE(int(goneLong->firstCluster), longDeleted);
+        // Nothing else is taken for a file (the directory itself, "." and "..").
+        QCOMPARE(all.size(), size_t(4));
+    }
+
+    void exfatEntriesFromTheDriver()
+    {
+        if (tool("mkfs.exfat").isEmpty() || tool("mount.exfat-fuse").isEmpty())
+            QSKIP("needs mkfs.exfat (exfatprogs) and mount.exfat-fuse (exfat-fuse)");
+        LoopMount m;
+        if (!m.setUp(dir.path() + QStringLiteral("/ex"), 32, QStringLiteral("exfat")))
+            QSKIP(qPrintable(m.problem));
+        const QByteArray clipBytes = clip(), photo = picture("JPG", 100, 70);
+        QVERIFY(!clipBytes.isEmpty());
+        // Dated by path once closed: the driver dates a file again when its handle is released.
+        const auto put = [&](const QString &name, const QByteArray &bytes) {
+            QFile f(m.mountPoint + '/' + name);
+            if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+                return false;
+            f.close();
+            return m.run("touch", {"-d", "@" + QString::number(kTime), f.fileName()});
+        };
+        QVERIFY(QDir(m.mountPoint).mkpath("DCIM/100CLIP"));
+        QVERIFY(put("DCIM/100CLIP/Clip at noon.MP4", clipBytes) && put("DCIM/100CLIP/gone.jpg", photo));
+        QVERIFY(QFile::remove(m.mountPoint + "/DCIM/100CLIP/gone.jpg"));
+        QVERIFY(m.run("umount", {m.mountPoint}));
+        m.mountPoint.clear();
+        const QByteArray img = readAll(m.image);
+        const auto *b = reinterpret_cast<const unsigned char *>(img.constData());
+        const auto v = parseBootSector(b, 512, 0, img.size());
+        QVERIFY(v);
+        QCOMPARE(v->kind, FatVolume::ExFat);
+        // Where the driver put each file, found from its bytes and the boot sector's own fields.
+        const uint64_t heap = uint64_t(qFromLittleEndian<quint32>(b + 88)) << b[108];
+        const uint64_t cluster = uint64_t(1) << (b[108] + b[109]);
+        const auto all = allEntries(img, *v);
+        const RememberedFile *live = named(all, "Clip at noon.MP4");
+        QVERIFY(live);
+        QVERIFY(!live->deleted);
+        QCOMPARE(live->size, uint64_t(clipBytes.size()));
+        QCOMPARE(uint64_t(img.indexOf(clipBytes)), heap + (live->firstCluster - 2) * cluster);
+        QCOMPARE(live->modifiedUtc(), kTime);
+        const RememberedFile *gone = named(all, "gone.jpg");
+        QVERIFY(gone);
+        QVERIFY(gone->deleted && !gone->lostFirstLetter);
+        QCOMPARE(uint64_t(img.indexOf(photo)), gone->firstByte);
+        QCOMPARE(gone->size, uint64_t(photo.size()));
+    }
+
+    // What other files hold: a file's own stretch (as long as its entry says) hides only itself.
+    void heldStretches()
+    {
+        HeldMap h;
+        h.add(0, 1000);             // the file being put together, as if it were in one run
+        h.add(400, 500, false);     // a photo the scan's types did not cover, inside that run
+        h.add(1000, 2000);          // the next found file
+        QVERIFY(!h.held(100, 0));
+        QVERIFY(h.held(450, 0));
+        QVERIFY(h.held(1500, 0));
+        QVERIFY(h.held(100, 1000));
+        QCOMPARE(h.nextHeld(0, 0), uint64_t(400));
+        QCOMPARE(h.nextHeld(500, 0), uint64_t(1000));
+        QCOMPARE(h.nextHeld(2000, 0), UINT64_MAX);
+        QCOMPARE(h.nextHeld(0, 1000), uint64_t(0));
+    }
+
+    // Sectors that are no directory: random bytes, text, and records that only look like
+    // entries (a plausible attribute, a name in capitals, the exFAT entry types in place).
+    void noiseMakesNoEntries_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::newRow("FAT16") << int(FatVolume::Fat16);
+        QTest::newRow("FAT32") << int(FatVolume::Fat32);
+        QTest::newRow("exFAT") << int(FatVolume::ExFat);
+    }
+    void noiseMakesNoEntries()
+    {
+        QFETCH(int, kind);
+        FatVolume v;
+        v.kind = FatVolume::Kind(kind);
+        v.clusterBytes = 32768;
+        v.heapByte = 1 << 20;
+        v.clusterCount = 60000;
+        v.bytes = v.heapEnd();
+        if (v.kind == FatVolume::Fat16) {
+            v.rootDirByte = 512 * 1024;
+            v.rootDirBytes = 16384;
+        } else {
+            v.rootCluster = 2;
+        }
+        QRandomGenerator g(7);
+        const int sectors = 4096;
+        QByteArray data = randomBytes(512 * sectors, 11);
+        for (int s = 0; s < sectors; ++s) {
+            auto *sec = reinterpret_cast<unsigned char *>(data.data()) + 512 * s;
+            for (int slot = 0; slot < 16; ++slot) {
+                unsigned char *e = sec + 32 * slot;
+                switch (s % 4) {
+                case 0: break;  // random
+                case 1:         // text
+                    for (int i = 0; i < 32; ++i)
+                        e[i] = "card photo video sector header. "[(i + slot + s) % 32];
+                    break;
+                case 2:         // FAT look-alikes: a name, an archive attribute, the rest random
+                    std::memcpy(e, slot % 2 ? "\xE5MG_0001JPG" : "IMG_0001JPG", 11);
+                    e[11] = 0x20;
+                    break;
+                case 3:         // exFAT look-alikes: file, stream and name entries in order
+                    e[0] = std::array<unsigned char, 3>{0x85, 0xC0, 0xC1}[slot % 3];
+                    e[1] = 2;
+                    break;
+                }
+            }
+        }
+        const auto *b = reinterpret_cast<const unsigned char *>(data.constData());
+        size_t invented = 0;
+        for (int s = 0; s < sectors; ++s) {
+            const uint64_t at = v.heapByte + uint64_t(s) * 512;
+            invented += (v.kind == FatVolume::ExFat
+                             ? exfatDirectoryEntries(v, b + 512 * s, size_t(data.size()) - 512 * s, at / 512)
+                             : fatDirectoryEntries(v, b + 512 * s, s ? 512 : 0, at / 512))
+                            .size();
+        }
+        QCOMPARE(invented, size_t(0));
+    }
+
+    // One card for the rest: files split by writing into the gaps others left, then all
+    // deleted. A photo in two pieces with a deleted file of noise between them (the first
+    // clusters tried after its first piece, which its decoder must refuse); a clip in three
+    // pieces; a long name; two files of one name in two folders.
+    void fragmentedFilesAndRememberedNames()
+    {
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/split"))
+            QSKIP(qPrintable(card.problem));
+        const QByteArray a = noisePhoto(64, 48, 1), b = noisePhoto(64, 48, 2), c = noisePhoto(64, 48, 3),
+                         longNamed = noisePhoto(48, 48, 5), clipBytes = clip();
+        // The photo carries a second picture that starts on a sector (as cameras append their
+        // previews): found on its own, it must not stand in the way of the photo's pieces.
+        QByteArray split = noisePhoto(160, 120, 4);
+        const int pad = 512 - (split.size() + 4) % 512;
+        split.insert(2, QByteArray("\xFF\xFE", 2) + char((pad + 2) >> 8) + char((pad + 2) & 0xFF) + QByteArray(pad, 'c'));
+        QCOMPARE(split.size() % 512, 0);
+        split += picture("JPG", 40, 30);
+        const int cs = 2048;
+        const int firstPiece = 3;  // clusters
+        QVERIFY(split.size() > (firstPiece + 2) * cs);
+        QVERIFY(split.indexOf("\xFF\xD8\xFF", 2) > firstPiece * cs);  // the second picture lies in the second piece
+        QVERIFY2(card.mkdir("/DCIM") && card.mkdir("/DCIM/100A") && card.mkdir("/DCIM/101B")
+                     && card.write("/DCIM/100A/IMG_0001.JPG", a)
+                     && card.write("/DCIM/100A/FILL1.DAT", randomBytes(firstPiece * cs - 100, 1))
+                     && card.write("/DCIM/100A/NOISE.DAT", randomBytes(2 * cs, 2))
+                     && card.write("/DCIM/100A/IMG_0002.JPG", b)
+                     && card.write("/DCIM/100A/FILL2.DAT", randomBytes(4 * cs, 3))
+                     && card.write("/DCIM/100A/IMG_0003.JPG", c)
+                     && card.write("/DCIM/100A/FILL3.DAT", randomBytes(4 * cs - 7, 4))
+                     && card.write("/DCIM/101B/IMG_0001.JPG", b + QByteArray(3, '\0'), kTime + 60)
+                     && card.remove("/DCIM/100A/FILL1.DAT") && card.write("/DCIM/100A/SPLIT.JPG", split, kTime + 120)
+                     && card.remove("/DCIM/100A/FILL2.DAT") && card.remove("/DCIM/100A/FILL3.DAT")
+                     && card.write("/DCIM/100A/CLIP.MP4", clipBytes, kTime + 180)
+                     && card.write("/DCIM/100A/Holiday at the lake.jpg", longNamed, kTime + 240)
+                     && card.remove("/DCIM/100A/NOISE.DAT"),
+                 qPrintable(card.problem));
+        QCOMPARE(card.runs("/DCIM/100A/SPLIT.JPG").size(), 2);
+        QCOMPARE(card.runs("/DCIM/100A/CLIP.MP4").size(), 3);
+        QVERIFY(card.remove("/DCIM/100A/*") && card.remove("/DCIM/101B/*"));
+
+        const auto scan = [&](const char *mode) {
+            const QString out = dir.path() + "/out-" + mode, report = out + ".csv";
+            const CliRun r = cli({"scan", card.image, "--mode", mode, "--out", out, "--names", "original",
+                                  "--report", report, "--quiet"});
+            return std::make_tuple(r, out, reportRows(report));
+        };
+        const auto [photoRun, photos, photoRows] = scan("photo");
+        QVERIFY2(photoRun.code == 0, qPrintable(photoRun.err));
+        const QString jpg = photos + "/JPG/";
+        // Split in two, joined through the decoder past the noise: whole, under its old name
+        // (the short name lost its first letter) and with its time.
+        QCOMPARE(sha(readAll(jpg + "_PLIT.JPG")), sha(split));
+        QCOMPARE(QFileInfo(jpg + "_PLIT.JPG").lastModified().toSecsSinceEpoch(), kTime + 120);
+        bool reported = false;
+        for (const auto &row : photoRows)
+            if (row.value("original_name") == "_PLIT.JPG")
+                reported = row.value("pieces") == "2" && row.value("length_from") == "directory";
+        QVERIFY(reported);
+        // The long name comes back whole.
+        QCOMPARE(readAll(jpg + "Holiday at the lake.jpg"), longNamed);
+        // Two files of one name: both saved, the second under another name.
+        QCOMPARE(readAll(jpg + "_MG_0002.JPG"), b);
+        const QStringList same = QDir(jpg).entryList({"_MG_0001*"}, QDir::Files);
+        QCOMPARE(same.size(), 2);
+        QSet<QByteArray> both;
+        for (const QString &n : same)
+            both.insert(readAll(jpg + n));
+        QCOMPARE(both, (QSet<QByteArray>{a, b + QByteArray(3, '\0')}));
+
+        // In three pieces, through its chunk offsets; the photos between are not its samples.
+        const auto [videoRun, videos, videoRows] = scan("video");
+        QVERIFY2(videoRun.code == 0, qPrintable(videoRun.err));
+        QCOMPARE(sha(readAll(videos + "/MP4/_LIP.MP4")), sha(clipBytes));
+        reported = false;
+        for (const auto &row : videoRows)
+            if (row.value("original_name") == "_LIP.MP4")
+                reported = row.value("pieces") == "3";
+        QVERIFY(reported);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRemnants)
+#include "test_remnants.moc"
