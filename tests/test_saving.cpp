@@ -23,23 +23,6 @@ using namespace lumafind;
 
 namespace {
 
-// A picture of noise: it does not compress, so its file is large.
-QByteArray noisePng(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator g(5);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, g.generate());
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "PNG");
-    return out;
-}
-
-
-
 QByteArray pad(QByteArray b)
 {
     b.append(QByteArray((512 - b.size() % 512) % 512, '\0'));
@@ -186,7 +169,7 @@ private slots:
     {
         QTemporaryDir dir;
         CardImage img(2000, true);
-        const QByteArray small = picture("JPG", 60, 40), big = noisePng(300, 300);
+        const QByteArray small = picture("JPG", 60, 40), big = noisePicture("PNG", 300, 300, 5);
         img.put(10, small);
         img.put(100, big);
         img.put(1500, small);

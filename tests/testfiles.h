@@ -27,6 +27,22 @@ inline QByteArray picture(const char *format, int w, int h)
     return out;
 }
 
+// A picture of noise: it does not compress, so its file is large, and a JPEG's data decodes
+// only as itself.
+inline QByteArray noisePicture(const char *format, int w, int h, quint32 seed, int quality = -1)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator g(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, g.generate() | 0xFF000000u);
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    img.save(&b, format, quality);
+    return out;
+}
+
 inline QByteArray readAll(const QString &path)
 {
     QFile f(path);
