@@ -237,22 +237,20 @@ void ImageListModel::moveItems(QList<int> rows, int destination)
 void ImageListModel::setExtent(const QString &name, uint64_t startSector, const QString &extent, uint64_t bytes,
                                const QString &savedPath, const QString &containedIn, const QString &captured)
 {
-    for (int i = 0; i < images_->size(); ++i) {
+    if (const int i = rowOf(name, startSector); i >= 0) {
         MyImageObject &item = (*images_)[i];
-        if (item.image_Name == name && item.File_Start_Sector == startSector) {
-            item.extent = extent;
-            item.extentBytes = bytes;
-            if (!savedPath.isEmpty())
-                item.savedPath = savedPath;
-            if (!containedIn.isEmpty()) {
-                item.containedIn = containedIn;
-                icons_.remove(item.image_UID);  // drawn as the file that holds it
-            }
-            if (!captured.isEmpty())
-                item.captured = captured;
-            emit dataChanged(index(i), index(i));
-            return;
+        item.extent = extent;
+        item.extentBytes = bytes;
+        if (!savedPath.isEmpty())
+            item.savedPath = savedPath;
+        if (!containedIn.isEmpty()) {
+            item.containedIn = containedIn;
+            icons_.remove(item.image_UID);  // drawn as the file that holds it
         }
+        if (!captured.isEmpty())
+            item.captured = captured;
+        emit dataChanged(index(i), index(i));
+        return;
     }
     Known &k = known_[itemKey(name, startSector)];
     k.extent = extent;
@@ -262,18 +260,24 @@ void ImageListModel::setExtent(const QString &name, uint64_t startSector, const 
     k.captured = captured;
 }
 
+int ImageListModel::rowOf(const QString &name, uint64_t startSector) const
+{
+    for (int i = 0; i < images_->size(); ++i)
+        if (images_->at(i).image_Name == name && images_->at(i).File_Start_Sector == startSector)
+            return i;
+    return -1;
+}
+
 void ImageListModel::setRemembered(const QString &name, uint64_t startSector, const QString &originalName,
                                    const QString &modified, int pieces)
 {
-    for (int i = 0; i < images_->size(); ++i) {
+    if (const int i = rowOf(name, startSector); i >= 0) {
         MyImageObject &item = (*images_)[i];
-        if (item.image_Name == name && item.File_Start_Sector == startSector) {
-            item.originalName = originalName;
-            item.modified = modified;
-            item.pieces = pieces;
-            emit dataChanged(index(i), index(i));
-            return;
-        }
+        item.originalName = originalName;
+        item.modified = modified;
+        item.pieces = pieces;
+        emit dataChanged(index(i), index(i));
+        return;
     }
     Known &k = known_[itemKey(name, startSector)];
     k.originalName = originalName;

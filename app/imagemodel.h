@@ -58,6 +58,8 @@ public:
 
 private:
     QIcon iconFor(const MyImageObject &item) const;
+    // The row of the item found under that name at that sector; -1 when there is none (yet).
+    int rowOf(const QString &name, uint64_t startSector) const;
     QList<MyImageObject> *images_;
     mutable QHash<QString, QIcon> icons_;  // by UID
     // Lengths learnt before their item reached the browser (saving can be quicker than a thumbnail).

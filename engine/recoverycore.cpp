@@ -16,9 +16,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace lumafind {
 
@@ -31,36 +28,6 @@ const QString kThoroughLabel = QStringLiteral("( Currently performing Search bas
 const QString kScanHelp = QStringLiteral("\nTo stop recovery, click on \u2018Stop\u2019 Button or please wait for the process to be completed.");
 const unsigned char kBlank[kSectorSize] = {};
 
-// A sector copied into the photo prefix with streaming stores: the prefix is written once and
-// read only when the file is handed over, so taking each line into the cache first (and pushing
-// the sectors being scanned out of it) only slows the pass, which copies most of a card this way.
-void copySector(unsigned char *to, const unsigned char *from)
-{
-#if defined(__SSE2__)
-    if ((reinterpret_cast<uintptr_t>(to) & 15) == 0) {
-        for (size_t i = 0; i < kSectorSize; i += 64) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 16));
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 32));
-            const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(from + i + 48));
-            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i), a);
-            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 16), b);
-            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 32), c);
-            _mm_stream_si128(reinterpret_cast<__m128i *>(to + i + 48), d);
-        }
-        return;
-    }
-#endif
-    std::memcpy(to, from, kSectorSize);
-}
-
-// Streaming stores are ordered with what follows only after a fence.
-void prefixWritten()
-{
-#if defined(__SSE2__)
-    _mm_sfence();
-#endif
-}
 } // namespace
 
 RecoveryCore::RecoveryCore()
@@ -371,34 +338,15 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
     bool collecting = false;
     QString name, uid, ext;
     uint64_t bytes_ = 0, limit = 0, fileStart = 0, fileSectors = 0, count = 0, serial = 0;
-    // The first bytes of the file being collected, for its thumbnail: one buffer for the whole
-    // pass, grown up to kPhotoPrefixBytes and reused, so no fresh pages per file.
-    struct Collection {
-        char *data = nullptr;
-        size_t size = 0, capacity = 0;
-        ~Collection() { std::free(data); }
-        // Room for one more sector after the collected ones; null when the prefix is full or
-        // memory runs out.
-        unsigned char *tail()
-        {
-            if (size + kSectorSize > kPhotoPrefixBytes)
-                return nullptr;
-            if (size + kSectorSize > capacity) {
-                const size_t grown = std::min<size_t>(std::max<size_t>(capacity * 2, 4 << 20), kPhotoPrefixBytes);
-                char *p = static_cast<char *>(std::realloc(data, grown));
-                if (!p)
-                    return nullptr;
-                data = p;
-                capacity = grown;
-            }
-            return reinterpret_cast<unsigned char *>(data + size);
-        }
-    } collection;
+    // The first bytes of the file being collected (for its thumbnail) stay pinned in the feed's
+    // buffer, where they were read: no copy of their own.
+    size_t collected = 0;
+    uint64_t s = start_sector;
+    SectorFeed feed(reader, start_sector, end_sector, 8192, kPhotoPrefixBytes);
     bool lost = false, anyRead = false;
 
     auto handOver = [&](bool byNextHeader) {
         if (collecting && fileSectors > 0) {
-            prefixWritten();
             FoundFile f;
             f.serial = serial;
             f.name = name;
@@ -409,19 +357,18 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
             f.endSector = fileStart + fileSectors;
             f.carvedBytes = fileSectors * kSectorSize;
             f.endsAtNextFile = byNextHeader;
-            f.bytes = QByteArrayView(collection.data, qsizetype(collection.size));
+            f.bytes = QByteArrayView(feed.pinned(), qsizetype(collected));
             request_.remnants->noteFound(fileStart * kSectorSize, f.carvedBytes, ext);
             ++filesFound_;
             observer_->fileFound(std::move(f));
         } else if (collecting && stream) {
             observer_->fileDropped(serial);
         }
-        collection.size = 0;
+        collected = 0;
+        feed.unpin();
         fileSectors = 0;
     };
 
-    uint64_t s = start_sector;
-    SectorFeed feed(reader, start_sector, end_sector);
     std::vector<int> candidates;
     while (!REC_PROC_Array.isEmpty()) {
         if (stop_now.load(std::memory_order_relaxed) == 1) {
@@ -501,14 +448,11 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                 collecting = false;
                 continue;
             }
-            if (unsigned char *room = collection.tail()) {
-                copySector(room, bytes);
-                collection.size += kSectorSize;
-            } else if (collection.size + kSectorSize <= kPhotoPrefixBytes) {
-                // Out of memory: keep what was collected as the file and go on.
-                handOver(false);
-                collecting = false;
-                continue;
+            if (fileSectors == 0)
+                feed.pin();
+            if (collected + kSectorSize <= kPhotoPrefixBytes) {
+                collected += kSectorSize;
+                feed.setPinned(collected);
             }
             // Beyond the prefix only a saver that streams keeps the sectors.
             ++fileSectors;

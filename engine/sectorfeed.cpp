@@ -5,10 +5,11 @@
 
 namespace lumafind {
 
-SectorFeed::SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors)
-    : reader_(reader), nextRead_(start), end_(end), blockSectors_(std::max<uint64_t>(blockSectors, 8)), posSector_(start)
+SectorFeed::SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors, size_t pinCapacity)
+    : reader_(reader), nextRead_(start), end_(end), blockSectors_(std::max<uint64_t>(blockSectors, 8)), posSector_(start),
+      pinCapacity_(pinCapacity / kSectorSize * kSectorSize)
 {
-    capacity_ = kBehind + kSectorSize + kAhead + size_t(blockSectors_) * kSectorSize;
+    capacity_ = kBehind + kSectorSize + kAhead + size_t(blockSectors_) * kSectorSize + pinCapacity_;
     // Page-aligned, so the kernel can copy whole pages into it.
     buf_ = static_cast<unsigned char *>(std::aligned_alloc(4096, (capacity_ + 4095) / 4096 * 4096));
 }
@@ -22,15 +23,31 @@ bool SectorFeed::refill()
 {
     if (!buf_ || lost_ || nextRead_ >= end_)
         return false;
-    // Keep what lies before the current sector (for the checks) and what is not used yet.
-    const size_t keepFrom = pos_ > kBehind ? pos_ - kBehind : 0;
-    if (keepFrom > 0) {
-        std::memmove(buf_, buf_ + keepFrom, fill_ - keepFrom);
-        pos_ -= keepFrom;
-        fill_ -= keepFrom;
-        windowStart_ = windowStart_ > keepFrom ? windowStart_ - keepFrom : 0;
+    // Keep what lies before the current sector (for the checks) and what is not used yet, and
+    // what is pinned: in one run with it while the file is being collected, else before it.
+    size_t keepFrom = pos_ > kBehind ? pos_ - kBehind : 0;
+    size_t to = 0;
+    if (pinnedNow_) {
+        pinBytes_ = std::min(pinBytes_, pinCapacity_);
+        if (pinStart_ + pinBytes_ >= keepFrom) {
+            keepFrom = std::min(keepFrom, pinStart_);
+            pinStart_ -= keepFrom;
+        } else {
+            // The pinned bytes are complete and the pass has gone on past them.
+            if (pinStart_ > 0)
+                std::memmove(buf_, buf_ + pinStart_, pinBytes_);
+            pinStart_ = 0;
+            to = pinBytes_;
+        }
     }
-    const uint64_t room = (capacity_ - fill_) / kSectorSize;
+    if (keepFrom > to) {
+        std::memmove(buf_ + to, buf_ + keepFrom, fill_ - keepFrom);
+        const size_t shift = keepFrom - to;
+        pos_ -= shift;
+        fill_ -= shift;
+        windowStart_ = windowStart_ > shift ? windowStart_ - shift : to;
+    }
+    const uint64_t room = std::min<uint64_t>((capacity_ - fill_) / kSectorSize, blockSectors_);
     // Up to what is needed now (at least the sector asked for and what a check looks at).
     const uint64_t wanted = std::max(readUpTo_, posSector_ + 1 + kAhead / kSectorSize);
     const uint64_t until = std::min(end_, std::max(wanted, nextRead_ + 1));
@@ -48,6 +65,13 @@ bool SectorFeed::refill()
     return got > 0;
 }
 
+void SectorFeed::pin()
+{
+    pinnedNow_ = pinCapacity_ > 0;
+    pinStart_ = pos_;
+    pinBytes_ = 0;
+}
+
 void SectorFeed::skipTo(uint64_t sector)
 {
     const uint64_t current = started_ ? posSector_ + 1 : posSector_;
@@ -61,6 +85,7 @@ void SectorFeed::skipTo(uint64_t sector)
         return;
     }
     // Beyond it: read on from there, with nothing before it at hand.
+    unpin();
     pos_ = fill_ = windowStart_ = 0;
     started_ = false;
     posSector_ = nextRead_ = sector;

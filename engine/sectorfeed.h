@@ -15,7 +15,8 @@ public:
     static constexpr size_t kBehind = 2048;  // bytes kept before the current sector
     static constexpr size_t kAhead = 2048;   // bytes kept after it (within the range)
 
-    SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors = 8192);
+    // pinCapacity: room for pinned bytes (see pin()) besides the blocks.
+    SectorFeed(SectorReader &reader, uint64_t start, uint64_t end, uint64_t blockSectors = 8192, size_t pinCapacity = 0);
     ~SectorFeed();
     SectorFeed(const SectorFeed &) = delete;
     SectorFeed &operator=(const SectorFeed &) = delete;
@@ -36,6 +37,15 @@ public:
     size_t behind() const { return pos_ - windowStart_; }
     size_t ahead() const { return fill_ - pos_; }
 
+    // A file being collected: from the current sector on, its first bytes (as many as
+    // setPinned() says, at most the pin capacity) stay in one run in the buffer while later
+    // sectors are read, so they need no copy of their own. pinned() is valid until the next
+    // call of next().
+    void pin();
+    void setPinned(size_t bytes) { pinBytes_ = bytes; }
+    const unsigned char *pinned() const { return buf_ + pinStart_; }
+    void unpin() { pinnedNow_ = false, pinStart_ = 0, pinBytes_ = 0; }
+
 private:
     bool refill();
 
@@ -47,6 +57,8 @@ private:
     size_t pos_ = 0, fill_ = 0, windowStart_ = 0;
     uint64_t posSector_ = 0;       // sector number at pos_
     bool started_ = false, lost_ = false;
+    bool pinnedNow_ = false;
+    size_t pinStart_ = 0, pinBytes_ = 0, pinCapacity_ = 0;
     uint64_t readUpTo_ = UINT64_MAX;
     std::vector<uint64_t> unreadable_;
     size_t unreadableNext_ = 0;

@@ -22,7 +22,8 @@ class MtoolsCard {
 public:
     QString image, problem;
 
-    bool make(const QString &dir)
+    // FAT16 of 16 MiB in 2 KiB clusters, or FAT32 of 40 MiB in 512-byte clusters.
+    bool make(const QString &dir, bool fat32 = false)
     {
         QDir().mkpath(dir);
         image = dir + QStringLiteral("/fat.img");
@@ -32,7 +33,8 @@ public:
             problem = QStringLiteral("needs mkfs.fat (dosfstools) and mtools");
             return false;
         }
-        return run(tool("mkfs.fat"), {"-C", "-F", "16", "-s", "4", image, "16384"});
+        return fat32 ? run(tool("mkfs.fat"), {"-C", "-F", "32", "-s", "1", image, "40960"})
+                     : run(tool("mkfs.fat"), {"-C", "-F", "16", "-s", "4", image, "16384"});
     }
     bool mkdir(const QString &path) { return run(tool("mmd"), {"-i", image, "::" + path}); }
     bool write(const QString &path, const QByteArray &bytes, qint64 when = kTime)

@@ -4,6 +4,7 @@
 #include "engine/progress.h"
 #include "engine/recoverycore.h"
 #include "engine/scansession.h"
+#include "engine/sectorfeed.h"
 #include "enginetestutil.h"
 #include "faultydevice.h"
 
@@ -629,6 +630,58 @@ private slots:
         QCOMPARE(tail.read(4999, buf), SectorReader::Ok);
         QCOMPARE(tail.read(5000, buf), SectorReader::Ok);  // through the buffer again
         QCOMPARE(tail.unreadable(), 0u);
+    }
+
+    // A file's first sectors stay pinned in one run across block reads (growing, then complete
+    // while the pass goes on past them), and the bytes around each sector stay right.
+    void sectorFeedKeepsPinnedBytes()
+    {
+        CardImage img(3000, true);
+        const auto number = [](quint64 s) { return QByteArray::number(s).rightJustified(8, '0'); };
+        for (qint64 s = 0; s < 3000; ++s)
+            img.put(s, number(s));
+        Scan scan(img);
+        SectorReader reader;
+        QVERIFY(reader.open(scan.path));
+        SectorFeed feed(reader, 0, 3000, 8, 20 * 512);  // blocks of 8 sectors, room for 20 pinned
+        struct Pin {
+            quint64 from, until;  // collected over [from, until), at most 20 sectors kept
+        };
+        const QList<Pin> pins{{10, 200}, {300, 305}, {305, 340}, {2990, 3000}};
+        uint64_t s = 0, collected = 0;
+        const unsigned char *bytes = nullptr;
+        bool unreadable = false;
+        const auto pinnedIs = [&](quint64 from, quint64 n) {
+            for (quint64 i = 0; i < n; ++i)
+                if (QByteArray(reinterpret_cast<const char *>(feed.pinned()) + i * 512, 8) != number(from + i))
+                    return false;
+            return true;
+        };
+        while (feed.next(&s, &bytes, &unreadable) == SectorFeed::Sector) {
+            QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes), 8), number(s));
+            if (s > 0) {
+                QVERIFY(feed.behind() >= 512);
+                QCOMPARE(QByteArray(reinterpret_cast<const char *>(bytes) - 512, 8), number(s - 1));
+            }
+            for (const Pin &p : pins) {
+                if (s == p.until && p.until != p.from) {
+                    QVERIFY2(pinnedIs(p.from, collected / 512), qPrintable(QString::number(s)));
+                    feed.unpin();
+                    collected = 0;
+                }
+            }
+            for (const Pin &p : pins) {
+                if (s >= p.from && s < p.until) {
+                    if (s == p.from)
+                        feed.pin();
+                    if (collected < 20 * 512)
+                        feed.setPinned(collected += 512);
+                    QVERIFY2(pinnedIs(p.from, collected / 512), qPrintable(QString::number(s)));
+                }
+            }
+        }
+        QCOMPARE(s, uint64_t(2999));
+        QVERIFY(pinnedIs(2990, 10));  // pinned up to the end of the range
     }
 
     // No records, an empty range, a medium of which no sector reads: the alert, one end, and

@@ -138,6 +138,56 @@ private slots:
         QCOMPARE(all.size(), size_t(4));
     }
 
+    // Where a volume's clusters lie, checked against where mtools put a file: a boot sector at
+    // the start, a wiped one whose FAT32 backup serves, and a volume behind a partition table.
+    void volumesFromBootSectorsBackupsAndPartitions_data()
+    {
+        QTest::addColumn<bool>("fat32");
+        QTest::addColumn<bool>("wipeBoot");
+        QTest::addColumn<qint64>("partitionAt");  // sectors of partition table before it; 0: none
+        QTest::newRow("FAT16") << false << false << qint64(0);
+        QTest::newRow("FAT32, boot sector wiped") << true << true << qint64(0);
+        QTest::newRow("FAT16 behind an MBR") << false << false << qint64(2048);
+    }
+    void volumesFromBootSectorsBackupsAndPartitions()
+    {
+        QFETCH(bool, fat32);
+        QFETCH(bool, wipeBoot);
+        QFETCH(qint64, partitionAt);
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/volume-" + QTest::currentDataTag(), fat32))
+            QSKIP(qPrintable(card.problem));
+        const QByteArray file = noise(5000, 9);
+        QVERIFY2(card.write("/A.BIN", file), qPrintable(card.problem));
+        const int cluster = card.runs("/A.BIN").value(0).first;
+        QByteArray img = readAll(card.image);
+        const qint64 at = img.indexOf(file);
+        QVERIFY(cluster >= 2 && at > 0);
+        if (wipeBoot)
+            img.replace(0, 512, QByteArray(512, '\0'));
+        if (partitionAt) {
+            QByteArray mbr(partitionAt * 512, '\0');
+            QByteArray entry(16, '\0');
+            entry[4] = 0x06;  // FAT16
+            qToLittleEndian<quint32>(quint32(partitionAt), entry.data() + 8);
+            qToLittleEndian<quint32>(quint32(img.size() / 512), entry.data() + 12);
+            mbr.replace(446, 16, entry);
+            mbr[510] = char(0x55);
+            mbr[511] = char(0xAA);
+            img.prepend(mbr);
+        }
+        VolumeFinder finder(0, uint64_t(img.size() / 512), uint64_t(img.size()));
+        for (qint64 s = 0; s < img.size() / 512; ++s)
+            finder.sector(uint64_t(s), reinterpret_cast<const unsigned char *>(img.constData()) + s * 512);
+        QCOMPARE(finder.volumes().size(), size_t(1));
+        const FatVolume &v = finder.volumes().front();
+        QCOMPARE(v.kind, fat32 ? FatVolume::Fat32 : FatVolume::Fat16);
+        QCOMPARE(v.fromBackup, wipeBoot);
+        QCOMPARE(v.firstByte, uint64_t(partitionAt * 512));
+        QCOMPARE(v.clusterByte(uint64_t(cluster)), uint64_t(at + partitionAt * 512));
+        QCOMPARE(finder.volumeAt(uint64_t(at + partitionAt * 512)), &v);
+    }
+
     void exfatEntriesFromTheDriver()
     {
         if (tool("mkfs.exfat").isEmpty() || tool("mount.exfat-fuse").isEmpty())
