@@ -1,8 +1,11 @@
 #pragma once
 // Fixtures of the engine tests: records made from text, card images with headers at chosen
-// sectors, and an observer that records what a scan reports.
+// sectors, an observer that records what a scan reports (and one that saves as it goes), and
+// a scan run as the front ends run it.
 #include "catalogue/signatures.h"
 #include "engine/observer.h"
+#include "engine/scansession.h"
+#include "results/saver.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -92,3 +95,59 @@ struct RecordingObserver : lumafind::ScanObserver {
         return n;
     }
 };
+
+// Saves what the scan finds while the sectors are read, as the command line and the wizard do.
+struct SavingObserver : RecordingObserver {
+    lumafind::FileSaver *saver = nullptr;
+    bool wantsFileData() const override { return saver; }
+    void fileStarted(const lumafind::FileStart &f) override { saver->started(f); }
+    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
+    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
+    void fileFound(lumafind::FoundFile &&f) override
+    {
+        if (saver)
+            saver->add(f);
+        RecordingObserver::fileFound(std::move(f));
+    }
+};
+
+// A scan of the whole medium.
+inline lumafind::ScanRequest wholeMedium(const QString &device, qint64 sectors, int mode = 0, bool thorough = true)
+{
+    lumafind::ScanRequest r;
+    r.mode = mode;
+    r.devicePath = device;
+    r.range = {true, false, QString::number(sectors), {}, {}};
+    r.thorough = thorough;
+    return r;
+}
+
+// Runs a scan as every front end does: a session with its own worker thread.
+inline lumafind::ScanResult runScan(lumafind::RecoveryCore &core, const lumafind::ScanRequest &r, lumafind::ScanObserver &obs)
+{
+    lumafind::ScanSession session(core);
+    session.start(r, &obs);
+    session.wait();
+    return session.result();
+}
+
+// The found files saved again after the scan, from the list and the medium, as the wizard's
+// "Save found files…" does (the items it saved from in *items).
+inline QList<lumafind::SaveRecord> saveFromList(const QList<lumafind::FoundFile> &found, const lumafind::MediumRef &medium,
+                                                const QString &out, QList<lumafind::ExportItem> *items = nullptr)
+{
+    QList<lumafind::ExportItem> listed;
+    for (const lumafind::FoundFile &f : found)
+        listed.append(lumafind::ExportItem::of(f));
+    lumafind::assignCuts(listed);
+    lumafind::FileSaver saver(out, medium);
+    QString why;
+    if (!saver.prepare(&why))
+        qWarning("%s", qPrintable(why));
+    for (int i = 0; i < listed.size(); ++i)
+        saver.add(listed[i], found[i].endSector);
+    saver.finish();
+    if (items)
+        *items = listed;
+    return saver.records();
+}

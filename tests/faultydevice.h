@@ -3,7 +3,10 @@
 // sectors fail (the whole request, as a kernel fails a buffered read, or up to the bad sector),
 // and a device that vanishes at a chosen sector, after which reads and seeks fail.
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QSet>
+#include <QString>
+#include <QThread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -90,4 +93,25 @@ inline FILE *openFaulty(const std::shared_ptr<FaultyMedium> &m)
     }
     cookie_io_functions_t io{faulty_detail::read, nullptr, faulty_detail::seek, faulty_detail::close};
     return fopencookie(new faulty_detail::Cookie{m, 0, open}, "rb", io);
+}
+
+// A medium of these bytes, and what a core's deviceOpener takes to read it.
+inline std::shared_ptr<FaultyMedium> faultyMedium(const QByteArray &data)
+{
+    auto m = std::make_shared<FaultyMedium>();
+    m->data = data;
+    return m;
+}
+inline std::function<FILE *(const QString &)> faultyOpener(const std::shared_ptr<FaultyMedium> &m)
+{
+    return [m](const QString &) { return openFaulty(m); };
+}
+
+// Holds a reader (or an open) back until go() or ten seconds have passed: a slow medium.
+inline void holdUntil(const std::function<bool()> &go)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!go() && t.elapsed() < 10000)
+        QThread::yieldCurrentThread();
 }

@@ -1,13 +1,16 @@
 #pragma once
 // Shared set-up of the GUI tests: a controller with the real main window, answered dialogs,
-// and a stand-in lsblk describing whatever machine the test needs.
+// a stand-in lsblk describing whatever machine the test needs, and the steps to a scan.
 #include "app/MyTableController.h"
 #include "app/mainwindow.h"
+#include "enginetestutil.h"
 #include "recordingdialogs.h"
 #include "testfiles.h"
 
 #include <QFile>
+#include <QCheckBox>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -63,5 +66,43 @@ struct GuiFixture {
         f.open(QIODevice::WriteOnly);
         f.resize(sectors * 512);
         return f.fileName();
+    }
+    // The card saved in the fixture's folder as card.img.
+    QString image(const CardImage &card)
+    {
+        const QString path = dir.path() + QStringLiteral("/card.img");
+        if (!card.save(path))
+            qWarning("the card image was not written");
+        return path;
+    }
+
+    // The mode (0 photo, 1 video, 2 raw file) and the image chosen, on to the options screen.
+    void toOptions(const QString &imagePath, int mode = 0)
+    {
+        if (mode == 1)
+            c->Video_Mode_Radio();
+        if (mode == 2)
+            c->RawFile_Mode_Radio();
+        QVERIFY(c->addDiskImage(imagePath));
+        QTest::mouseClick(c->next_btn, Qt::LeftButton);
+        QCOMPARE(c->screen_counter, 1);
+    }
+    // From the options screen to the scan without an output folder; in video and raw-file mode
+    // through the file types (all of them), the Thorough pass off.
+    void startWithoutFolder()
+    {
+        dialogs.alertAnswers.enqueue(0);  // continue without saving
+        QTest::mouseClick(c->next_btn, Qt::LeftButton);
+        if (c->fileTypePage->isVisible()) {
+            c->Thro_Mode_Chk_SIG->setChecked(false);
+            QTest::mouseClick(c->next_btn, Qt::LeftButton);
+        }
+    }
+    // Waits until the scan has ended and `ends` end-of-scan windows were shown in all.
+    bool waitEnd(int ends = 1)
+    {
+        return QTest::qWaitFor([&] {
+            return dialogs.modalWindows.filter(QStringLiteral("SaveFile_Info")).size() >= ends && !c->scanRunning();
+        }, 20000);
     }
 };

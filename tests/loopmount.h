@@ -45,13 +45,19 @@ public:
         return true;
     }
 
-    // Binds the mounted file system (or a folder in it) at target as well.
-    bool bind(const QString &source, const QString &target)
+    // The same, and folders of the card (relative to it, made when missing; empty: all of it)
+    // bound at targets as well.
+    bool setUp(const QString &dir, const QList<QPair<QString, QString>> &binds)
     {
-        QDir().mkpath(target);
-        if (!run(QStringLiteral("mount"), {"--bind", source, target}))
+        if (!setUp(dir))
             return false;
-        binds_.prepend(target);
+        for (const auto &[folder, target] : binds) {
+            QDir().mkpath(mountPoint + folder);
+            QDir().mkpath(target);
+            if (!run(QStringLiteral("mount"), {"--bind", mountPoint + folder, target}))
+                return false;
+            binds_.prepend(target);
+        }
         return true;
     }
 

@@ -21,6 +21,7 @@ public:
     QList<QString> modalWindows;     // object names of windows run modally
     QQueue<int> modalAnswers;        // default 1 (the window's OK button)
     std::function<void(QDialog *)> onModal;
+    std::function<void()> onAlert;   // runs while an alert is open (a person reading it)
     QList<QUrl> opened;
     bool openSucceeds = true;
     // When set, alerts are recorded and then put to these dialogs (the real ones, say).
@@ -30,6 +31,8 @@ public:
               lumafind::AlertKind kind = lumafind::AlertKind::Warning) override
     {
         alerts.append({message, informative, buttons, kind});
+        if (onAlert)
+            onAlert();
         if (forwardAlerts)
             return forwardAlerts->alert(parent, message, informative, buttons, kind);
         return alertAnswers.isEmpty() ? 1 : alertAnswers.dequeue();

@@ -3,6 +3,7 @@
 #include "catalogue/formatsdoc.h"
 #include "catalogue/signatures.h"
 #include "results/extents/extent.h"
+#include "testfiles.h"
 
 #include <QFile>
 #include <QSet>
@@ -27,65 +28,41 @@ QStringList parsed(const QString &text)
     return list;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 } // namespace
 
 class TestCatalogue : public QObject {
     Q_OBJECT
 private slots:
-    void wellFormedRecord()
+    // Each text and the strings it gives: seven per record (the extension, limit, header,
+    // position, reserved, description and the header's first byte, when the label is exact).
+    void parsing()
     {
-        QCOMPARE(parsed(record(QStringLiteral(".jpg"))),
-                 (QStringList{"JPG", "18874368", "FFD8FF", "1", "0", "JPEG image", "255"}));
-    }
-
-    void headerLabelMustBeExact()
-    {
-        // No blank before the colon, or a blank before the label: an ordinary label.
-        QStringList a = parsed(record(QStringLiteral(".jpg"), QStringLiteral("Header:")));
-        QCOMPARE(a.size(), 7);
-        QCOMPARE(a.at(2), QStringLiteral("FFD8FF"));
-        QCOMPARE(a.at(6), QString());
-        QCOMPARE(parsed(record(QStringLiteral(".jpg"), QStringLiteral(" Header :"))).at(6), QString());
-        QCOMPARE(parsed(record(QStringLiteral(".jpg"), QStringLiteral("header :"))).at(6), QString());
-    }
-
-    void dotsAndCase()
-    {
-        QStringList l = parsed(record(QStringLiteral("jpg")));
-        QCOMPARE(l.at(0), QStringLiteral("jpg"));   // no dot: unchanged, case kept
-        l = parsed(record(QStringLiteral("image.tar.gz")));
-        QCOMPARE(l.at(0), QStringLiteral("TAR.GZ"));
-        // A dot in any value cuts it, including the description.
-        l = parsed(QStringLiteral("a : .x\nb : 1\nHeader : AB\nc : 1\nd : 0\ne : Ver. 2 image\n"));
-        QCOMPARE(l.at(5), QStringLiteral(" 2 IMAGE"));
-        QCOMPARE(l.at(6), QStringLiteral("171"));
-    }
-
-    void lineHandling()
-    {
-        // CRLF, blank and colon-less lines between values, empty values.
-        const QString crlf = QString(record(QStringLiteral(".jpg"))).replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
-        QCOMPARE(parsed(crlf), parsed(record(QStringLiteral(".jpg"))));
-        QStringList l = parsed(QStringLiteral("comment line\n\na : .jpg\n\nnot a value\nb :   \nHeader : FFD8\n"
-                                              "c : 1\n   \nd : 0\ne : desc\n"));
-        QCOMPARE(l, (QStringList{"JPG", "", "FFD8", "1", "0", "desc", "255"}));
-        QVERIFY(parsed(QStringLiteral("no colon\nat all\n")).isEmpty());
-        // The label is what stands before the first colon; the value may hold more colons.
-        QCOMPARE(parsed(QStringLiteral("a : x:y\nb:2\nHeader :0A\nc:1\nd:0\ne:t\n")).at(0), QStringLiteral("x:y"));
-    }
-
-    void twelveValuesMakeTwoRecords()
-    {
-        const QStringList l = parsed(record(QStringLiteral(".jpg")) + record(QStringLiteral(".png"), QStringLiteral("Header :"),
-                                                                              QStringLiteral("89504E47")));
-        QCOMPARE(l.size(), 14);
-        QCOMPARE(l.at(7), QStringLiteral("PNG"));
-        QCOMPARE(l.at(13), QStringLiteral("137"));
+        const QString jpg = record(QStringLiteral(".jpg"));
+        const QStringList jpgRecord{"JPG", "18874368", "FFD8FF", "1", "0", "JPEG image", "255"};
+        const QStringList noHeaderByte{"JPG", "18874368", "FFD8FF", "1", "0", "JPEG image", ""};
+        const QList<QPair<QString, QStringList>> cases = {
+            {jpg, jpgRecord},
+            // No blank before the colon, or a blank before the label: an ordinary label.
+            {record(QStringLiteral(".jpg"), QStringLiteral("Header:")), noHeaderByte},
+            {record(QStringLiteral(".jpg"), QStringLiteral(" Header :")), noHeaderByte},
+            {record(QStringLiteral(".jpg"), QStringLiteral("header :")), noHeaderByte},
+            // No dot: unchanged, case kept; a dot in any value cuts it, the description's too.
+            {record(QStringLiteral("jpg")), QStringList{"jpg"} + jpgRecord.mid(1)},
+            {record(QStringLiteral("image.tar.gz")), QStringList{"TAR.GZ"} + jpgRecord.mid(1)},
+            {QStringLiteral("a : .x\nb : 1\nHeader : AB\nc : 1\nd : 0\ne : Ver. 2 image\n"), {"X", "1", "AB", "1", "0", " 2 IMAGE", "171"}},
+            // CRLF, blank and colon-less lines between values, empty values.
+            {QString(jpg).replace(QStringLiteral("\n"), QStringLiteral("\r\n")), jpgRecord},
+            {QStringLiteral("comment line\n\na : .jpg\n\nnot a value\nb :   \nHeader : FFD8\nc : 1\n   \nd : 0\ne : desc\n"),
+             {"JPG", "", "FFD8", "1", "0", "desc", "255"}},
+            {QStringLiteral("no colon\nat all\n"), {}},
+            // The label is what stands before the first colon; the value may hold more colons.
+            {QStringLiteral("a : x:y\nb:2\nHeader :0A\nc:1\nd:0\ne:t\n"), {"x:y", "2", "0A", "1", "0", "t", "10"}},
+            // Twelve values make two records.
+            {jpg + record(QStringLiteral(".png"), QStringLiteral("Header :"), QStringLiteral("89504E47")),
+             jpgRecord + QStringList{"PNG", "18874368", "89504E47", "1", "0", "JPEG image", "137"}},
+        };
+        for (const auto &[text, expected] : cases)
+            QCOMPARE(parsed(text), expected);
     }
 
     void incompleteLastRecordIsDropped()
@@ -157,30 +134,20 @@ private slots:
         QCOMPARE(headerMatches(decodeHeader(rec, 0), sector), match);
     }
 
-    void positionsOutsideTheSectorAreRefused_data()
-    {
-        QTest::addColumn<QString>("pos");
-        QTest::newRow("0") << "0";
-        QTest::newRow("-1") << "-1";
-        QTest::newRow("508") << "508";
-        QTest::newRow("INT64_MIN") << "-9223372036854775808";
-        QTest::newRow("INT64_MAX") << "9223372036854775807";
-        QTest::newRow("past int64") << "99999999999999999999999";
-        QTest::newRow("below int64") << "-99999999999999999999999";
-    }
-
     void positionsOutsideTheSectorAreRefused()
     {
         // A database is a text file anyone can edit: a position is read as a 64-bit number and
         // must be refused without arithmetic that overflows (the sanitizer build stops on that).
-        QFETCH(QString, pos);
-        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : AA\nc : %1\nd : 0\ne : t\n").arg(pos));
-        const DecodedHeader h = decodeHeader(rec, 0);
-        QCOMPARE(h.kind, DecodedHeader::Never);
-        QCOMPARE(recordProblem(rec, 0), QStringLiteral("position is not one the carving loops try"));
-        unsigned char sector[512];
-        memset(sector, 0xAA, sizeof sector);
-        QVERIFY(!headerMatches(h, sector));
+        for (const char *pos : {"0", "-1", "508", "-9223372036854775808", "9223372036854775807", "99999999999999999999999",
+                                "-99999999999999999999999"}) {
+            const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : AA\nc : %1\nd : 0\ne : t\n").arg(pos));
+            const DecodedHeader h = decodeHeader(rec, 0);
+            QCOMPARE(h.kind, DecodedHeader::Never);
+            QCOMPARE(recordProblem(rec, 0), QStringLiteral("position is not one the carving loops try"));
+            unsigned char sector[512];
+            memset(sector, 0xAA, sizeof sector);
+            QVERIFY2(!headerMatches(h, sector), pos);
+        }
     }
 
     void headersLongerThanASectorAreUnusable()
@@ -325,13 +292,7 @@ private slots:
         QCOMPARE(countFoundFile(found, QStringLiteral("MOV00002.MOV")), 0);
         QCOMPARE(found.first().NoOfFile, QStringLiteral("2"));
         QCOMPARE(found.first().FileName, QStringLiteral("MOV00002.MOV"));
-        QCOMPARE(found.first().FilePath, QStringLiteral("MOV00002.MOV"));
         QCOMPARE(countFoundFile(found, QStringLiteral("MP400001.MP4")), -1);
-        QCOMPARE(found.first().value(QStringLiteral("NoOfFile")), QStringLiteral("2"));
-        CheckListRow row{QStringLiteral("X"), {}, {}, true};
-        QVERIFY(row.setValue(QStringLiteral("State"), 0));
-        QVERIFY(!row.State);
-        QVERIFY(!row.setValue(QStringLiteral("Other"), 1));
     }
 
     void formatsDocumentIsCurrent()

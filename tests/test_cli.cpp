@@ -4,11 +4,9 @@
 #include "loopmount.h"
 #include "testfiles.h"
 
-#include <QBuffer>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
-#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -57,8 +55,7 @@ QByteArray checksum(const QString &path)
 
 QStringList reportRows(const QString &path)
 {
-    QStringList rows = QString::fromUtf8(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    return rows;
+    return QString::fromUtf8(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 } // namespace
 
@@ -203,9 +200,7 @@ private slots:
         ::close(s);
         // An empty image says so.
         const QString empty = dir.path() + QStringLiteral("/empty.img");
-        QFile f(empty);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        QVERIFY(writeFile(empty, QByteArray()));
         const Run r = cli({"scan", empty, "--quiet"});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(QLatin1String("the image is empty")), qPrintable(r.err));
@@ -240,10 +235,8 @@ private slots:
         QTemporaryDir root;
         const QString d = root.path();
         LoopMount card;
-        if (!card.setUp(d))
-            QSKIP(qPrintable(QStringLiteral("no loop-mounted image: ") + card.problem));
-        if (!card.bind(card.mountPoint, d + QStringLiteral("/bound")))
-            QSKIP(qPrintable(QStringLiteral("no bind mount: ") + card.problem));
+        if (!card.setUp(d, {{QString(), d + QStringLiteral("/bound")}}))
+            QSKIP(qPrintable(QStringLiteral("no loop-mounted card: ") + card.problem));
         const QByteArray photo = picture("JPG", 160, 120);
         {
             QFile f(card.mountPoint + QStringLiteral("/photo.jpg"));
@@ -296,7 +289,6 @@ private slots:
 
     void interruptKeepsThePartialFile()
     {
-        CardImage big(1, false);
         const QString path = dir.path() + QStringLiteral("/big.img");
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -326,18 +318,12 @@ private slots:
         // A short clip, then a clip made 1.5 GB long by a free box (sparse on disk): the scan of
         // the first sectors ends at once, the second clip takes seconds to save.
         const QByteArray movie = clip();
-        auto freeBox = [](quint64 size) {
-            QByteArray b(8, 0);
-            qToBigEndian<quint32>(quint32(size), b.data());
-            b.replace(4, 4, "free");
-            return b;
-        };
         const QString path = dir.path() + QStringLiteral("/long.img");
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(movie);
         f.seek(200 * 512);
-        f.write(movie + freeBox(1500000000ull));
+        f.write(movie + be32(1500000000) + "free");
         const qint64 end = 200 * 512 + movie.size() + 1500000000ll;
         QVERIFY(f.resize(end + 4096));
         f.close();

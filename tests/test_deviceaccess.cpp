@@ -3,18 +3,14 @@
 // through the one descriptor it handed over; a refusal is reported with its reason; without
 // the service the message stays the program's own. Then: a card pulled out during a scan.
 #include "engine/mediumaccess.h"
-#include "engine/recoverycore.h"
-#include "engine/scansession.h"
 #include "enginetestutil.h"
 #include "faultydevice.h"
 #include "media/udisks2.h"
-#include "results/saver.h"
 #include "standinstorage.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QTest>
-#include <QtEndian>
 #include <future>
 #include <sys/stat.h>
 
@@ -27,33 +23,13 @@ const QString kDevice = QStringLiteral("/dev/lumafind-test-card");
 
 const QStringList kRecords = rec("jpg", "18874368", "FFD8FF") + rec("png", "18874368", "89504E47");
 
-struct Saving : RecordingObserver {
-    FileSaver *saver = nullptr;
-    bool wantsFileData() const override { return saver; }
-    void fileStarted(const FileStart &f) override { saver->started(f); }
-    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
-    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
-    void fileFound(FoundFile &&f) override
-    {
-        if (saver)
-            saver->add(f);
-        RecordingObserver::fileFound(std::move(f));
-    }
-};
-
 // A card whose first JPEG holds its preview on a sector boundary: the pass cuts it there, so
 // saving it whole reads on from the medium.
 struct Card {
-    QByteArray outer, png;
+    QByteArray outer = jpegWithPreviewAtSector(), png = picture("png", 50, 50);
     CardImage img{600, true};
     Card()
     {
-        const QByteArray preview = picture("jpeg", 64, 48), main = picture("jpeg", 320, 240);
-        QByteArray app = QByteArray("ICC_PROFILE", 12) + QByteArray(512 - 6 - 12, 'p') + preview + QByteArray(300, 'q');
-        QByteArray seg = QByteArray::fromHex("FFE2") + QByteArray(2, 0) + app;
-        qToBigEndian<quint16>(quint16(app.size() + 2), seg.data() + 2);
-        outer = main.left(2) + seg + main.mid(2);
-        png = picture("png", 50, 50);
         img.put(8, outer);
         img.put(400, png);
     }
@@ -75,11 +51,33 @@ struct Fixture {
         return service->start(bus.address);
     }
     StandInStorage &storage() { return service->storage; }
+    // Access to `device` as for a user who may not open it.
+    std::shared_ptr<MediumAccess> access(const QString &device = kDevice)
+    {
+        return std::make_shared<MediumAccess>(refusing(device), std::make_shared<UDisks2Broker>(bus.address));
+    }
 };
 
 #define START_BUS(f)                                                                                       \
     if (!(f).bus.start())                                                                                  \
         QSKIP(qPrintable(QStringLiteral("no private D-Bus bus: ") + (f).bus.problem));
+#define START_SERVICE(f) START_BUS(f) QVERIFY((f).startService());
+
+// A photo scan of kDevice, which the program may not open itself, with the service at address:
+// it fails to open; *why is the reason given.
+void refusedScan(RecoveryCore &core, const QString &address, QString *why, ScanResult *result = nullptr)
+{
+    core.deviceOpener = refusing(kDevice);
+    core.deviceBroker = std::make_shared<UDisks2Broker>(address);
+    core.Ext_Array = kRecords;
+    RecordingObserver obs;
+    const ScanResult r = runScan(core, wholeMedium(kDevice, 600), obs);
+    if (result)
+        *result = r;
+    QCOMPARE(obs.openFailures, 1);
+    QCOMPARE(obs.alerts, QStringList{"\nError in storage media reading."});
+    *why = obs.informatives.value(0);
+}
 
 } // namespace
 
@@ -99,8 +97,7 @@ private slots:
         QFETCH(bool, old);
         QFETCH(QString, name);
         Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
+        START_SERVICE(f);
         f.storage().old = old;
         // The scan names the device by the link: the service must find it by that name too.
         f.storage().device = name == kDevice ? kDevice : QStringLiteral("/dev/lumafind-test-sdz");
@@ -109,7 +106,7 @@ private slots:
         core.deviceBroker = std::make_shared<UDisks2Broker>(f.bus.address);
         const std::shared_ptr<MediumAccess> access = core.newMediumAccess();
 
-        Saving obs;
+        SavingObserver obs;
         QList<SaveRecord> saved;
         core.Ext_Array = kRecords;
         core.Adv_Ext_Array = kRecords;
@@ -118,14 +115,9 @@ private slots:
             QString why;
             QVERIFY2(saver.prepare(&why), qPrintable(why));
             obs.saver = &saver;
-            ScanRequest r;
-            r.devicePath = name;
-            r.range = {true, false, QString::number(f.card.img.data.size() / 512), {}, {}};
-            r.thorough = true;
+            ScanRequest r = wholeMedium(name, f.card.img.data.size() / 512);
             r.opener = access->opener();
-            ScanSession session(core);
-            session.start(r, &obs);
-            session.wait();
+            runScan(core, r, obs);
             saver.finish();
             obs.saver = nullptr;
             saved = saver.records();
@@ -144,17 +136,8 @@ private slots:
         }));
 
         // After the scan, "Save found files…" reads every file from the medium again.
-        FileSaver after(f.dir.path() + QStringLiteral("/after"), MediumRef{name, UINT64_MAX, access->opener(), nullptr});
-        QString why;
-        QVERIFY(after.prepare(&why));
-        QList<ExportItem> items;
-        for (const FoundFile &found : obs.files)
-            items.append(ExportItem::of(found));
-        assignCuts(items);
-        for (int i = 0; i < items.size(); ++i)
-            after.add(items[i], obs.files[i].endSector);
-        after.finish();
-        QCOMPARE(readAll(after.records().first().savedPath), f.card.outer);
+        const QList<SaveRecord> after = saveFromList(obs.files, MediumRef{name, UINT64_MAX, access->opener(), nullptr}, f.dir.path() + "/after");
+        QCOMPARE(readAll(after.value(0).savedPath), f.card.outer);
 
         // All of it on one answer from the service: one password prompt.
         StandInStorage &st = f.storage();
@@ -175,21 +158,35 @@ private slots:
         QCOMPARE(st.opens(), 2);
     }
 
-    void readersKeepTheirOwnPlace()
+    // Readers that ask while the user types their password wait for the one answer; then a
+    // pass, the saver and the preview read the one descriptor at once, each at a place of its
+    // own: far apart, so that each read goes to the descriptor, not the buffer.
+    void readersShareOneAnswer()
     {
-        // A pass, the saver and the preview read the one descriptor at once, each at a place
-        // of its own: far apart, so that each read goes to the descriptor, not the buffer.
         Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
+        START_SERVICE(f);
         CardImage big(16384);
         for (qint64 s = 0; s < 16384; ++s)
             big.put(s, QByteArray::number(s).rightJustified(12, '0'));
         const QString image = f.dir.path() + QStringLiteral("/big.img");
         QVERIFY(big.save(image));
         f.storage().image = image;
-        auto access = std::make_shared<MediumAccess>(refusing(kDevice), std::make_shared<UDisks2Broker>(f.bus.address));
-        SectorReader a(access->opener()), b(access->opener());
+        f.storage().delayMs = 300;
+        auto access = f.access();
+        const DeviceOpener opener = access->opener();
+        std::vector<std::future<QByteArray>> readers;
+        for (int i = 0; i < 4; ++i)
+            readers.push_back(std::async(std::launch::async, [opener, i] {
+                SectorReader r(opener);
+                unsigned char buf[kSectorSize];
+                if (!r.open(kDevice) || r.read(uint64_t(100 + i), buf) != SectorReader::Ok)
+                    return QByteArray();
+                return QByteArray(reinterpret_cast<char *>(buf), kSectorSize);
+            }));
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(readers[i].get(), big.sectors(100 + i, 101 + i));
+
+        SectorReader a(opener), b(opener);
         QVERIFY(a.open(kDevice));
         QVERIFY(b.open(kDevice));
         QCOMPARE(b.mediumBytes(), uint64_t(big.data.size()));
@@ -207,28 +204,6 @@ private slots:
         QCOMPARE(f.storage().opens(), 1);
     }
 
-    void readersWaitingForTheAnswerDoNotAskAgain()
-    {
-        Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
-        f.storage().delayMs = 300;  // the user types their password
-        auto access = std::make_shared<MediumAccess>(refusing(kDevice), std::make_shared<UDisks2Broker>(f.bus.address));
-        const DeviceOpener opener = access->opener();
-        std::vector<std::future<QByteArray>> readers;
-        for (int i = 0; i < 4; ++i)
-            readers.push_back(std::async(std::launch::async, [opener, i] {
-                SectorReader r(opener);
-                unsigned char buf[kSectorSize];
-                if (!r.open(kDevice) || r.read(uint64_t(100 + i), buf) != SectorReader::Ok)
-                    return QByteArray();
-                return QByteArray(reinterpret_cast<char *>(buf), kSectorSize);
-            }));
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(readers[i].get(), f.card.img.sectors(100 + i, 101 + i));
-        QCOMPARE(f.storage().opens(), 1);
-    }
-
     void refusalGivesItsReason_data()
     {
         QTest::addColumn<QString>("error");
@@ -241,33 +216,22 @@ private slots:
         QFETCH(QString, error);
         QFETCH(QString, message);
         Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
+        START_SERVICE(f);
         f.storage().refuseName = error;
         f.storage().refuseMessage = message;
         RecoveryCore core;
-        core.deviceOpener = refusing(kDevice);
-        core.deviceBroker = std::make_shared<UDisks2Broker>(f.bus.address);
-        core.Ext_Array = kRecords;
-        RecordingObserver obs;
-        ScanRequest r;
-        r.devicePath = kDevice;
-        r.range = {true, false, QStringLiteral("600"), {}, {}};
-        ScanSession session(core);
-        session.start(r, &obs);
-        session.wait();
-        QCOMPARE(obs.openFailures, 1);
-        QCOMPARE(obs.alerts, QStringList{"\nError in storage media reading."});
-        QVERIFY2(obs.informatives.first().contains(message), qPrintable(obs.informatives.first()));
-        QVERIFY(obs.informatives.first().contains(kDevice));
-        QVERIFY(!obs.informatives.first().contains(QLatin1String("sudo")));  // the hint does not apply
-        QVERIFY(session.result().openFailed);
+        QString why;
+        ScanResult result;
+        refusedScan(core, f.bus.address, &why, &result);
+        QVERIFY2(why.contains(message), qPrintable(why));
+        QVERIFY(why.contains(kDevice));
+        QVERIFY(!why.contains(QLatin1String("sudo")));  // the hint does not apply
+        QVERIFY(result.openFailed);
         QCOMPARE(f.storage().opens(), 1);
 
         // Saving afterwards gives the same reason without asking again.
         auto access = core.newMediumAccess();
         FileSaver after(f.dir.path() + QStringLiteral("/after"), MediumRef{kDevice, 600 * 512, access->opener(), nullptr});
-        QString why;
         QVERIFY(after.prepare(&why));
         ExportItem item;
         item.name = QStringLiteral("GND00001.JPG");
@@ -301,19 +265,8 @@ private slots:
             f.storage().device = QStringLiteral("/dev/lumafind-other");
         }
         RecoveryCore core;
-        core.deviceOpener = refusing(kDevice);
-        core.deviceBroker = std::make_shared<UDisks2Broker>(address);
-        core.Ext_Array = kRecords;
-        RecordingObserver obs;
-        ScanRequest r;
-        r.devicePath = kDevice;
-        r.range = {true, false, QStringLiteral("600"), {}, {}};
-        ScanSession session(core);
-        session.start(r, &obs);
-        session.wait();
-        QCOMPARE(obs.openFailures, 1);
-        QCOMPARE(obs.alerts, QStringList{"\nError in storage media reading."});
-        const QString why = obs.informatives.first();
+        QString why;
+        refusedScan(core, address, &why);
         QVERIFY2(why.contains(QString::fromLocal8Bit(std::strerror(EACCES))), qPrintable(why));
         QVERIFY2(why.contains(QLatin1String("sudo")) && why.contains(QLatin1String("disk")), qPrintable(why));
         QVERIFY(!why.contains(QLatin1String("storage service")));
@@ -326,8 +279,7 @@ private slots:
     void imagesAndReadableMediaNeverAsk()
     {
         Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
+        START_SERVICE(f);
         auto broker = std::make_shared<UDisks2Broker>(f.bus.address);
         // An image the user may not read is theirs to fix: the service is not asked.
         auto image = std::make_shared<MediumAccess>(refusing(f.image), broker);
@@ -355,10 +307,9 @@ private slots:
         if (node.isEmpty())
             QSKIP("this machine has no block device node in /dev");
         Fixture f;
-        START_BUS(f);
-        QVERIFY(f.startService());
+        START_SERVICE(f);
         f.storage().device = node;
-        auto access = std::make_shared<MediumAccess>(refusing(node), std::make_shared<UDisks2Broker>(f.bus.address));
+        auto access = f.access(node);
         SectorReader reader(access->opener());
         QVERIFY(!reader.open(node));
         QVERIFY2(reader.failureReason().contains(QLatin1String("different device")), qPrintable(reader.failureReason()));
@@ -387,8 +338,7 @@ private slots:
         img.save(path);
         // Every read from sector 2048 (where a buffered read starts) on fails, and opening it
         // again fails with the error.
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        auto medium = faultyMedium(img.data);
         for (quint64 s = 2048; s < 5000; ++s)
             medium->bad.insert(s);
         RecoveryCore core;
@@ -400,23 +350,20 @@ private slots:
             }
             return openFaulty(medium);
         };
-        core.CheckListHeader_Array = rec("zip", "1", "504B0304");
+        core.CheckListHeader_Array = core.CheckListHeader_Adv_Array = rec("zip", "1", "504B0304");
         RecordingObserver obs;
-        ScanRequest r;
-        r.mode = 2;
-        r.devicePath = path;
-        r.range = {true, false, QStringLiteral("5000"), {}, {}};
-        r.thorough = false;
         if (nodeGone)
             QVERIFY(QFile::remove(path));  // the stream stays open, as a device's does
-        ScanSession session(core);
-        session.start(r, &obs);
-        session.wait();
+        runScan(core, wholeMedium(path, 5000, 2), obs);
         QCOMPARE(obs.alerts, QStringList{"\nError in storage media reading."});
         QCOMPARE(obs.informatives.first().startsWith(QLatin1String("The medium was removed.")), removed);
         if (!removed)
             QVERIFY(obs.informatives.first().contains(QLatin1String("stopped answering")));
+        // What was found is kept, ending where the medium stopped; no Thorough pass follows.
         QCOMPARE(obs.names(), (QStringList{"ZIP00001.ZIP@10-2048"}));
+        QCOMPARE(obs.passes.size(), 1);
+        QVERIFY(core.for_index.load() <= 2049u);
+        QCOMPARE(obs.ends, 1);
     }
 };
 

@@ -3,13 +3,10 @@
 // zlib here; ELF is this test program), and files built here where no free writer exists.
 // Each must come back byte-identical when random bytes or zeros follow it, never shorter when
 // it is cut, and crafted inputs must cost bounded reads.
-#include "results/extents/check.h"
-#include "results/extents/extent.h"
-#include "testfiles.h"
+#include "extentcheck.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
-#include <QImage>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QtEndian>
@@ -27,49 +24,11 @@ QByteArray fixture(const char *name)
 QByteArray be24(quint32 v) { return be32(v).mid(1); }
 quint32 crc(const QByteArray &b) { return quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size()))); }
 
-Extent extentOf(const QString &ext, const QByteArray &bytes, uint64_t carved = 0, uint64_t barrier = kNoBarrier)
-{
-    MemorySource s(bytes);
-    return findExtent(ext, s, ExtentContext{carved ? carved : uint64_t(bytes.size()), barrier});
-}
-
-// Exact; followed by random bytes (three fills) or zeros: the same length; cut at several
-// places: no answer (or, cut right after a whole record of a stream, that length), never less
-// than what there is.
-void checkEnd(const QString &ext, const QByteArray &file)
-{
-    QVERIFY2(file.size() > 16, qPrintable(ext));
-    Extent e = extentOf(ext, file);
-    QVERIFY2(e.declared, qPrintable(ext));
-    QCOMPARE(e.bytes, uint64_t(file.size()));
-    for (quint32 seed : {1u, 2u, 3u}) {
-        e = extentOf(ext, file + noise(5000, seed));
-        QVERIFY2(e.declared, qPrintable(ext + " + random"));
-        QCOMPARE(e.bytes, uint64_t(file.size()));
-    }
-    e = extentOf(ext, file + QByteArray(5000, '\0'));
-    QVERIFY2(e.declared, qPrintable(ext + " + zeros"));
-    QCOMPARE(e.bytes, uint64_t(file.size()));
-    for (const int percent : {20, 50, 90}) {
-        const QByteArray cut = file.left(file.size() * percent / 100);
-        e = extentOf(ext, cut);
-        QVERIFY2(e.bytes == uint64_t(cut.size()), qPrintable(QStringLiteral("%1 cut at %2%: %3").arg(ext).arg(percent).arg(e.bytes)));
-    }
-}
-
 // What a finder reads on a crafted input: at most `factor` times its size and a megabyte.
 void checkCheap(const QString &ext, const QByteArray &bytes, double factor = 2)
 {
-    MemorySource s(bytes);
-    findExtent(ext, s, ExtentContext{uint64_t(bytes.size()), kNoBarrier});
-    QVERIFY2(s.bytesRead() <= uint64_t(factor * bytes.size()) + (1u << 20),
-             qPrintable(QStringLiteral("%1 read %2 of %3").arg(ext).arg(s.bytesRead()).arg(bytes.size())));
-}
-
-HeaderCheck checkOf(const QString &ext, const QByteArray &after, const QByteArray &before = QByteArray())
-{
-    const QByteArray all = before + after.left(512 + 2048);
-    return checkHeader(ext, HitView{reinterpret_cast<const unsigned char *>(all.constData()), size_t(all.size()), size_t(before.size())});
+    const uint64_t read = readFor(ext, bytes);
+    QVERIFY2(read <= uint64_t(factor * bytes.size()) + (1u << 20), qPrintable(QStringLiteral("%1 read %2 of %3").arg(ext).arg(read).arg(bytes.size())));
 }
 
 // The check passes a real first sector and refuses the signature followed by random bytes,
@@ -85,7 +44,7 @@ void checkCheck(const QString &ext, const QByteArray &file, const QByteArray &si
 
 // ---- files built here ----
 
-// gzip by zlib's own writer.
+// Text to compress: words and numbers.
 QByteArray text(int lines, quint32 seed = 5)
 {
     static const char *words[] = {"card", "photo", "sector", "header", "frame", "stream", "lens", "shutter"};
@@ -251,11 +210,6 @@ QByteArray kdbx4(int blocks)
     return f + noise(32, 99) + le32(0);
 }
 
-QByteArray tiffPicture()
-{
-    return picture("tiff", 64, 48);
-}
-
 } // namespace
 
 class TestFileTypes : public QObject {
@@ -401,7 +355,7 @@ private slots:
         ps += text(20) + "showpage\n%%EOF\n";
         checkEnd("PS", ps);
 
-        const QByteArray tiff = tiffPicture();
+        const QByteArray tiff = picture("tiff", 64, 48);
         const QByteArray postscript = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 64 48\n" + text(10) + "%%EOF\n";
         QByteArray eps = le32(0xC6D3D0C5) + le32(30) + le32(quint32(postscript.size())) + le32(0) + le32(0)
                          + le32(quint32(30 + postscript.size())) + le32(quint32(tiff.size())) + le16(0xFFFF);

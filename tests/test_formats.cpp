@@ -1,34 +1,15 @@
 // The format families on real-shaped first sectors: header checks that accept the files cameras
 // and writers make and refuse their signatures in noise or in the middle of a stream, the real
 // type of a TIFF-based raw file, and where camera formats end when other data follows them.
-#include "results/extents/check.h"
-#include "results/extents/extent.h"
-#include "testfiles.h"
+#include "extentcheck.h"
 
 #include <QBuffer>
 #include <QImage>
-#include <QRandomGenerator>
 #include <QTest>
-#include <QtEndian>
-#include <zlib.h>
 
 using namespace lumafind;
 
 namespace {
-
-
-// The check of `ext` on `file` standing at a sector start, with `before` in front of it.
-HeaderCheck check(const QString &ext, const QByteArray &file, const QByteArray &before = QByteArray())
-{
-    const QByteArray all = before + file.left(2560);
-    return checkHeader(ext, HitView{reinterpret_cast<const unsigned char *>(all.constData()), size_t(all.size()), size_t(before.size())});
-}
-
-Extent extentOf(const QString &ext, const QByteArray &bytes, uint64_t carved)
-{
-    MemorySource s(bytes);
-    return findExtent(ext, s, carved);
-}
 
 // A little-endian TIFF: a directory of entries at 8, their out-of-line values after it, then
 // `tail` (whose offset the caller learns from tailAt()).
@@ -120,34 +101,29 @@ private slots:
     // Files writers make pass; their signatures in noise do not.
     void headerChecksTellFilesFromNoise()
     {
-        QCOMPARE(check("JPG", picture("jpeg", 200, 150)).ok, true);
-        QCOMPARE(check("JPG", QByteArray::fromHex("FFD8FFE0") + noise(600, 1)).ok, false);
-        QCOMPARE(check("JPG", QByteArray::fromHex("FFD8FFD9") + noise(600, 2)).ok, false);  // nothing but an end
-        QCOMPARE(check("TIF", picture("tiff", 64, 64)).ok, true);
-        QCOMPARE(check("TIF", QByteArray::fromHex("49492A0008000000") + QByteArray::fromHex("0000") + noise(600, 3)).ok, false);
-        QCOMPARE(check("MP4", clip()).ok, true);
-        QCOMPARE(check("MP4", noise(4, 4) + "ftypisom" + noise(600, 5)).ok, false);
-        QCOMPARE(check("BMP", picture("bmp", 80, 60)).ok, true);
+        QCOMPARE(checkOf("JPG", picture("jpeg", 200, 150)).ok, true);
+        QCOMPARE(checkOf("JPG", QByteArray::fromHex("FFD8FFE0") + noise(600, 1)).ok, false);
+        QCOMPARE(checkOf("JPG", QByteArray::fromHex("FFD8FFD9") + noise(600, 2)).ok, false);  // nothing but an end
+        QCOMPARE(checkOf("TIF", picture("tiff", 64, 64)).ok, true);
+        QCOMPARE(checkOf("TIF", QByteArray::fromHex("49492A0008000000") + QByteArray::fromHex("0000") + noise(600, 3)).ok, false);
+        QCOMPARE(checkOf("MP4", clip()).ok, true);
+        QCOMPARE(checkOf("MP4", noise(4, 4) + "ftypisom" + noise(600, 5)).ok, false);
+        QCOMPARE(checkOf("BMP", picture("bmp", 80, 60)).ok, true);
         QImage indexed = QImage(40, 30, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8);
         QByteArray palette;
         QBuffer b(&palette);
         b.open(QIODevice::WriteOnly);
         QVERIFY(indexed.save(&b, "BMP"));
-        QCOMPARE(check("BMP", palette).ok, true);
-        QCOMPARE(check("BMP", "BM" + noise(600, 6)).ok, false);
+        QCOMPARE(checkOf("BMP", palette).ok, true);
+        QCOMPARE(checkOf("BMP", "BM" + noise(600, 6)).ok, false);
         QByteArray wav = "RIFF" + le32(4 + 24 + 8 + 100) + "WAVE" + "fmt " + le32(16) + QByteArray(16, 1) + "data" + le32(100) + noise(100, 7);
-        QCOMPARE(check("WAV", wav).ok, true);
-        QCOMPARE(check("WAV", "RIFF" + noise(4, 8) + "WAVEfmt " + noise(600, 9)).ok, false);
-        QCOMPARE(check("GZ", gzipOf(QByteArray(3000, 'a') + noise(2000, 10))).ok, true);
-        int gzNoise = 0;
-        for (quint32 seed = 0; seed < 200; ++seed)
-            gzNoise += check("GZ", QByteArray::fromHex("1F8B08") + noise(700, 100 + seed)).ok;
-        QCOMPARE(gzNoise, 0);
-        QCOMPARE(check("PSD", psdHeader(3, 100, 100, 8) + QByteArray(600, 0)).ok, true);
-        QCOMPARE(check("PSD", "8BPS" + be16(1) + noise(600, 11)).ok, false);
+        QCOMPARE(checkOf("WAV", wav).ok, true);
+        QCOMPARE(checkOf("WAV", "RIFF" + noise(4, 8) + "WAVEfmt " + noise(600, 9)).ok, false);
+        QCOMPARE(checkOf("PSD", psdHeader(3, 100, 100, 8) + QByteArray(600, 0)).ok, true);
+        QCOMPARE(checkOf("PSD", "8BPS" + be16(1) + noise(600, 11)).ok, false);
         // Flat pixels of grey 0x49 match the Phase One signature; they are not a TIFF.
-        QCOMPARE(check("IIQ", QByteArray(2560, 0x49)).ok, false);
-        QCOMPARE(check("IIQ", QByteArray::fromHex("49492A00080A00004949494943776152") + QByteArray(600, 0)).ok, true);
+        QCOMPARE(checkOf("IIQ", QByteArray(2560, 0x49)).ok, false);
+        QCOMPARE(checkOf("IIQ", QByteArray::fromHex("49492A00080A00004949494943776152") + QByteArray(600, 0)).ok, true);
     }
 
     // Streams whose first packet recurs: the first one starts a file, the same packet in the
@@ -155,23 +131,23 @@ private slots:
     void streamsAreFoundOnce()
     {
         const QByteArray m2ts = transportPackets(40, 192, 4);
-        QCOMPARE(check("MTS", m2ts).ok, true);
-        QCOMPARE(check("MTS", m2ts.mid(192 * 16), m2ts.left(192 * 16)).ok, false);  // packet 17 of the stream
-        QCOMPARE(check("MTS", m2ts.mid(192 * 16), noise(192 * 16, 12)).ok, true);    // a new stream after other data
-        QCOMPARE(check("MTS", QByteArray(4, 0) + char(0x47) + noise(900, 13)).ok, false);
+        QCOMPARE(checkOf("MTS", m2ts).ok, true);
+        QCOMPARE(checkOf("MTS", m2ts.mid(192 * 16), m2ts.left(192 * 16)).ok, false);  // packet 17 of the stream
+        QCOMPARE(checkOf("MTS", m2ts.mid(192 * 16), noise(192 * 16, 12)).ok, true);    // a new stream after other data
+        QCOMPARE(checkOf("MTS", QByteArray(4, 0) + char(0x47) + noise(900, 13)).ok, false);
         const QByteArray ts = transportPackets(40, 188, 0);
-        QCOMPARE(check("TS", ts).ok, true);
-        QCOMPARE(check("TS", ts.mid(188 * 8), ts.left(188 * 8)).ok, false);
+        QCOMPARE(checkOf("TS", ts).ok, true);
+        QCOMPARE(checkOf("TS", ts.mid(188 * 8), ts.left(188 * 8)).ok, false);
 
         const QByteArray mp3 = mp3Frames(20, 14);
-        QCOMPARE(check("MP3", mp3).ok, true);
-        QCOMPARE(check("MP3", mp3.mid(417 + 418 + 417 + 418), mp3.left(417 + 418 + 417 + 418)).ok, false);
+        QCOMPARE(checkOf("MP3", mp3).ok, true);
+        QCOMPARE(checkOf("MP3", mp3.mid(417 + 418 + 417 + 418), mp3.left(417 + 418 + 417 + 418)).ok, false);
         int inNoise = 0;
         for (quint32 seed = 0; seed < 100; ++seed)
-            inNoise += check("MP3", QByteArray::fromHex("FFFB9064") + noise(2000, 200 + seed)).ok;
+            inNoise += checkOf("MP3", QByteArray::fromHex("FFFB9064") + noise(2000, 200 + seed)).ok;
         QCOMPARE(inNoise, 0);
-        QCOMPARE(check("MP3", "ID3" + QByteArray::fromHex("0300000000017F") + noise(600, 15)).ok, true);
-        QCOMPARE(check("MP3", "ID3" + QByteArray::fromHex("0300008000017F") + noise(600, 16)).ok, false);
+        QCOMPARE(checkOf("MP3", "ID3" + QByteArray::fromHex("0300000000017F") + noise(600, 15)).ok, true);
+        QCOMPARE(checkOf("MP3", "ID3" + QByteArray::fromHex("0300008000017F") + noise(600, 16)).ok, false);
     }
 
     // A TIFF is named by the camera its first directory names.
@@ -197,15 +173,15 @@ private slots:
         QFETCH(bool, dng);
         QFETCH(QString, type);
         const QByteArray file = rawTiff(make, noise(3000, 17), dng);
-        const HeaderCheck c = check("TIF", file);
+        const HeaderCheck c = checkOf("TIF", file);
         QVERIFY(c.ok);
         QCOMPARE(c.type, type);
         // A plain TIFF (a scanner's, an editor's) is a TIFF whoever made it.
         Tiff plain;
         plain.entries = {{0x100, 4, 1, le32(64)}, ascii(0x10F, make)};
-        QCOMPARE(check("TIF", plain.build(noise(100, 32))).type, QString());
+        QCOMPARE(checkOf("TIF", plain.build(noise(100, 32))).type, QString());
         // Only the generic TIFF record is renamed; the others keep their type.
-        QVERIFY(check("CR2", file).type.isEmpty());
+        QVERIFY(checkOf("CR2", file).type.isEmpty());
         // And its end is the end of its strips, whatever follows.
         QCOMPARE(extentOf(type.isEmpty() ? QStringLiteral("TIF") : type, file + noise(5000, 18), uint64_t(file.size()) + 5000).bytes,
                  uint64_t(file.size()));

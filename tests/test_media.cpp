@@ -15,11 +15,6 @@
 using namespace lumafind;
 
 namespace {
-QByteArray fixture(const char *name)
-{
-    QFile f(QStringLiteral(LUMAFIND_SOURCE_DIR "/tests/fixtures/") + QLatin1String(name));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 QString opticalByName(const QString &path)
 {
     return path.endsWith(QLatin1String("sr0")) ? QStringLiteral("CD") : QStringLiteral("DVD");
@@ -29,34 +24,25 @@ QString opticalByName(const QString &path)
 class TestMedia : public QObject {
     Q_OBJECT
 private slots:
-    void capacityTexts_data()
-    {
-        QTest::addColumn<QString>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("sectors");
-        QTest::newRow("0") << "0" << "0.00 bytes " << "0";
-        QTest::newRow("512") << "512" << "512.00 bytes " << "1";
-        QTest::newRow("1000") << "1000" << "1000.00 bytes " << "1";
-        QTest::newRow("1024") << "1024" << "1024.00 bytes " << "2";
-        QTest::newRow("1025") << "1025" << "1.00  KB " << "2";
-        QTest::newRow("1536") << "1536" << "1.50  KB " << "3";
-        QTest::newRow("1048576") << "1048576" << "1024.00  KB " << "2048";
-        QTest::newRow("1048577") << "1048577" << "1.00  MB " << "2048";
-        QTest::newRow("16GB card") << "16008609792" << "14.91  GB " << "31266816";
-        QTest::newRow("3TB") << "3298534883328" << "3.00  TB " << "6442450944";
-    }
     void capacityTexts()
     {
-        QFETCH(QString, bytes);
-        QFETCH(QString, text);
-        QFETCH(QString, sectors);
-        QCOMPARE(getMPSize(bytes), text);
-        QCOMPARE(sectorsText(bytes), sectors);
+        const QStringList cases[] = {
+            {"0", "0.00 bytes ", "0"},           {"512", "512.00 bytes ", "1"},
+            {"1000", "1000.00 bytes ", "1"},     {"1024", "1024.00 bytes ", "2"},
+            {"1025", "1.00  KB ", "2"},          {"1536", "1.50  KB ", "3"},
+            {"1048576", "1024.00  KB ", "2048"}, {"1048577", "1.00  MB ", "2048"},
+            {"16008609792", "14.91  GB ", "31266816"},  // a 16 GB card
+            {"3298534883328", "3.00  TB ", "6442450944"},
+        };
+        for (const QStringList &c : cases) {
+            QCOMPARE(getMPSize(c[0]), c[1]);
+            QCOMPARE(sectorsText(c[0]), c[2]);
+        }
     }
 
     void laptopMediaRows()
     {
-        const QList<MyDataObject> rows = mediaRowsFromLsblk(fixture("lsblk-laptop.json"), opticalByName);
+        const QList<MyDataObject> rows = mediaRowsFromLsblk(readAll(laptopFixture()), opticalByName);
         QStringList got;
         for (const MyDataObject &r : rows)
             got << QStringList{r.nsStrDiskIdentifier(), r.nsStrVolName(), r.nsStrFileSystem(), r.nsStrSize(),
@@ -100,16 +86,6 @@ private slots:
         QCOMPARE(unknown.first().nsStrDiskIdentifier(), QStringLiteral("sr1"));
     }
 
-    void columnsByIdentifier()
-    {
-        const MyDataObject r(QStringLiteral("sdb1"), QStringLiteral("CARD"), QStringLiteral("ExFAT"), QStringLiteral("1.00  GB "),
-                             QStringLiteral("sdb"), QStringLiteral("2097152"));
-        QCOMPARE(r.column(QStringLiteral("Collumn1")), QStringLiteral("sdb1"));
-        QCOMPARE(r.column(QStringLiteral("Collumn6")), QStringLiteral("2097152"));
-        QCOMPARE(r.column(QStringLiteral("Column1")), QString());
-        QCOMPARE(r.devicePath(), QStringLiteral("/dev/sdb1"));
-    }
-
     void diskImages()
     {
         QTemporaryDir dir;
@@ -147,7 +123,7 @@ private slots:
         QTemporaryDir dir;
         const QString script = standInLsblk(dir.path(), laptopFixture());
         qputenv("LUMAFIND_LSBLK", script.toLocal8Bit());
-        QCOMPARE(runLsblk(), fixture("lsblk-laptop.json"));
+        QCOMPARE(runLsblk(), readAll(laptopFixture()));
         qputenv("LUMAFIND_LSBLK", QByteArray(dir.path().toLocal8Bit() + "/missing"));
         QVERIFY(runLsblk().isEmpty());
         QVERIFY(getVolumeToFSGetInfo().isEmpty());
@@ -176,34 +152,32 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(image).constData(), &imageStat), 0);
         const QByteArray hostDev = QByteArray::number(major(imageStat.st_dev)) + ':' + QByteArray::number(minor(imageStat.st_dev));
 
-        mk("/sys/devices/sdb/dev", "8:16\n");
-        mk("/sys/devices/sdb/sdb1/dev", "8:17\n");
-        mk("/sys/devices/sdb/sdb1/partition", "1\n");
-        mk("/sys/devices/sdb/sdb2/dev", "8:18\n");
-        mk("/sys/devices/sdb/sdb2/partition", "2\n");
-        mk("/sys/devices/sdc/dev", "8:32\n");
-        mk("/sys/devices/sdc/sdc1/dev", "8:33\n");
-        mk("/sys/devices/sdc/sdc1/partition", "1\n");
-        mk("/sys/devices/dm-0/dev", "253:0\n");
+        // A block device in sysfs (its partition number, when it is one), listed in /sys/class/block.
+        QDir().mkpath(r + "/sys/class/block");
+        auto block = [&](const QString &path, const QByteArray &number, const QByteArray &partition = QByteArray()) {
+            mk("/sys/devices/" + path + "/dev", number + "\n");
+            if (!partition.isEmpty())
+                mk("/sys/devices/" + path + "/partition", partition + "\n");
+            QVERIFY(QFile::link(r + "/sys/devices/" + path, r + "/sys/class/block/" + QFileInfo(path).fileName()));
+        };
+        block("sdb", "8:16");
+        block("sdb/sdb1", "8:17", "1");
+        block("sdb/sdb2", "8:18", "2");
+        block("sdc", "8:32");
+        block("sdc/sdc1", "8:33", "1");
+        block("dm-0", "253:0");
         QDir().mkpath(r + "/sys/devices/dm-0/slaves");
         QVERIFY(QFile::link(r + "/sys/devices/sdc/sdc1", r + "/sys/devices/dm-0/slaves/sdc1"));
         // loop0 names the image, loop1 names it through a hard link, loop2 through a symlink;
         // loop3's file was deleted (its path now names nothing).
-        mk("/sys/devices/loop0/dev", "7:0\n");
-        mk("/sys/devices/loop0/loop/backing_file", image.toLocal8Bit() + "\n");
-        mk("/sys/devices/loop1/dev", "7:1\n");
-        mk("/sys/devices/loop1/loop/backing_file", QFile::encodeName(r + "/hard.img") + "\n");
-        mk("/sys/devices/loop2/dev", "7:2\n");
-        mk("/sys/devices/loop2/loop/backing_file", QFile::encodeName(r + "/link.img") + "\n");
-        mk("/sys/devices/loop3/dev", "7:3\n");
-        mk("/sys/devices/loop3/loop/backing_file", QFile::encodeName(r + "/gone.img") + " (deleted)\n");
-        mk("/sys/devices/nvme0n1/nvme0n1p2/dev", "259:2\n");
-        mk("/sys/devices/nvme0n1/nvme0n1p2/partition", "2\n");
-        mk("/sys/devices/hostdisk/dev", hostDev + "\n");
-        QDir().mkpath(r + "/sys/class/block");
-        for (const char *dev : {"sdb", "sdb/sdb1", "sdb/sdb2", "sdc", "sdc/sdc1", "dm-0", "loop0", "loop1", "loop2", "loop3",
-                                "nvme0n1/nvme0n1p2", "hostdisk"})
-            QVERIFY(QFile::link(r + "/sys/devices/" + dev, r + "/sys/class/block/" + QFileInfo(QString::fromLatin1(dev)).fileName()));
+        const QByteArray backing[] = {QFile::encodeName(image), QFile::encodeName(r + "/hard.img"), QFile::encodeName(r + "/link.img"),
+                                      QFile::encodeName(r + "/gone.img") + " (deleted)"};
+        for (int n = 0; n < 4; ++n) {
+            block(QStringLiteral("loop%1").arg(n), "7:" + QByteArray::number(n));
+            mk(QStringLiteral("/sys/devices/loop%1/loop/backing_file").arg(n), backing[n] + "\n");
+        }
+        block("nvme0n1/nvme0n1p2", "259:2", "2");
+        block("hostdisk", hostDev);
         // /sys/dev/block knows some of them; the rest are found by searching /sys/class/block.
         QDir().mkpath(r + "/sys/dev/block");
         QVERIFY(QFile::link(r + "/sys/devices/sdb/sdb1", r + "/sys/dev/block/8:17"));
@@ -335,11 +309,8 @@ private slots:
         QTemporaryDir dir;
         const QString d = dir.path();
         LoopMount card;
-        if (!card.setUp(d))
-            QSKIP(qPrintable(QStringLiteral("no loop-mounted image: ") + card.problem));
-        QDir().mkpath(card.mountPoint + "/DCIM");
-        if (!card.bind(card.mountPoint, d + "/bound") || !card.bind(card.mountPoint + "/DCIM", d + "/dcim"))
-            QSKIP(qPrintable(QStringLiteral("no bind mount: ") + card.problem));
+        if (!card.setUp(d, {{"", d + "/bound"}, {"/DCIM", d + "/dcim"}}))
+            QSKIP(qPrintable(QStringLiteral("no loop-mounted card: ") + card.problem));
         QVERIFY(QFile::link(card.image, d + "/link.img"));
         QVERIFY(::link(QFile::encodeName(card.image).constData(), QFile::encodeName(d + "/hard.img").constData()) == 0);
         QDir().mkpath(d + "/elsewhere");
@@ -367,64 +338,47 @@ private slots:
         QVERIFY(!onMedium(d + "/bound", MediumIdentity::ofPath(d + "/hard.img", sysfsOnly), &why));
     }
 
-    void rangeCheckTable_data()
+    // The alert (0: none) and the field it points at (0 none, 1 start, 2 end) for each range;
+    // a valid range is handed over as it was typed, Entire Disk as the whole medium.
+    void rangeChecks()
     {
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("end");
-        QTest::addColumn<QString>("sectors");
-        QTest::addColumn<int>("alert");
-        QTest::addColumn<int>("field");  // 0 none, 1 start, 2 end
-        QTest::newRow("whole medium") << "0" << "100" << "100" << 0 << 0;
-        QTest::newRow("10 to 11") << "10" << "11" << "11" << 0 << 0;
-        QTest::newRow("leading zeros longer") << "0005" << "50" << "100" << 2 << 1;
-        QTest::newRow("minus one") << "-1" << "50" << "100" << 1 << 1;
-        QTest::newRow("plus five") << "+5" << "50" << "100" << 1 << 1;
-        QTest::newRow("blank first") << " 5" << "50" << "100" << 1 << 1;
-        QTest::newRow("blank last") << "5 " << "50" << "100" << 1 << 1;
-        QTest::newRow("letter") << "5a" << "50" << "100" << 1 << 1;
-        QTest::newRow("empty start") << "" << "50" << "100" << 1 << 1;
-        QTest::newRow("start above") << "101" << "50" << "100" << 2 << 1;
-        QTest::newRow("empty end") << "5" << "" << "100" << 3 << 2;
-        QTest::newRow("end letters") << "5" << "x" << "100" << 3 << 2;
-        QTest::newRow("end count+1") << "5" << "101" << "100" << 4 << 2;
-        QTest::newRow("start equals end") << "50" << "50" << "100" << 5 << 2;
-        QTest::newRow("end before start") << "60" << "50" << "100" << 5 << 2;
-        QTest::newRow("beyond 2^31 ok") << "3000000000" << "6442450944" << "6442450944" << 0 << 0;
-        QTest::newRow("beyond 2^31 over") << "0" << "6442450945" << "6442450944" << 4 << 2;
-    }
-    void rangeCheckTable()
-    {
-        QFETCH(QString, start);
-        QFETCH(QString, end);
-        QFETCH(QString, sectors);
-        QFETCH(int, alert);
-        QFETCH(int, field);
-        const RangeAlert a = checkRange({false, true, sectors, start, end});
-        QCOMPARE(a.number, alert);
-        QCOMPARE(int(a.field), field);
-        if (alert == 2 || alert == 4) {
-            QCOMPARE(a.message(), QStringLiteral("\nMaximum sector range exceeded"));
-            QCOMPARE(a.informative(), alert == 2 ? QStringLiteral("Please enter valid Start Sector value.")
-                                                 : QStringLiteral("Please enter valid End Sector value."));
+        struct Case {
+            bool entire;
+            const char *start, *end, *sectors;
+            int alert, field;
+        };
+        const Case cases[] = {
+            {false, "0", "100", "100", 0, 0},          {false, "10", "11", "11", 0, 0},
+            {false, "0005", "50", "100", 2, 1},        // leading zeros make it longer than the count
+            {false, "-1", "50", "100", 1, 1},          {false, "+5", "50", "100", 1, 1},
+            {false, " 5", "50", "100", 1, 1},          {false, "5 ", "50", "100", 1, 1},
+            {false, "5a", "50", "100", 1, 1},          {false, "", "50", "100", 1, 1},
+            {false, "1.5", "50", "100", 1, 1},         {false, "101", "50", "100", 2, 1},
+            {false, "5", "", "100", 3, 2},             {false, "5", "x", "100", 3, 2},
+            {false, "5", "101", "100", 4, 2},          {false, "50", "50", "100", 5, 2},
+            {false, "60", "50", "100", 5, 2},          {false, "3000000000", "6442450944", "6442450944", 0, 0},
+            {false, "0", "6442450945", "6442450944", 4, 2},
+            // Entire Disk performs no test at all.
+            {true, "abc", "-", "100", 0, 0},           {true, "abc", "", "6442450944", 0, 0},
+        };
+        for (const Case &c : cases) {
+            const RangeControls controls{c.entire, !c.entire, QString::fromLatin1(c.sectors), QString::fromLatin1(c.start),
+                                         QString::fromLatin1(c.end)};
+            const RangeAlert a = checkRange(controls);
+            QVERIFY2(a.number == c.alert && int(a.field) == c.field,
+                     qPrintable(QStringLiteral("'%1' to '%2': alert %3 at %4").arg(c.start, c.end).arg(a.number).arg(int(a.field))));
+            if (c.alert == 2 || c.alert == 4) {
+                QCOMPARE(a.message(), QStringLiteral("\nMaximum sector range exceeded"));
+                QCOMPARE(a.informative(), c.alert == 2 ? QStringLiteral("Please enter valid Start Sector value.")
+                                                       : QStringLiteral("Please enter valid End Sector value."));
+            }
+            if (c.alert == 0) {
+                const ScanRange r = rangeHandOver(controls);
+                QCOMPARE(r.start, c.entire ? 0 : QByteArray(c.start).toULongLong());
+                QCOMPARE(r.end, QByteArray(c.entire ? c.sectors : c.end).toULongLong());
+                QCOMPARE(r.total, r.end - r.start);
+            }
         }
-        if (alert == 0) {
-            const ScanRange r = rangeHandOver({false, true, sectors, start, end});
-            QCOMPARE(r.start, start.toULongLong());
-            QCOMPARE(r.end, end.toULongLong());
-            QCOMPARE(r.total, r.end - r.start);
-        }
-    }
-
-    void entireDiskSkipsEveryTest()
-    {
-        QCOMPARE(checkRange({true, false, QStringLiteral("100"), QStringLiteral("abc"), QStringLiteral("-")}).number, 0);
-        const ScanRange r = rangeHandOver({true, false, QStringLiteral("6442450944"), QStringLiteral("abc"), QString()});
-        QCOMPARE(r.start, 0u);
-        QCOMPARE(r.end, 6442450944u);
-        QCOMPARE(r.total, 6442450944u);
-        QCOMPARE(checkRange({false, true, QStringLiteral("100"), QStringLiteral("1"), QStringLiteral("2")}).number, 0);
-        QVERIFY(Check_For_Valid_Sec(QString()));
-        QVERIFY(!Check_For_Valid_Sec(QStringLiteral("1.5")));
     }
 
     void slidersKeepTheEnds()

@@ -25,30 +25,6 @@ using namespace lumafind;
 namespace {
 const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
 
-QByteArray randomBytes(qsizetype n, quint32 seed)
-{
-    QByteArray b(n, '\0');
-    QRandomGenerator g(seed);
-    for (qsizetype i = 0; i < n; ++i)
-        b[i] = char(g.bounded(256));
-    return b;
-}
-
-// A photo of noise: its entropy-coded data fills many clusters and decodes only as itself.
-QByteArray noisePhoto(int w, int h, quint32 seed)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator g(seed);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, g.generate() | 0xFF000000u);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "JPG", 90);
-    return out;
-}
-
 // Every entry of every sector where a directory may lie, as the scan hands them over.
 std::vector<RememberedFile> allEntries(const QByteArray &img, const FatVolume &v)
 {
@@ -181,7 +157,7 @@ private slots:
         MtoolsCard card;
         if (!card.make(dir.path() + "/volume-" + QTest::currentDataTag(), fat32))
             QSKIP(qPrintable(card.problem));
-        const QByteArray file = randomBytes(5000, 9);
+        const QByteArray file = noise(5000, 9);
         QVERIFY2(card.write("/A.BIN", file), qPrintable(card.problem));
         const int cluster = card.runs("/A.BIN").value(0).first;
         QByteArray img = readAll(card.image);
@@ -299,7 +275,7 @@ private slots:
         }
         QRandomGenerator g(7);
         const int sectors = 4096;
-        QByteArray data = randomBytes(512 * sectors, 11);
+        QByteArray data = noise(512 * sectors, 11);
         for (int s = 0; s < sectors; ++s) {
             auto *sec = reinterpret_cast<unsigned char *>(data.data()) + 512 * s;
             for (int slot = 0; slot < 16; ++slot) {
@@ -342,11 +318,11 @@ private slots:
         MtoolsCard card;
         if (!card.make(dir.path() + "/split"))
             QSKIP(qPrintable(card.problem));
-        const QByteArray a = noisePhoto(64, 48, 1), b = noisePhoto(64, 48, 2), c = noisePhoto(64, 48, 3),
-                         longNamed = noisePhoto(48, 48, 5), clipBytes = clip();
+        const QByteArray a = noisePicture("JPG", 64, 48, 1, 90), b = noisePicture("JPG", 64, 48, 2, 90),
+                         c = noisePicture("JPG", 64, 48, 3, 90), longNamed = noisePicture("JPG", 48, 48, 5, 90), clipBytes = clip();
         // The photo carries a second picture that starts on a sector (as cameras append their
         // previews): found on its own, it must not stand in the way of the photo's pieces.
-        QByteArray split = noisePhoto(160, 120, 4);
+        QByteArray split = noisePicture("JPG", 160, 120, 4, 90);
         const int pad = 512 - (split.size() + 4) % 512;
         split.insert(2, QByteArray("\xFF\xFE", 2) + char((pad + 2) >> 8) + char((pad + 2) & 0xFF) + QByteArray(pad, 'c'));
         QCOMPARE(split.size() % 512, 0);
@@ -357,12 +333,12 @@ private slots:
         QVERIFY(split.indexOf("\xFF\xD8\xFF", 2) > firstPiece * cs);  // the second picture lies in the second piece
         QVERIFY2(card.mkdir("/DCIM") && card.mkdir("/DCIM/100A") && card.mkdir("/DCIM/101B")
                      && card.write("/DCIM/100A/IMG_0001.JPG", a)
-                     && card.write("/DCIM/100A/FILL1.DAT", randomBytes(firstPiece * cs - 100, 1))
-                     && card.write("/DCIM/100A/NOISE.DAT", randomBytes(2 * cs, 2))
+                     && card.write("/DCIM/100A/FILL1.DAT", noise(firstPiece * cs - 100, 1))
+                     && card.write("/DCIM/100A/NOISE.DAT", noise(2 * cs, 2))
                      && card.write("/DCIM/100A/IMG_0002.JPG", b)
-                     && card.write("/DCIM/100A/FILL2.DAT", randomBytes(4 * cs, 3))
+                     && card.write("/DCIM/100A/FILL2.DAT", noise(4 * cs, 3))
                      && card.write("/DCIM/100A/IMG_0003.JPG", c)
-                     && card.write("/DCIM/100A/FILL3.DAT", randomBytes(4 * cs - 7, 4))
+                     && card.write("/DCIM/100A/FILL3.DAT", noise(4 * cs - 7, 4))
                      && card.write("/DCIM/101B/IMG_0001.JPG", b + QByteArray(3, '\0'), kTime + 60)
                      && card.remove("/DCIM/100A/FILL1.DAT") && card.write("/DCIM/100A/SPLIT.JPG", split, kTime + 120)
                      && card.remove("/DCIM/100A/FILL2.DAT") && card.remove("/DCIM/100A/FILL3.DAT")

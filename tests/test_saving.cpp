@@ -1,11 +1,8 @@
 // Saving found files whole: byte-identical files from a card of files back to back, a long
 // video read on past the carved range, streams whose headers recur saved once, a write that
 // fails, no overwriting, safe names and ownership under sudo.
-#include "engine/recoverycore.h"
-#include "engine/scansession.h"
 #include "enginetestutil.h"
 #include "testfiles.h"
-#include "results/saver.h"
 #include "results/thumbnails.h"
 #include "faultydevice.h"
 #include "tools/storedzip.h"
@@ -13,8 +10,6 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
-#include <QPainter>
-#include <QPdfWriter>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -28,79 +23,35 @@ using namespace lumafind;
 
 namespace {
 
-// A picture of noise: it does not compress, so its file is large.
-QByteArray noisePng(int w, int h)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    QRandomGenerator g(5);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            img.setPixel(x, y, g.generate());
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "PNG");
-    return out;
-}
-
-
-
 QByteArray pad(QByteArray b)
 {
     b.append(QByteArray((512 - b.size() % 512) % 512, '\0'));
     return b;
 }
 
-// Scans the card in a mode and saves what it finds as the sectors are read, as the CLI and
-// the wizard do.
-struct SavingScan : ScanObserver {
-    FileSaver *saver = nullptr;
-    bool wantsFileData() const override { return true; }
-    void fileStarted(const FileStart &f) override { saver->started(f); }
-    void fileData(uint64_t serial, const unsigned char *b, size_t n) override { saver->data(serial, b, n); }
-    void fileDropped(uint64_t serial) override { saver->dropped(serial); }
-    void fileFound(FoundFile &&f) override { saver->add(f); }
-    void alert(const QString &, const QString &) override {}
-    void endOfScan(const ScanSummary &) override {}
-
-    static QList<SaveRecord> run(const QString &card, int mode, const QString &out, bool thorough = true)
-    {
-        RecoveryCore core;
-        core.loadResources(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
-        QString why;
-        if (mode != 0 && !selectTypes(core, mode, {}, thorough, &why))
-            return {};
-        const uint64_t bytes = uint64_t(QFileInfo(card).size());
-        FileSaver saver(out, MediumRef{card, bytes, openDeviceFile, core.badSectors()});
-        if (!saver.prepare(&why))
-            return {};
-        SavingScan obs;
-        obs.saver = &saver;
-        ScanRequest r;
-        r.mode = mode;
-        r.devicePath = card;
-        r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
-        r.thorough = thorough;
-        ScanSession session(core);
-        session.start(r, &obs);
-        session.wait();
-        saver.finish();
-        return saver.records();
-    }
-};
+// Scans the card in a mode with the shipped databases (every type) and saves what it finds as
+// the sectors are read, as the CLI and the wizard do.
+QList<SaveRecord> scanAndSave(const QString &card, int mode, const QString &out)
+{
+    RecoveryCore core;
+    core.loadResources(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
+    QString why;
+    if (mode != 0 && !selectTypes(core, mode, {}, true, &why))
+        return {};
+    const uint64_t bytes = uint64_t(QFileInfo(card).size());
+    FileSaver saver(out, MediumRef{card, bytes, openDeviceFile, core.badSectors()});
+    if (!saver.prepare(&why))
+        return {};
+    SavingObserver obs;
+    obs.saver = &saver;
+    runScan(core, wholeMedium(card, sectorsFor(bytes), mode), obs);
+    saver.finish();
+    return saver.records();
+}
 
 // A scan with records of the test's own, saving as it reads: the records, what the pass
-// handed over, and how much of the medium was read.
-struct CustomScan : SavingScan {
-    QList<FoundFile> found;
-    QList<QByteArray> prefixes;
-    void fileFound(FoundFile &&f) override
-    {
-        prefixes.append(f.bytes.toByteArray());
-        found.append(f);
-        found.last().bytes = QByteArrayView();
-        saver->add(f);
-    }
+// handed over (files, bytes), and how much of the medium was read.
+struct CustomScan : SavingObserver {
     QList<SaveRecord> records;
     uint64_t mediumRead = 0;
     uint64_t unreadable = 0;
@@ -110,27 +61,15 @@ struct CustomScan : SavingScan {
     {
         RecoveryCore core;
         core.deviceOpener = opener;
-        if (mode == 0) {
-            core.Ext_Array = gen;
-            core.Adv_Ext_Array = thd;
-        } else {
-            core.CheckListHeader_Array = gen;
-            core.CheckListHeader_Adv_Array = thd;
-        }
+        (mode == 0 ? core.Ext_Array : core.CheckListHeader_Array) = gen;
+        (mode == 0 ? core.Adv_Ext_Array : core.CheckListHeader_Adv_Array) = thd;
         const uint64_t bytes = uint64_t(QFileInfo(card).size());
         FileSaver fileSaver(out, MediumRef{card, bytes, opener, core.badSectors()});
         QString why;
         QVERIFY2(fileSaver.prepare(&why), qPrintable(why));
         saver = &fileSaver;
-        ScanRequest r;
-        r.mode = mode;
-        r.devicePath = card;
-        r.range = {true, false, QString::number(sectorsFor(bytes)), {}, {}};
-        r.thorough = !thd.isEmpty();
         const uint64_t before = SectorReader::totalBytesRead();
-        ScanSession session(core);
-        session.start(r, this);
-        session.wait();
+        runScan(core, wholeMedium(card, sectorsFor(bytes), mode, !thd.isEmpty()), *this);
         fileSaver.finish();
         mediumRead = SectorReader::totalBytesRead() - before;
         records = fileSaver.records();
@@ -145,23 +84,6 @@ struct CustomScan : SavingScan {
         return nullptr;
     }
 };
-
-bool writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
-}
-
-QByteArray pdf(const QString &dir)
-{
-    const QString path = dir + QStringLiteral("/doc.pdf");
-    {
-        QPdfWriter w(path);
-        QPainter p(&w);
-        p.drawText(200, 200, QStringLiteral("a page"));
-    }
-    return readAll(path);
-}
 } // namespace
 
 class TestSaving : public QObject {
@@ -178,7 +100,7 @@ private slots:
             {"GIF", QByteArray("GIF89a") + QByteArray::fromHex("02000200800000000000FFFFFF21F90400000000002C00000000020002000002024484003B")},
             {"MP4", clip()},
             {"AVI", "RIFF" + QByteArray::fromHex("E4030000") + "AVI LIST" + QByteArray::fromHex("D8030000") + "hdrl" + QByteArray(980, 'v')},
-            {"PDF", pdf(dir.path())},
+            {"PDF", pdfDocument(dir.path())},
             {"ZIP", storedZip({{"a.txt", QByteArray(5000, 'a')}, {"b.txt", "bee"}})},
         };
         QByteArray photoCard, videoCard, rawCard;
@@ -196,11 +118,8 @@ private slots:
         for (const Card &card : {Card{photoCard, 0, {"JPG", "PNG", "GIF"}}, Card{videoCard, 1, {"MP4", "AVI"}},
                                  Card{rawCard, 2, {"PDF", "ZIP"}}}) {
             const QString path = dir.path() + QStringLiteral("/card%1.img").arg(card.mode);
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(card.data);
-            f.close();
-            const QList<SaveRecord> records = SavingScan::run(path, card.mode, out);
+            QVERIFY(writeFile(path, card.data));
+            const QList<SaveRecord> records = scanAndSave(path, card.mode, out);
             for (const QString &type : card.types) {
                 const auto rec = std::find_if(records.begin(), records.end(), [&](const SaveRecord &r) { return r.type == type; });
                 QVERIFY2(rec != records.end(), qPrintable(type));
@@ -216,18 +135,10 @@ private slots:
         // A 100 MB movie: the sample clip followed by a free box that makes it long.
         QByteArray movie = clip();
         const qint64 freeSize = 100'000'000 - movie.size();
-        QByteArray freeBox(8, 0);
-        qToBigEndian<quint32>(quint32(freeSize), freeBox.data());
-        freeBox.replace(4, 4, "free");
-        movie += freeBox + QByteArray(freeSize - 8, '\x5A');
+        movie += be32(quint32(freeSize)) + "free" + QByteArray(freeSize - 8, '\x5A');
         const QString path = dir.path() + QStringLiteral("/card.img");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(512 * 8, '\0'));
-        f.write(movie);
-        f.write(QByteArray(512 * 64, '\x11'));
-        f.close();
-        const QList<SaveRecord> records = SavingScan::run(path, 1, dir.path() + QStringLiteral("/out"));
+        QVERIFY(writeFile(path, QByteArray(512 * 8, '\0') + movie + QByteArray(512 * 64, '\x11')));
+        const QList<SaveRecord> records = scanAndSave(path, 1, dir.path() + QStringLiteral("/out"));
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().endSector - records.first().startSector, kRawFileLimit / 512);  // carved 18 MiB
         QCOMPARE(records.first().bytes, uint64_t(movie.size()));
@@ -246,12 +157,8 @@ private slots:
             ts += QByteArray(4, char(0x20)) + packet;
         }
         const QString path = dir.path() + QStringLiteral("/card.img");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(ts);
-        f.write(QByteArray(512 * 8, '\0'));
-        f.close();
-        const QList<SaveRecord> records = SavingScan::run(path, 1, dir.path() + QStringLiteral("/out"));
+        QVERIFY(writeFile(path, ts + QByteArray(512 * 8, '\0')));
+        const QList<SaveRecord> records = scanAndSave(path, 1, dir.path() + QStringLiteral("/out"));
         // The packet recurs at sector starts, but each time the stream runs on through it: one clip.
         QCOMPARE(records.size(), 1);
         QCOMPARE(records.first().extent, QStringLiteral("declared"));
@@ -262,7 +169,7 @@ private slots:
     {
         QTemporaryDir dir;
         CardImage img(2000, true);
-        const QByteArray small = picture("JPG", 60, 40), big = noisePng(300, 300);
+        const QByteArray small = picture("JPG", 60, 40), big = noisePicture("PNG", 300, 300, 5);
         img.put(10, small);
         img.put(100, big);
         img.put(1500, small);
@@ -290,13 +197,8 @@ private slots:
     void oneFileOneLength()
     {
         QTemporaryDir dir;
-        // A JPEG with a second JPEG (its preview) inside an APP segment that starts on a sector
-        // boundary: the pass takes the inner one for a new file and cuts the outer one there.
-        const QByteArray preview = picture("jpeg", 64, 48), main = picture("jpeg", 320, 240);
-        QByteArray app = QByteArray("ICC_PROFILE", 12) + QByteArray(512 - 6 - 12, 'p') + preview + QByteArray(300, 'q');
-        QByteArray seg = QByteArray::fromHex("FFE2") + QByteArray(2, 0) + app;
-        qToBigEndian<quint16>(quint16(app.size() + 2), seg.data() + 2);
-        const QByteArray outer = main.left(2) + seg + main.mid(2);
+        // The pass takes the preview inside the JPEG for a new file and cuts the JPEG there.
+        const QByteArray outer = jpegWithPreviewAtSector();
         CardImage img(600, true);
         img.put(8, outer);
         img.put(400, picture("png", 50, 50));
@@ -308,20 +210,13 @@ private slots:
         QVERIFY(saved);
         QCOMPARE(readAll(saved->savedPath), outer);
         QCOMPARE(scan.record(QStringLiteral("GND00002.JPG"))->containedIn, QStringLiteral("GND00001.JPG"));
-        QVERIFY(scan.found.first().carvedBytes < uint64_t(outer.size()));  // the carve was cut short
+        QVERIFY(scan.files.first().carvedBytes < uint64_t(outer.size()));  // the carve was cut short
 
         // After the scan, from the list, as the wizard's "Save found files…" does.
         QList<ExportItem> items;
-        for (const FoundFile &f : scan.found)
-            items.append(ExportItem::of(f));
-        assignCuts(items);
-        FileSaver after(dir.path() + "/after", MediumRef{card, uint64_t(img.data.size()), openDeviceFile, nullptr});
-        QString why;
-        QVERIFY(after.prepare(&why));
-        for (int i = 0; i < items.size(); ++i)
-            after.add(items[i], scan.found[i].endSector);
-        after.finish();
-        const QList<SaveRecord> again = after.records();
+        const QList<SaveRecord> again = saveFromList(scan.files, MediumRef{card, uint64_t(img.data.size()), openDeviceFile, nullptr},
+                                                     dir.path() + "/after", &items);
+        QCOMPARE(again.size(), scan.records.size());
         for (int i = 0; i < again.size(); ++i) {
             QCOMPARE(again[i].bytes, scan.records[i].bytes);
             QCOMPARE(again[i].containedIn, scan.records[i].containedIn);
@@ -332,7 +227,7 @@ private slots:
         SectorReader reader;
         QVERIFY(reader.open(card));
         MyImageObject item;
-        QCOMPARE(thumbnailSource(scan.prefixes.first(), items.first(), &reader, uint64_t(img.data.size()), &item), outer);
+        QCOMPARE(thumbnailSource(scan.bytes.first(), items.first(), &reader, uint64_t(img.data.size()), &item), outer);
         QCOMPARE(item.extentBytes, uint64_t(outer.size()));
         QVERIFY(!makeThumbnail(outer).isEmpty());
     }
@@ -398,9 +293,9 @@ private slots:
         QVERIFY(img.save(card));
         CustomScan scan;
         scan.run(card, 0, rec("psd", "2147483648", "38425053"), {}, dir.path() + "/out");
-        QCOMPARE(scan.found.size(), 1);
-        QCOMPARE(uint64_t(scan.prefixes.first().size()), kPhotoPrefixBytes);
-        QCOMPARE(scan.found.first().carvedBytes, uint64_t(sectors + 12) * 512);
+        QCOMPARE(scan.files.size(), 1);
+        QCOMPARE(uint64_t(scan.bytes.first().size()), kPhotoPrefixBytes);
+        QCOMPARE(scan.files.first().carvedBytes, uint64_t(sectors + 12) * 512);
         QCOMPARE(scan.records.first().extent, QStringLiteral("declared"));
         QCOMPARE(QFileInfo(scan.records.first().savedPath).size(), qint64(26 + 12 + 2 + 3 * 3000 * 3000));
     }
@@ -411,8 +306,6 @@ private slots:
     {
         QTemporaryDir dir;
         const QByteArray preview = picture("jpeg", 80, 60), newer = picture("jpeg", 120, 90);
-        auto le16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
-        auto le32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
         const quint32 rawAt = 4096, rawBytes = 3u << 20;
         QByteArray raw = "IIU" + QByteArray(1, '\0') + le32(8) + le16(4);
         raw += le16(0x2E) + le16(7) + le32(quint32(preview.size())) + le32(1024);  // the preview JPEG
@@ -444,8 +337,6 @@ private slots:
     void rawFilesAreNamedForTheirCamera()
     {
         QTemporaryDir dir;
-        auto le16 = [](quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; };
-        auto le32 = [](quint32 v) { QByteArray b(4, 0); qToLittleEndian(v, b.data()); return b; };
         const QByteArray data = noise(5000, 33);
         const quint32 makeAt = 8 + 2 + 4 * 12 + 4, dataAt = makeAt + 18;
         QByteArray nef = "II*" + QByteArray(1, '\0') + le32(8) + le16(4);

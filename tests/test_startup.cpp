@@ -8,7 +8,6 @@
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>
-#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,21 +26,9 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(Recovery_MODE, 0);
         QCOMPARE(c.screen_counter, 0);
-        QCOMPARE(c.GND_Image_number, 0u);
-        QCOMPARE(c.THD_Image_number, 0u);
-        QCOMPARE(c.Prev_Index, 2147483647u);
         QVERIFY(c.Thro_Mode_Chk->isChecked());
         QCOMPARE(c.sector_label->text(), QStringLiteral("Sectors 0 of 0"));
-        QCOMPARE(c.Progress_Horz->value(), 0);
-        QVERIFY(c.help_info->text().startsWith(QStringLiteral("\nSelect the storage media from List")));
-        QVERIFY(c.help_info->text().endsWith(QStringLiteral("continue... ")));
-        QCOMPARE(c.window->windowTitle(), QStringLiteral("Lumafind"));
-        // Every list loaded whole, the placeholder read, nothing reported.
-        for (const QStringList *l : {&c.Ext_Array, &c.Adv_Ext_Array, &c.Video_Array, &c.Adv_Video_Array,
-                                     &c.RawFile_Array, &c.Adv_RawFile_Array}) {
-            QVERIFY(!l->isEmpty());
-            QCOMPARE(l->size() % 7, 0);
-        }
+        // Nothing reported (every database loaded), the working lists empty, the placeholder read.
         QVERIFY(c.CheckListHeader_Array.isEmpty());
         QVERIFY(c.REC_PROC_Array.isEmpty());
         QVERIFY(c.Null_Image_Data.startsWith("\x89PNG"));

@@ -2,21 +2,16 @@
 // main window.
 #include "app/browserview.h"
 #include "app/imagemodel.h"
-#include "enginetestutil.h"
 #include "exiffiles.h"
 #include "faultydevice.h"
 #include "guitestutil.h"
-#include "testfiles.h"
 #include "results/thumbnails.h"
 #include "tools/storedzip.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCheckBox>
-#include <QDialog>
 #include <QDir>
 #include <QGroupBox>
-#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,43 +19,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSlider>
-#include <QStandardPaths>
-#include <QThread>
 #include <QVideoWidget>
 
 using namespace lumafind;
-
-namespace {
-
-
-
-// Up to the options screen with a card image selected, in the given mode.
-void toOptions(GuiFixture &f, const QString &image, int mode)
-{
-    if (mode == 1)
-        f.c->Video_Mode_Radio();
-    if (mode == 2)
-        f.c->RawFile_Mode_Radio();
-    QVERIFY(f.c->addDiskImage(image));
-    QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-    QCOMPARE(f.c->screen_counter, 1);
-}
-
-bool waitEnd(GuiFixture &f, int ends)
-{
-    return QTest::qWaitFor([&] {
-        return f.dialogs.modalWindows.filter(QStringLiteral("SaveFile_Info")).size() >= ends && !f.c->scanRunning();
-    }, 20000);
-}
-
-void startTypes(GuiFixture &f)
-{
-    f.dialogs.alertAnswers.enqueue(0);  // continue without an output folder
-    QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // to the file types
-    f.c->Thro_Mode_Chk_SIG->setChecked(false);
-    QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // scan
-}
-} // namespace
 
 class TestWizardWindows : public QObject {
     Q_OBJECT
@@ -89,17 +50,13 @@ private slots:
         f.c->HelpFilePressed();
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe guide could not be opened."));
         QVERIFY(f.dialogs.alerts.last().informative.remove(QChar(0x200B)).contains(QLatin1String("/Help.pdf")));
-
-        // The information windows have the window's colour, not the default grey.
-        for (QDialog *d : {f.c->HelpWindow, f.c->AboutWindow, f.c->SaveFile_Info_Window, f.c->BrowseInfo_Window})
-            QCOMPARE(d->palette().color(QPalette::Window), QColor(241, 244, 250));
     }
 
     void browseShowsTheNoteAndFillsBothFields()
     {
         GuiFixture f;
         const QString card = f.image(QStringLiteral("card.img"), 100);
-        toOptions(f, card, 0);
+        f.toOptions(card, 0);
         QTest::mouseClick(f.c->photo.browse_path, Qt::LeftButton);  // cancelled
         QCOMPARE(f.dialogs.modalWindows, QStringList{"BrowseInfo_Window"});
         QVERIFY(f.c->photo.path->text().isEmpty());
@@ -109,96 +66,52 @@ private slots:
         QCOMPARE(f.c->sig.path->text(), f.dir.path() + QStringLiteral("/out"));
     }
 
+    // Photos saved as the scan reads them, with their lengths, places and capture dates in their
+    // tooltips; a part of a saved file whose own picture cannot be decoded is drawn as the file
+    // that holds it, not as a missing picture.
     void photosSavedWhileScanning()
     {
         GuiFixture f;
         CardImage img(300, true);
+        // A broken preview: its first segments hold together (the scan takes it for a file), but
+        // it has no frame and its data is noise.
+        const QByteArray broken = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\x10') + QByteArray::fromHex("FFDA000C")
+                                  + QByteArray(10, '\0') + QByteArray(620, '\x55');
+        img.put(10, exiffiles::withExif(picture("JPG", 320, 240), QByteArray(500, '\0') + broken));
         const QByteArray a = exiffiles::exifJpeg(picture("JPG", 400, 300), "2016:10:11 12:13:14", "+09:00");
         const QByteArray b = picture("PNG", 90, 60);
-        img.put(10, a);
+        img.put(100, a);
         img.put(200, b);
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        toOptions(f, card, 0);
+        f.toOptions(f.image(img));
         const QString out = f.dir.path() + QStringLiteral("/saved");
         QVERIFY(f.c->chooseOutputFolder(out));
         f.c->Thro_Mode_Chk->setChecked(false);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));
-        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), a);
-        QCOMPARE(readAll(out + QStringLiteral("/PNG/GND00002.PNG")), b);
+        QVERIFY(f.waitEnd());
+        QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00003.JPG")), a);
+        QCOMPARE(readAll(out + QStringLiteral("/PNG/GND00004.PNG")), b);
         // The path may break at its separators (zero-width spaces), never inside a name.
-        QVERIFY(f.c->saveInfoText->text().remove(QChar(0x200B)).contains(QStringLiteral("2 saved in %1").arg(out)));
+        QVERIFY(f.c->saveInfoText->text().remove(QChar(0x200B)).contains(QStringLiteral("3 saved in %1").arg(out)));
         QCoreApplication::processEvents();
-        const QString tip = f.c->imageModel()->index(0).data(Qt::ToolTipRole).toString();
+        const QString tip = f.c->imageModel()->index(2).data(Qt::ToolTipRole).toString();
         QVERIFY2(tip.contains(QStringLiteral("%1 bytes, the length its format declares").arg(a.size())), qPrintable(tip));
-        QVERIFY(tip.contains(out + QStringLiteral("/JPG/GND00001.JPG")));
+        QVERIFY(tip.contains(out + QStringLiteral("/JPG/GND00003.JPG")));
         QVERIFY2(tip.contains(QStringLiteral("captured 2016-10-11 12:13:14+09:00")), qPrintable(tip));
-        QVERIFY(!f.c->imageModel()->index(1).data(Qt::ToolTipRole).toString().contains(QStringLiteral("captured")));
+        QVERIFY(!f.c->imageModel()->index(3).data(Qt::ToolTipRole).toString().contains(QStringLiteral("captured")));
         QVERIFY(!f.c->saveFoundButton->isVisibleTo(f.c->SaveFile_Info_Window));
         f.c->Open_Folder_btn();
         QCOMPARE(f.dialogs.opened.last().toLocalFile(), out);
         // Saved during the scan: the result line says where, with no "Save found files…".
         QVERIFY(f.c->photo.resultRow->isVisible());
         QVERIFY(!f.c->photo.save_found->isVisible());
-        QVERIFY(f.c->photo.result_label->text().remove(QChar(0x200B)).contains(QStringLiteral("2 saved in %1").arg(out)));
-    }
+        QVERIFY(f.c->photo.result_label->text().remove(QChar(0x200B)).contains(QStringLiteral("3 saved in %1").arg(out)));
 
-    // A part of a saved file whose own picture cannot be decoded is drawn as the file that
-    // holds it, not as a missing picture.
-    void aPartOfASavedFileIsDrawnAsItsFile()
-    {
-        GuiFixture f;
-        CardImage img(300, true);
-        QByteArray payload = QByteArray("Exif\0\0", 6) + QByteArray(500, '\0');
-        // A broken preview: its first segments hold together (the scan takes it for a file), but
-        // it has no frame and its data is noise.
-        payload += QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, '\x10') + QByteArray::fromHex("FFDA000C")
-                   + QByteArray(10, '\0') + QByteArray(620, '\x55');
-        const QByteArray photo = picture("JPG", 320, 240);
-        QByteArray camera = QByteArray::fromHex("FFD8FFE1");
-        camera += char((payload.size() + 2) >> 8);
-        camera += char((payload.size() + 2) & 0xFF);
-        camera += payload;
-        camera += photo.mid(2);
-        img.put(10, camera);
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        toOptions(f, card, 0);
-        QVERIFY(f.c->chooseOutputFolder(f.dir.path() + QStringLiteral("/saved")));
-        f.c->Thro_Mode_Chk->setChecked(false);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));
-        QCoreApplication::processEvents();
-        QCOMPARE(f.c->images.size(), 2);
+        QCOMPARE(f.c->images.size(), 4);
         QCOMPARE(f.c->images.at(1).imageData, f.c->Null_Image_Data);  // no picture of its own
         const QModelIndex inner = f.c->imageModel()->index(1);
         QCOMPARE(inner.data(ImageListModel::ContainedInRole).toString(), QStringLiteral("GND00001.JPG"));
         // The holder's 4:3 thumbnail, not the square placeholder.
-        const QIcon icon = inner.data(Qt::DecorationRole).value<QIcon>();
-        QCOMPARE(icon.actualSize(QSize(100, 100)), QSize(100, 75));
-    }
-
-    void saveFoundFilesAfterTheScan()
-    {
-        GuiFixture f;
-        CardImage img(300, true);
-        const QByteArray zip = storedZip({{"notes.txt", QByteArray(3000, 'n')}});
-        img.put(10, zip);
-        img.putHex(100, "255044462D312E34");  // a PDF without an end: saved as carved
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        toOptions(f, card, 2);
-        f.dialogs.modalAnswers.enqueue(2);  // the end-of-scan window's "Save found files…"
-        const QString out = f.dir.path() + QStringLiteral("/later");
-        f.dialogs.folderAnswers.enqueue(out);
-        startTypes(f);
-        QVERIFY(waitEnd(f, 1));
-        QVERIFY(f.c->saveFoundButtonRaw->isVisibleTo(f.c->SaveFile_Info_For_RAW_Window));
-        QVERIFY(QTest::qWaitFor([&] { return f.dialogs.alerts.last().message == QStringLiteral("\nSaving finished."); }, 10000));
-        QCOMPARE(readAll(out + QStringLiteral("/ZIP/ZIP00001.ZIP")), zip);
-        QCOMPARE(readAll(out + QStringLiteral("/PDF/PDF00001.PDF")), img.sectors(100, 300));
-        QVERIFY(f.dialogs.alerts.last().informative.startsWith(QStringLiteral("2 of 2 files were saved")));
+        QCOMPARE(inner.data(Qt::DecorationRole).value<QIcon>().actualSize(QSize(100, 100)), QSize(100, 75));
     }
 
     // Fault: once the end-of-scan window was closed, found files could no longer be saved.
@@ -210,25 +123,16 @@ private slots:
         CardImage img(300, true);
         // A camera photo with its preview inside (at a sector of its own, as the scan sees it),
         // then a plain photo.
-        const QByteArray preview = picture("JPG", 64, 48), photo = picture("JPG", 320, 240);
-        QByteArray payload = QByteArray("Exif\0\0", 6) + QByteArray(500, '\0');
-        payload += preview;
-        payload += QByteArray(600, '\0');
-        QByteArray camera = QByteArray::fromHex("FFD8FFE1");
-        camera += char((payload.size() + 2) >> 8);
-        camera += char((payload.size() + 2) & 0xFF);
-        camera += payload;
-        camera += photo.mid(2);
-        img.put(10, camera);
+        const QByteArray camera = exiffiles::withExif(picture("JPG", 320, 240),
+                                                      QByteArray(500, '\0') + picture("JPG", 64, 48) + QByteArray(600, '\0'));
         const QByteArray plain = picture("JPG", 200, 150);
+        img.put(10, camera);
         img.put(200, plain);
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        toOptions(f, card, 0);
+        f.toOptions(f.image(img));
         f.c->Thro_Mode_Chk->setChecked(false);
         f.dialogs.alertAnswers.enqueue(0);  // no folder: continue without saving
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(waitEnd(f, 1));              // the end-of-scan window, closed with OK
+        QVERIFY(f.waitEnd());              // the end-of-scan window, closed with OK
         QCOMPARE(f.c->images.size(), 3);
         QCoreApplication::processEvents();
 
@@ -304,35 +208,34 @@ private slots:
         QVERIFY(!row->isVisible());
     }
 
+    // "Save found files…" of the end-of-scan window saves beside the window, with its progress
+    // and Cancel on the result line; what was saved before Cancel stays whole, the partial file
+    // goes.
     void savingAfterTheScanCanBeCancelled()
     {
         GuiFixture f;
-        CardImage img(3000, true);
-        img.putHex(10, "255044462D312E34");  // a PDF without an end: 2990 sectors carved
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        CardImage img(7000, true);
+        const QByteArray zip = storedZip({{"notes.txt", QByteArray(3000, 'n')}});
+        img.put(10, zip);
+        img.putHex(4000, "255044462D312E34");  // a PDF without an end: 3000 sectors carved
+        auto medium = faultyMedium(img.data);
         std::atomic<bool> held{false}, release{false};
-        // Saving reads the medium again (the scan's open is the first): it is held there.
-        medium->onRead = [&held, &release](int open, quint64) {
-            if (open < 2)
-                return;
-            held = true;
-            QElapsedTimer t;
-            t.start();
-            while (!release && t.elapsed() < 10000)
-                QThread::yieldCurrentThread();
+        // Saving reads the medium again (the scan's open is the first): the PDF is held there.
+        medium->onRead = [&held, &release](int open, quint64 sector) {
+            if (open >= 2 && sector >= 4000) {
+                held = true;
+                holdUntil([&] { return release.load(); });
+            }
         };
-        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
-        toOptions(f, card, 2);
-        startTypes(f);
-        QVERIFY(waitEnd(f, 1));
+        f.c->deviceOpener = faultyOpener(medium);
+        f.toOptions(f.image(img), 2);
         const QString out = f.dir.path() + QStringLiteral("/later");
+        f.dialogs.modalAnswers.enqueue(2);  // the end-of-scan window's "Save found files…"
         f.dialogs.folderAnswers.enqueue(out);
-        QTest::mouseClick(f.c->sig.save_found, Qt::LeftButton);
+        f.startWithoutFolder();
+        QVERIFY(f.waitEnd());
+        QVERIFY(f.c->saveFoundButtonRaw->isVisibleTo(f.c->SaveFile_Info_For_RAW_Window));
         QVERIFY(QTest::qWaitFor([&] { return held.load(); }, 10000));
-        // Saving goes on beside the window, its progress and Cancel on the result line.
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
         QVERIFY(f.c->sig.save_progress->isVisible());
         QVERIFY(f.c->sig.cancel_save->isVisible());
@@ -344,11 +247,15 @@ private slots:
         QVERIFY2(f.dialogs.alerts.last().informative.contains(QLatin1String("saving was cancelled")),
                  qPrintable(f.dialogs.alerts.last().informative));
         QCOMPARE(f.dialogs.alerts.last().kind, AlertKind::Warning);
+        QCOMPARE(readAll(out + QStringLiteral("/ZIP/ZIP00001.ZIP")), zip);
         QVERIFY(QDir(out + QStringLiteral("/PDF")).entryList(QDir::Files | QDir::Hidden).isEmpty());
         QVERIFY(!f.c->sig.save_progress->isVisible());
         QVERIFY(f.c->back_btn->isEnabled());
     }
 
+    // The preview copies the file's own length, shows a movie, an icon or a picture, copies an
+    // item once however the items move, starts empty with a new scan, and says why a medium
+    // cannot be read.
     void previewCopiesTheFileAndFollowsTheItem()
     {
         GuiFixture f;
@@ -357,11 +264,10 @@ private slots:
         img.put(20, mp4);
         img.put(300, zip);
         img.put(350, picture("PNG", 300, 150));
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        toOptions(f, card, 2);
-        startTypes(f);
-        QVERIFY(waitEnd(f, 1));
+        const QString card = f.image(img);
+        f.toOptions(card, 2);
+        f.startWithoutFolder();
+        QVERIFY(f.waitEnd());
         QCOMPARE(f.c->images.size(), 1);  // raw mode finds the ZIP
         // A video item and a picture item next to it (as a video scan and a Thorough pass would).
         MyImageObject movie, pic;
@@ -412,9 +318,21 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
         QCOMPARE(f.c->previewCopies(), copies + 1);
 
+        // Fault: a new scan began with the last frame of the previous clip in the pane.
+        f.c->previewItem(2);
+        QVERIFY(QTest::qWaitFor([&] { return f.c->previewState() == QLatin1String("movie"); }, 10000));
+        QTest::mouseClick(f.c->back_btn, Qt::LeftButton);
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);  // scan again
+        QVERIFY(f.c->previewState().isEmpty());
+        QVERIFY(!f.c->isPlaying());
+        QVERIFY(!f.c->mMovieView->isVisible());
+        QVERIFY(f.c->QuickLook_View->pixmap().isNull());
+        QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("No file is selected to preview"));
+        QVERIFY(f.waitEnd(2));
+
         // A medium that cannot be opened: the item's icon and the reason, not the old file.
         QFile::remove(card);
-        f.c->previewItem(2);
+        f.c->previewItem(0);
         QVERIFY(QTest::qWaitFor([&] { return !f.c->previewRunning(); }, 10000));
         QCoreApplication::processEvents();
         QCOMPARE(f.c->previewState(), QStringLiteral("icon"));
@@ -445,34 +363,26 @@ private slots:
         // by the PDF header; found in the first block read.
         img.putHex(10, "377ABCAF271C000412177A9D0000000000010000640000000000000000000000");
         img.putHex(3000, "255044462D");
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        const QString card = f.image(img);
+        auto medium = faultyMedium(img.data);
         std::atomic<bool> opening{false}, openReleased{false}, scanReleased{false};
         // The scan holds beyond sector 16384 (it reads blocks of a few MiB) until the test lets it
         // go (or Stop is pressed).
         MyTableController *c = f.c.get();
         medium->onRead = [c, &scanReleased](int open, quint64 sector) {
-            QElapsedTimer t;
-            t.start();
             if (open == 1 && sector >= 16384)
-                while (!scanReleased && c->stop_now.load() != 1 && t.elapsed() < 10000)
-                    QThread::yieldCurrentThread();
+                holdUntil([&] { return scanReleased || c->stop_now.load() == 1; });
         };
         // Every open after the scan's (the preview's) waits until the test lets it go.
         f.c->deviceOpener = [medium, &opening, &openReleased](const QString &) {
             if (medium->opens.load() >= 1) {
                 opening = true;
-                QElapsedTimer t;
-                t.start();
-                while (!openReleased && t.elapsed() < 10000)
-                    QThread::yieldCurrentThread();
+                holdUntil([&] { return openReleased.load(); });
             }
             return openFaulty(medium);
         };
-        toOptions(f, card, 2);
-        startTypes(f);
+        f.toOptions(card, 2);
+        f.startWithoutFolder();
         QVERIFY(QTest::qWaitFor([&] { return !f.c->images.isEmpty(); }, 10000));
         f.c->imageBrowser_2->selectionModel()->select(f.c->imageModel()->index(0), QItemSelectionModel::ClearAndSelect);
         QVERIFY(QTest::qWaitFor([&] { return opening.load(); }, 10000));
@@ -487,7 +397,7 @@ private slots:
             QTest::mouseClick(f.c->stop_scan, Qt::LeftButton);  // a click, as a person gives it
         else
             scanReleased = true;
-        QVERIFY(waitEnd(f, 1));
+        QVERIFY(f.waitEnd());
         QVERIFY(f.c->previewRunning());  // the copy goes on after the scan
         QCOMPARE(f.c->saveInfoRawText->text().contains(QLatin1String("before the search was stopped")), pressStop);
         openReleased = true;
@@ -504,20 +414,15 @@ private slots:
     {
         GuiFixture f;
         CardImage img(4000, true);
-        const QString card = f.dir.path() + QStringLiteral("/card.img");
-        img.save(card);
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        const QString card = f.image(img);
+        auto medium = faultyMedium(img.data);
         std::atomic<bool> hold{true}, reading{false};
         medium->onRead = [&hold, &reading](int, quint64) {
             reading = true;
-            QElapsedTimer t;
-            t.start();
-            while (hold && t.elapsed() < 10000)
-                QThread::yieldCurrentThread();
+            holdUntil([&] { return !hold; });
         };
-        f.c->deviceOpener = [medium](const QString &) { return openFaulty(medium); };
-        toOptions(f, card, 2);
+        f.c->deviceOpener = faultyOpener(medium);
+        f.toOptions(card, 2);
         MyImageObject a, b;
         lumafind::addImageWithData_2(QStringLiteral("XYZ00001.XYZ"), QStringLiteral("x"), 10, 3900, &a);
         lumafind::addImageWithData_2(QStringLiteral("ABC00001.ABC"), QStringLiteral("y"), 3900, 4000, &b);
@@ -553,6 +458,8 @@ private slots:
         QCOMPARE(f.c->QuickLook_View_Box->title(), QStringLiteral("XYZ00001.XYZ"));
     }
 
+    // Exit asks first; No (also to closing the window) keeps the window; Yes during a scan ends
+    // the scan and the program without the end-of-scan window.
     void exitQuestion()
     {
         GuiFixture f;
@@ -561,18 +468,12 @@ private slots:
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nDo you really want to exit from 'Lumafind'?"));
         QCOMPARE(f.dialogs.alerts.last().buttons, (QStringList{"Yes", "No"}));
         QVERIFY(f.window->isVisible());
-        // Closing the window asks the same question; No keeps it open.
         f.dialogs.alertAnswers.enqueue(0);
         f.window->close();
         QVERIFY(f.window->isVisible());
         QCOMPARE(f.dialogs.alerts.size(), 2);
-    }
 
-    void exitDuringARunningScan()
-    {
-        GuiFixture f;
-        const QString big = f.image(QStringLiteral("big.img"), qint64(16) << 21);  // 16 GiB, sparse
-        toOptions(f, big, 0);
+        f.toOptions(f.image(QStringLiteral("big.img"), qint64(16) << 21));  // 16 GiB, sparse
         f.dialogs.alertAnswers.enqueue(0);
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.c->scanRunning());

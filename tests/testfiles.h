@@ -1,11 +1,12 @@
 #pragma once
-// Files the tests make or read: pictures from Qt's writers, the committed sample clip, and
-// reading a file back.
+// Files the tests make or read: pictures from Qt's writers, the committed sample clip, a PDF,
+// numbers as files store them, and reading and writing a file.
 #include <QBuffer>
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <zlib.h>
@@ -26,10 +27,44 @@ inline QByteArray picture(const char *format, int w, int h)
     return out;
 }
 
+// A picture of noise: it does not compress, so its file is large, and a JPEG's data decodes
+// only as itself.
+inline QByteArray noisePicture(const char *format, int w, int h, quint32 seed, int quality = -1)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    QRandomGenerator g(seed);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            img.setPixel(x, y, g.generate() | 0xFF000000u);
+    QByteArray out;
+    QBuffer b(&out);
+    b.open(QIODevice::WriteOnly);
+    img.save(&b, format, quality);
+    return out;
+}
+
 inline QByteArray readAll(const QString &path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// A one-page PDF by Qt's writer (made in folder).
+inline QByteArray pdfDocument(const QString &folder)
+{
+    const QString path = folder + QStringLiteral("/doc.pdf");
+    {
+        QPdfWriter w(path);
+        QPainter p(&w);
+        p.drawText(200, 200, QStringLiteral("a page"));
+    }
+    return readAll(path);
 }
 
 // The three-second H.264 clip we made for the sample card.
@@ -100,4 +135,14 @@ inline QByteArray gzipOf(const QByteArray &data, int level = 9)
     out.resize(int(z.total_out));
     deflateEnd(&z);
     return out;
+}
+
+// A camera JPEG whose colour-profile segment holds its preview (another JPEG) from byte 512 on:
+// placed at a sector start, the preview's header starts a sector, so a pass takes it for a file
+// of its own and cuts the outer one there.
+inline QByteArray jpegWithPreviewAtSector()
+{
+    const QByteArray preview = picture("jpeg", 64, 48), main = picture("jpeg", 320, 240);
+    const QByteArray app = QByteArray("ICC_PROFILE", 12) + QByteArray(512 - 6 - 12, 'p') + preview + QByteArray(300, 'q');
+    return main.left(2) + QByteArray::fromHex("FFE2") + be16(quint16(app.size() + 2)) + app + main.mid(2);
 }
