@@ -47,6 +47,7 @@ public:
     void unpin() { pinnedNow_ = false, pinStart_ = 0, pinBytes_ = 0; }
 
 private:
+    static constexpr size_t kPrefetchAhead = 16 * kSectorSize;
     bool refill();
 
     SectorReader &reader_;
