@@ -1,4 +1,5 @@
 // lumafind-cli end to end, on images the tests build.
+#include "clirun.h"
 #include "enginetestutil.h"
 #include "exiffiles.h"
 #include "loopmount.h"
@@ -21,29 +22,6 @@
 #include <unistd.h>
 
 namespace {
-const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
-
-struct Run {
-    int code = -1;
-    QString out, err;
-};
-
-// A run that has not ended within timeoutMs is killed and counts as a failure (code -1).
-Run cli(const QStringList &args, const QString &cwd = QString(), int timeoutMs = 60000)
-{
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(kCli, args);
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        return {-1, QString(), QStringLiteral("no answer within %1 ms").arg(timeoutMs)};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
-}
-
 QByteArray checksum(const QString &path)
 {
     QFile f(path);

@@ -1,6 +1,7 @@
 // What a card still remembers: directory entries read from bytes the system's own tools wrote
 // (mkfs.fat and mtools; mkfs.exfat and the exFAT FUSE driver), none read from noise, and
 // fragmented files put back together and saved under their remembered names.
+#include "clirun.h"
 #include "loopmount.h"
 #include "mtoolscard.h"
 #include "media/fatgeometry.h"
@@ -23,7 +24,6 @@
 using namespace lumafind;
 
 namespace {
-const QString kCli = QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli");
 
 // Every entry of every sector where a directory may lie, as the scan hands them over.
 std::vector<RememberedFile> allEntries(const QByteArray &img, const FatVolume &v)
@@ -48,23 +48,6 @@ const RememberedFile *named(const std::vector<RememberedFile> &all, const QStrin
 }
 
 QByteArray sha(const QByteArray &b) { return QCryptographicHash::hash(b, QCryptographicHash::Sha256); }
-
-struct CliRun {
-    int code = -1;
-    QString err;
-};
-
-CliRun cli(const QStringList &args)
-{
-    QProcess p;
-    p.start(kCli, args);
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return {};
-    }
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromUtf8(p.readAllStandardError())};
-}
 
 // The report's rows as column -> value maps (no field of these cards holds a comma).
 QList<QHash<QString, QString>> reportRows(const QString &path)
@@ -352,7 +335,7 @@ private slots:
 
         const auto scan = [&](const char *mode) {
             const QString out = dir.path() + "/out-" + mode, report = out + ".csv";
-            const CliRun r = cli({"scan", card.image, "--mode", mode, "--out", out, "--names", "original",
+            const Run r = cli({"scan", card.image, "--mode", mode, "--out", out, "--names", "original",
                                   "--report", report, "--quiet"});
             return std::make_tuple(r, out, reportRows(report));
         };
