@@ -5,7 +5,7 @@
 #   tsan  the engine, results and saving tests under ThreadSanitizer.
 # Usage: scripts/check-hardening.sh [fuzz] [asan] [tsan]   (all three when none is named)
 # Environment: HARDENING_DIR (default build-hardening/), FUZZ_SECONDS per target (default 12;
-# the targets run as many at once as there are cores, about a minute in all on two).
+# the targets run as many at once as there are cores, under two minutes in all on two).
 set -euo pipefail
 LUMAFIND_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 HARDENING_DIR=${HARDENING_DIR:-$LUMAFIND_ROOT/build-hardening}
