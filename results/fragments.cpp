@@ -159,6 +159,9 @@ bool buildHuffman(Huffman &h, const uint8_t *counts, const uint8_t *vals, int n)
         h.valptr[l] = k;
         h.mincode[l] = code;
         for (int i = 0; i < counts[l - 1]; ++i) {
+            // Before its entries are written: a count can run the codes past their length.
+            if (code >= (1 << l) - 1)
+                return false;
             if (l <= 9) {
                 const int prefix = code << (9 - l);
                 for (int j = 0; j < (1 << (9 - l)); ++j) {
@@ -170,8 +173,6 @@ bool buildHuffman(Huffman &h, const uint8_t *counts, const uint8_t *vals, int n)
             ++k;
         }
         h.maxcode[l] = counts[l - 1] ? code - 1 : -1;
-        if (code >= (1 << l))
-            return false;
         code <<= 1;
     }
     h.maxcode[17] = INT32_MAX;
