@@ -1058,7 +1058,7 @@ public:
     {
         pieces_.push_back({q_.startByte, 0});
         if (extend(*walker, 0, 0))
-            return pieces_;
+            return std::vector<Piece>(pieces_.begin(), pieces_.end());
         return std::nullopt;
     }
 
@@ -1215,7 +1215,8 @@ private:
     uint64_t cs_;
     uint64_t budget_ = 0, fed_ = 0, tried_ = 0;
     bool aborted_ = false;
-    std::vector<Piece> pieces_;
+    // A deque: each extend() keeps its own piece by reference while deeper ones are added.
+    std::deque<Piece> pieces_;
 };
 
 // Whether the file, read as one run, ends the way its format ends (a few sectors read).
