@@ -78,6 +78,21 @@ uint64_t HeldMap::nextHeld(uint64_t b, uint64_t own) const
     return UINT64_MAX;
 }
 
+uint64_t HeldMap::nextFree(uint64_t b, uint64_t own) const
+{
+    const auto mine = owners_.find(own);
+    const uint64_t ownEnd = mine != owners_.end() ? mine->second : own;
+    // A stretch at a time: inside its own stretch only the others hold, and a stretch of the
+    // union ends for it where its own begins.
+    while (b != UINT64_MAX && held(b, own)) {
+        const bool inOwn = b >= own && b < ownEnd;
+        const Stretches &s = inOwn ? others_ : merged_;
+        const uint64_t end = std::prev(s.upper_bound(b))->second;
+        b = !inOwn && own > b ? std::min(end, own) : end;
+    }
+    return b;
+}
+
 // ---- FragmentReader ----
 
 FragmentReader::FragmentReader(SectorReader &medium, uint64_t mediumBytes) : medium_(medium), size_(mediumBytes)
@@ -1166,11 +1181,11 @@ private:
                 for (uint64_t m = from; m < to && candidates.size() < kCandidatesPerJoin;) {
                     const uint64_t h = held_.nextHeld(m, q_.startByte);
                     if (h == m) {
-                        // Skip the held stretch, on to the next cluster boundary after it.
-                        uint64_t e = m;
-                        while (e < to && held_.held(e, q_.startByte))
-                            e += cs_;
-                        m = e;
+                        // Past the held stretches in one step (not a cluster at a time: held
+                        // gigabytes lie between the few free clusters of a full card), on to
+                        // the next cluster boundary after them.
+                        const uint64_t e = held_.nextFree(m, q_.startByte);
+                        m = e >= to ? to : m + (e - m + cs_ - 1) / cs_ * cs_;
                         continue;
                     }
                     const uint64_t free = std::min(h, to);

@@ -5,12 +5,14 @@
 #include "mtoolscard.h"
 #include "media/fatgeometry.h"
 #include "results/fragments.h"
+#include "engine/sectorreader.h"
 #include "results/remnants.h"
 #include "testfiles.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -281,6 +283,41 @@ private slots:
                             .size();
         }
         QCOMPARE(invented, size_t(0));
+    }
+
+    // Lone clusters that each carry a file's structure on for one cluster, 4 MiB apart, with
+    // other files holding every cluster between: each join the search tries looks for the
+    // clusters after it past those stretches, which must take a step per stretch, not one per
+    // held cluster (a card of 512-byte clusters then held the search for hours).
+    void heldStretchesArePassedInOneStep()
+    {
+        constexpr uint64_t cs = 512, apart = 4 << 20, mediumBytes = uint64_t(300) << 20;
+        QFile f(dir.path() + "/held.img");
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(qint64(mediumBytes)));
+        // A RIFF whose chunks end on cluster boundaries, its first cluster and then chunks alone.
+        QVERIFY(f.write("RIFF" + le32(100 * cs - 8) + "WAVE" + "junk" + le32(cs - 20) + QByteArray(cs - 20, 'j')) == qint64(cs));
+        HeldMap held;
+        held.add(0, cs);
+        held.add(cs, apart);
+        for (uint64_t at = apart; at < mediumBytes; at += apart) {
+            QVERIFY(f.seek(qint64(at)) && f.write("junk" + le32(cs - 8) + QByteArray(cs - 8, 'j')) == qint64(cs));
+            held.add(at + cs, std::min(at + apart, mediumBytes));
+        }
+        f.close();
+        FragmentQuery q;
+        q.type = "WAV";
+        q.size = 100 * cs;
+        q.contiguousRoom = cs;
+        q.volume.clusterBytes = cs;
+        q.volume.clusterCount = mediumBytes / cs;
+        q.volume.bytes = mediumBytes;
+        SectorReader medium;
+        QVERIFY(medium.open(f.fileName()));
+        FragmentReader reader(medium, mediumBytes);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!findPieces(q, held, reader, [&] { return clock.elapsed() > 60000; }));
+        QVERIFY2(clock.elapsed() < 20000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
     }
 
     // One card for the rest: files split by writing into the gaps others left, then all
