@@ -1361,10 +1361,18 @@ std::unique_ptr<StructureWalker> isoMediaWalker(const FragmentQuery &q, const He
                 break;
             if (qFromBigEndian<quint32>(h) != tail || std::memcmp(h + 4, "moov", 4) != 0)
                 continue;
-            // The rest of the file lies on from there, clear of other files.
-            bool clear = true;
-            for (uint64_t k = c; k < c + within + tail && clear; k += cs)
-                clear = !held.held(k, q.startByte) && k + cs <= q.volume.heapEnd();
+            // The rest of the file lies on from there, clear of other files: its last cluster
+            // in the heap, and none held (looked for a held stretch at a time: every cluster
+            // of the window may be a candidate, and the rest may be 64 MiB of clusters).
+            const uint64_t end = c + within + tail;
+            bool clear = c + (within + tail - 1) / cs * cs + cs <= q.volume.heapEnd();
+            for (uint64_t k = c; k < end && clear;) {
+                const uint64_t h = held.nextHeld(k, q.startByte);
+                if (h >= end)
+                    break;
+                k += (h - k + cs - 1) / cs * cs;  // the first cluster at or after the held byte
+                clear = k >= end || !held.held(k, q.startByte);
+            }
             if (!clear)
                 continue;
             moov.resize(tail);

@@ -320,6 +320,39 @@ private slots:
         QVERIFY2(clock.elapsed() < 20000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
     }
 
+    // A clip whose movie box should follow its media data, on a card where every cluster after
+    // it starts a movie box of the right size and another file's cluster lies 24 MiB on: each
+    // is a candidate, and each must be found not clear in a step per held stretch, not one per
+    // cluster of the 24 MiB it would take.
+    void movieBoxCandidatesAreClearedInOneStep()
+    {
+        constexpr uint64_t cs = 512, candidates = 49152, mdatEnd = 2 * cs + 100, mediumBytes = uint64_t(40) << 20;
+        const uint64_t held = 2 * cs + candidates * cs, tail = candidates * cs + cs;
+        QFile f(dir.path() + "/moov.img");
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(qint64(mediumBytes)));
+        QVERIFY(f.write(be32(24) + "ftypisom" + QByteArray(12, 0) + be32(quint32(mdatEnd - 24)) + "mdat") == 32);
+        for (uint64_t c = 2 * cs; c < held; c += cs)
+            QVERIFY(f.seek(qint64(c + mdatEnd % cs)) && f.write(be32(quint32(tail)) + "moov") == 8);
+        f.close();
+        HeldMap h;
+        h.add(0, cs);
+        h.add(held, held + cs);
+        FragmentQuery q;
+        q.type = "MP4";
+        q.size = mdatEnd + tail;
+        q.contiguousRoom = cs;
+        q.volume.clusterBytes = cs;
+        q.volume.clusterCount = mediumBytes / cs;
+        q.volume.bytes = mediumBytes;
+        SectorReader medium;
+        QVERIFY(medium.open(f.fileName()));
+        FragmentReader reader(medium, mediumBytes);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(!findPieces(q, h, reader));
+        QVERIFY2(clock.elapsed() < 2000, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+    }
+
     // One card for the rest: files split by writing into the gaps others left, then all
     // deleted. A photo in two pieces with a deleted file of noise between them (the first
     // clusters tried after its first piece, which its decoder must refuse); a clip in three
