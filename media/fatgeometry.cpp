@@ -30,8 +30,9 @@ std::optional<FatVolume> exfatBoot(const unsigned char *b, uint64_t firstByte)
     const uint64_t heapOffset = le32(b + 88), clusterCount = le32(b + 92);
     const uint64_t root = le32(b + 96);
     const uint64_t spc = uint64_t(1) << spcShift;
-    // Every region inside the volume, in order; the counts are 32-bit, so no sum below wraps.
-    if (volumeSectors == 0 || volumeSectors > (uint64_t(1) << 52) || fatOffset < 24 || fatLength == 0
+    // Every region inside the volume, in order; the counts are 32-bit, so no sum below wraps,
+    // and under 2^52 sectors of at most 2^12 bytes its length fits 64 bits.
+    if (volumeSectors == 0 || volumeSectors >= (uint64_t(1) << 52) || fatOffset < 24 || fatLength == 0
         || heapOffset < fatOffset + fatLength * b[110] || clusterCount == 0 || heapOffset + clusterCount * spc > volumeSectors
         || root < 2 || root - 2 >= clusterCount)
         return std::nullopt;
