@@ -57,7 +57,18 @@ QString safeComponent(const QString &name)
         return QStringLiteral("_");
     if (out.startsWith(QLatin1Char('.')))
         out.prepend(QLatin1Char('_'));
-    return out.left(200);
+    // A card's name may be 255 characters of up to three bytes each; a file system takes 255
+    // bytes, and the temporary name and a namesake's suffix add to it. A short extension stays.
+    constexpr qsizetype kMaxBytes = 200;
+    if (QFile::encodeName(out).size() > kMaxBytes) {
+        const qsizetype dot = out.lastIndexOf(QLatin1Char('.'));
+        const QString ext = dot > 0 && out.size() - dot <= 16 ? out.mid(dot) : QString();
+        QString base = out.left(out.size() - ext.size());
+        while (QFile::encodeName(base + ext).size() > kMaxBytes)
+            base.chop(1);
+        out = base + ext;
+    }
+    return out;
 }
 
 FileSaver::FileSaver(const QString &outDir, MediumRef medium)
