@@ -17,6 +17,9 @@ namespace lumafind {
 namespace {
 constexpr size_t kMaxQueued = 64;                 // files waiting for the saving thread
 constexpr size_t kStreamBuffer = 1 << 20;         // a file's sectors gathered before a write
+// Suffixes tried for a name the card remembers: a card can name any number of files alike,
+// and each try is a rename; past them the generated name is used.
+constexpr int kRememberedNameTries = 100;
 } // namespace
 
 SaveRecord recordOf(const FoundFile &f)
@@ -469,7 +472,7 @@ void FileSaver::reconcileNow()
                         ::futimens(fd.get(), times);
                     }
                     const QString wanted = savedName(item);
-                    if (wanted != old->name && publishTemporary(old->dir, old->name, wanted, &used, &error)) {
+                    if (wanted != old->name && publishTemporary(old->dir, old->name, wanted, &used, &error, kRememberedNameTries)) {
                         old->name = used;
                         rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
                     }
@@ -636,7 +639,11 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
             ::unlinkat(old.dir, oldName.constData(), 0);
     }
     QString used;
-    if (!publishTemporary(dir, tempName, name, &used, &error)) {
+    const bool remembered = name != safeComponent(item.name);
+    bool published = remembered && publishTemporary(dir, tempName, name, &used, &error, kRememberedNameTries);
+    if (!published)
+        published = publishTemporary(dir, tempName, safeComponent(item.name), &used, &error);
+    if (!published) {
         ::unlinkat(dir, temp.constData(), 0);
         rec.error = QStringLiteral("Saving stopped: %1").arg(error);
         return false;
