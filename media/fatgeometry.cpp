@@ -7,6 +7,8 @@ namespace lumafind {
 
 namespace {
 constexpr uint64_t kSector = 512;
+// Volumes kept at most: every sector of the pass is looked up among them.
+constexpr size_t kMaxVolumes = 128;
 
 uint16_t le16(const unsigned char *p) { return qFromLittleEndian<quint16>(p); }
 uint32_t le32(const unsigned char *p) { return qFromLittleEndian<quint32>(p); }
@@ -156,7 +158,7 @@ VolumeFinder::VolumeFinder(uint64_t firstSector, uint64_t endSector, uint64_t me
 
 void VolumeFinder::expectVolume(uint64_t sector)
 {
-    if (sector < first_ || sector >= end_ || volumes_.size() >= 128)
+    if (sector < first_ || sector >= end_ || volumes_.size() >= kMaxVolumes)
         return;
     // The boot sector, then FAT32's backup (sector 6) and exFAT's (sector 12), in 512- and
     // 4096-byte sectors.
@@ -209,6 +211,9 @@ void VolumeFinder::sector(uint64_t s, const unsigned char *bytes)
         return;
     const uint64_t start = it->second;
     expected_.erase(it);
+    // A partition table may name more partitions than are kept, all expected before any is found.
+    if (volumes_.size() >= kMaxVolumes)
+        return;
     if (std::optional<FatVolume> v = parseBootSector(bytes, kSector, start * kSector, mediumBytes_)) {
         v->fromBackup = s != start;
         volumes_.push_back(*v);

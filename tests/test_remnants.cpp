@@ -208,6 +208,41 @@ private slots:
         QCOMPARE(gone->size, uint64_t(photo.size()));
     }
 
+    // A GPT of 130 partitions, each starting with a FAT16 boot sector: volumes past the
+    // finder's bound are not kept (each one costs every later sector a look).
+    void partitionsBeyondTheBoundAreLeft()
+    {
+        QByteArray boot(512, '\0');
+        boot.replace(0, 3, "\xEB\x3C\x90");
+        qToLittleEndian<quint16>(512, boot.data() + 11);
+        boot[13] = 4;
+        qToLittleEndian<quint16>(1, boot.data() + 14);
+        boot[16] = 2;
+        qToLittleEndian<quint16>(512, boot.data() + 17);
+        qToLittleEndian<quint16>(40000, boot.data() + 19);
+        boot[21] = char(0xF8);
+        qToLittleEndian<quint16>(40, boot.data() + 22);
+        boot.replace(510, 2, "\x55\xAA");
+        // 97 sectors apart: none where another's backup boot sector may stand.
+        constexpr int parts = 130, apart = 97;
+        QByteArray disk = QByteArray(446, '\0') + QByteArray::fromHex("000000" "00EE000000" "01000000" "FFFFFFFF");
+        disk.resize(512, '\0');
+        disk.replace(510, 2, "\x55\xAA");
+        QByteArray header = "EFI PART" + QByteArray(64, '\0') + le64(2) + le32(parts) + le32(128);
+        header.resize(512, '\0');
+        disk += header;
+        for (int i = 0; i < parts; ++i)
+            disk += QByteArray(32, 'g') + le64(apart * (i + 1)) + le64(apart * (i + 2) - 1) + QByteArray(80, '\0');
+        for (int i = 0; i < parts; ++i) {
+            disk.resize(512 * apart * (i + 1), '\0');
+            disk += boot;
+        }
+        VolumeFinder finder(0, uint64_t(disk.size() / 512), uint64_t(1) << 40);
+        for (qsizetype at = 0; at < disk.size(); at += 512)
+            finder.sector(uint64_t(at / 512), reinterpret_cast<const unsigned char *>(disk.constData()) + at);
+        QCOMPARE(finder.volumes().size(), size_t(128));
+    }
+
     // What other files hold: a file's own stretch (as long as its entry says) hides only itself.
     void heldStretches()
     {
