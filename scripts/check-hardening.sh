@@ -29,7 +29,7 @@ build() {
 
 elapsed() { echo "$(( $(date +%s) - $1 )) s"; }
 
-NON_GUI_TESTS=(test_common test_catalogue test_media test_engine test_results test_cli test_extents test_saving
+NON_GUI_TESTS=(test_common test_catalogue test_media test_engine test_results test_cli test_extents test_saving test_remnants
   test_fuzz_regressions)
 THREAD_TESTS=(test_engine test_results test_saving)
 ctest_regex() { local IFS='|'; echo "^($*)\$"; }
