@@ -2,16 +2,24 @@
 
 #include "catalogue/signatures.h"
 #include "engine/matcher.h"
+#include "engine/sectorreader.h"
+#include "media/fatgeometry.h"
 #include "results/extents/check.h"
 #include "results/extents/extent.h"
+#include "results/fragments.h"
+#include "results/remnants.h"
+#include "results/saver.h"
 
 #include <QByteArrayView>
+#include <QFile>
 #include <QString>
 #include <QStringList>
+#include <QtEndian>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits.h>
 #include <vector>
 
 namespace lumafind::fuzz {
@@ -120,6 +128,193 @@ std::vector<unsigned char> sectorOf(const uint8_t *d, size_t n)
     return sector;
 }
 
+uint32_t le32(const uint8_t *p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+
+// The volumes of a medium whose first sectors are the input, handed over in order as a pass
+// does; a tail of 8 bytes or more after the whole sectors gives the medium's size. Every
+// volume kept must lie where it says: its heap inside itself and starting on the medium.
+void volumes(const uint8_t *d, size_t n)
+{
+    const size_t sectors = n / 512;
+    uint64_t mediumBytes = UINT64_MAX;
+    if (n % 512 >= 8) {
+        std::memcpy(&mediumBytes, d + sectors * 512, 8);
+        mediumBytes = qFromLittleEndian(mediumBytes);
+    }
+    VolumeFinder finder(0, sectors, mediumBytes);
+    for (size_t s = 0; s < sectors; ++s) {
+        const std::vector<unsigned char> sector = sectorOf(d + 512 * s, 512);
+        bool gpt = false;
+        for (const PartitionSpan &p : parseMbr(sector.data(), &gpt))
+            if (p.firstSector == 0 || p.sectors == 0)
+                fail("sector %zu: an empty partition", s);
+        finder.sector(s, sector.data());
+    }
+    for (const FatVolume &v : finder.volumes()) {
+        const bool fat16 = v.kind == FatVolume::Fat12 || v.kind == FatVolume::Fat16;
+        if (v.sectorBytes < 512 || v.sectorBytes > 4096 || v.clusterBytes < v.sectorBytes || v.clusterBytes > (uint64_t(32) << 20)
+            || (v.clusterBytes & (v.clusterBytes - 1)) != 0 || v.clusterCount == 0)
+            fail("%s: sectors of %u bytes, clusters of %llu, %llu of them", v.kindName(), v.sectorBytes,
+                 (unsigned long long)v.clusterBytes, (unsigned long long)v.clusterCount);
+        if (v.heapByte < v.firstByte || v.clusterCount > (UINT64_MAX - v.heapByte) / v.clusterBytes
+            || (mediumBytes != UINT64_MAX && v.heapByte >= mediumBytes))
+            fail("%s: a heap at %llu of a volume at %llu", v.kindName(), (unsigned long long)v.heapByte,
+                 (unsigned long long)v.firstByte);
+        if (v.heapEnd() - v.firstByte > v.bytes)
+            fail("%s: a heap to %llu past the volume's %llu bytes", v.kindName(), (unsigned long long)v.heapEnd(),
+                 (unsigned long long)v.bytes);
+        if (fat16 ? v.rootDirBytes == 0 || v.rootDirByte < v.firstByte || v.rootDirByte + v.rootDirBytes > v.heapByte
+                  : !v.hasCluster(v.rootCluster))
+            fail("%s: its root directory lies outside it", v.kindName());
+        if (finder.volumeAt(v.directoriesFrom()) == nullptr)
+            fail("%s: no volume where its directories start", v.kindName());
+    }
+}
+
+// Directory entries read from the input's sectors, in a volume its first 8 bytes describe:
+// the kind, the cluster size, the cluster count and where the heap starts. Every entry kept
+// names clusters of the volume, and its name, made safe, is one path component the saver can
+// create (with the temporary name's additions) under any output folder.
+void directories(const uint8_t *d, size_t n)
+{
+    if (n < 8 + 512)
+        return;
+    FatVolume v;
+    v.kind = FatVolume::Kind(d[0] % 4);
+    v.clusterBytes = uint64_t(512) << (d[1] % 17);
+    v.clusterCount = std::max<uint32_t>(1, le32(d + 2));
+    v.heapByte = uint64_t(d[6] | d[7] << 8) * 512;
+    if (v.kind == FatVolume::Fat12 || v.kind == FatVolume::Fat16) {
+        v.rootDirByte = 0;
+        v.rootDirBytes = 16384;
+        v.heapByte += v.rootDirBytes;
+    } else {
+        v.rootCluster = 2;
+    }
+    v.bytes = v.heapEnd();
+    const std::vector<unsigned char> bytes(d + 8, d + n);  // exactly the input: a read past it is caught
+    for (size_t at = 0; at + 512 <= bytes.size(); at += 512) {
+        std::vector<uint32_t> dirs;
+        const std::vector<RememberedFile> found
+            = v.kind == FatVolume::ExFat ? exfatDirectoryEntries(v, bytes.data() + at, bytes.size() - at, at / 512, &dirs)
+                                         : fatDirectoryEntries(v, bytes.data() + at, at, at / 512, &dirs);
+        for (uint32_t c : dirs)
+            if (!v.hasCluster(c))
+                fail("a directory at cluster %u of %llu", c, (unsigned long long)v.clusterCount);
+        for (const RememberedFile &f : found) {
+            if (f.size == 0 || f.size > v.clusterCount * v.clusterBytes || !v.hasCluster(f.firstCluster)
+                || f.firstByte != v.clusterByte(f.firstCluster))
+                fail("a file of %llu bytes at cluster %u of %llu", (unsigned long long)f.size, f.firstCluster,
+                     (unsigned long long)v.clusterCount);
+            if (f.name.isEmpty())
+                fail("a file without a name");
+            for (QChar c : f.name)
+                if (c.unicode() < 0x20 || c == u'/' || c == u'\\')
+                    fail("a name holding U+%04X", unsigned(c.unicode()));
+            (void)f.modifiedIso();
+            const QString safe = safeComponent(f.name);
+            // ".NAME.PID-N.part" while written, "NAME_N.EXT" beside a namesake.
+            const QByteArray temporary = QFile::encodeName(QStringLiteral(".%1.4194304-99.part").arg(safe));
+            if (safe.isEmpty() || safe == QLatin1String(".") || safe == QLatin1String("..") || safe.contains(u'/')
+                || safe.startsWith(u'.') || safe.contains(QChar(0)) || temporary.size() > NAME_MAX)
+                fail("an unsafe saved name (%lld bytes)", (long long)QFile::encodeName(safe).size());
+        }
+    }
+}
+
+// A file put back together from a medium held in memory: the input's first 16 bytes say its
+// type, the cluster size, its first cluster, the clusters up to the next found file, its
+// remembered size and up to four stretches of clusters other files hold; the rest is the
+// medium, all of it the volume's heap. The pieces found hold exactly the file, start where it
+// starts, lie in the heap clear of each other and of what other files hold.
+void fragments(const uint8_t *d, size_t n)
+{
+    if (n < 16 + 512)
+        return;
+    static const char *const types[] = {"JPG", "MP4", "MOV", "AVI", "WAV"};
+    std::vector<unsigned char> medium(d + 16, d + n);
+    SectorReader reader([&](const QString &) { return fmemopen(medium.data(), medium.size(), "rb"); });
+    if (!reader.open(QStringLiteral("memory")))
+        return;
+    FragmentQuery q;
+    q.type = QLatin1String(types[d[0] % 5]);
+    q.volume.clusterBytes = uint64_t(512) << (d[1] % 4);
+    q.volume.clusterCount = medium.size() / q.volume.clusterBytes;
+    q.volume.bytes = q.volume.heapEnd();
+    q.startByte = d[2] * q.volume.clusterBytes;
+    if (q.volume.clusterCount == 0 || q.startByte >= q.volume.heapEnd())
+        return;
+    q.contiguousRoom = std::min<uint64_t>(q.volume.heapEnd() - q.startByte, (d[3] + 1) * q.volume.clusterBytes);
+    q.size = le32(d + 4);
+    HeldMap held;
+    held.add(q.startByte, q.startByte + std::min(q.size, q.contiguousRoom));
+    for (int i = 0; i < 4; ++i)
+        if (d[8 + 2 * i + 1])
+            held.add(d[8 + 2 * i] * q.volume.clusterBytes, (d[8 + 2 * i] + d[9 + 2 * i]) * q.volume.clusterBytes, i % 2);
+    FragmentReader m(reader, medium.size());
+    const std::optional<std::vector<Piece>> pieces = findPieces(q, held, m);
+    if (!pieces)
+        return;
+    if (pieces->empty() || pieces->front().mediumByte != q.startByte)
+        fail("the pieces do not start where the file does");
+    uint64_t total = 0;
+    for (size_t i = 0; i < pieces->size(); ++i) {
+        const Piece &p = (*pieces)[i];
+        if (p.bytes == 0 || p.mediumByte + p.bytes > q.volume.heapEnd() || p.bytes > UINT64_MAX - total)
+            fail("piece %zu: %llu bytes at %llu", i, (unsigned long long)p.bytes, (unsigned long long)p.mediumByte);
+        total += p.bytes;
+        for (size_t j = 0; j < i; ++j)
+            if (p.mediumByte < (*pieces)[j].mediumByte + (*pieces)[j].bytes && (*pieces)[j].mediumByte < p.mediumByte + p.bytes)
+                fail("pieces %zu and %zu overlap", j, i);
+        for (uint64_t c = p.mediumByte; i > 0 && c < p.mediumByte + p.bytes; c += q.volume.clusterBytes)
+            if (held.held(c, q.startByte))
+                fail("piece %zu takes the held cluster at %llu", i, (unsigned long long)c);
+    }
+    if (total != q.size)
+        fail("pieces of %llu bytes for a file of %llu", (unsigned long long)total, (unsigned long long)q.size);
+}
+
+// A card image: its sectors handed to the remnants as the General pass hands them over (with
+// the bytes around each), every remembered file taken as found where its entry says it starts,
+// then the fragment stage over the same bytes. The entries kept stay within the bound, and a
+// file put back together holds exactly its entry's size, on the card.
+void card(const uint8_t *d, size_t n)
+{
+    constexpr size_t kMaxEntries = 64;
+    std::vector<unsigned char> medium(d, d + n / 512 * 512);
+    if (medium.empty())
+        return;
+    Remnants remnants(kMaxEntries);
+    remnants.beginScan(0, medium.size() / 512, medium.size());
+    for (size_t at = 0; at < medium.size(); at += 512)
+        remnants.sector(at / 512, medium.data() + at, at, medium.size() - at);
+    remnants.endDirectories();
+    if (remnants.entryCount() > kMaxEntries)
+        fail("%zu entries kept of at most %zu", remnants.entryCount(), kMaxEntries);
+    const QList<RememberedFile> entries = remnants.unmatched();
+    for (const RememberedFile &f : entries)
+        remnants.noteFound(f.firstByte, f.size, f.extension());
+    SectorReader reader([&](const QString &) { return fmemopen(medium.data(), medium.size(), "rb"); });
+    if (!reader.open(QStringLiteral("card")))
+        return;
+    remnants.resolveFragments(reader, medium.size());
+    for (const RememberedFile &f : entries) {
+        const std::vector<Piece> pieces = remnants.piecesFor(f.firstByte);
+        if (pieces.empty())
+            continue;
+        const std::optional<RememberedFile> e = remnants.entryFor(f.firstByte, f.extension());
+        uint64_t total = 0;
+        for (const Piece &p : pieces) {
+            if (p.bytes == 0 || p.mediumByte > medium.size() || p.bytes > medium.size() - p.mediumByte)
+                fail("a piece of %llu bytes at %llu", (unsigned long long)p.bytes, (unsigned long long)p.mediumByte);
+            total += p.bytes;
+        }
+        if (!e || pieces.front().mediumByte != f.firstByte || total != e->size)
+            fail("%zu pieces of %llu bytes for an entry of %llu", pieces.size(), (unsigned long long)total,
+                 (unsigned long long)(e ? e->size : 0));
+    }
+}
+
 // The header checks: a 512-byte sector, then records as raw lines (seven fields each, any
 // text in any field). The pass index must agree with checking every record in order.
 void headers(const uint8_t *d, size_t n)
@@ -201,6 +396,10 @@ const Target kTargets[] = {
     {"checks", checks},
     {"headers", headers},
     {"database", database},
+    {"volumes", volumes},
+    {"directories", directories},
+    {"fragments", fragments},
+    {"card", card},
 };
 const size_t kTargetCount = sizeof kTargets / sizeof kTargets[0];
 

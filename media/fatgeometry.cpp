@@ -7,6 +7,8 @@ namespace lumafind {
 
 namespace {
 constexpr uint64_t kSector = 512;
+// Volumes kept at most: every sector of the pass is looked up among them.
+constexpr size_t kMaxVolumes = 128;
 
 uint16_t le16(const unsigned char *p) { return qFromLittleEndian<quint16>(p); }
 uint32_t le32(const unsigned char *p) { return qFromLittleEndian<quint32>(p); }
@@ -30,8 +32,9 @@ std::optional<FatVolume> exfatBoot(const unsigned char *b, uint64_t firstByte)
     const uint64_t heapOffset = le32(b + 88), clusterCount = le32(b + 92);
     const uint64_t root = le32(b + 96);
     const uint64_t spc = uint64_t(1) << spcShift;
-    // Every region inside the volume, in order; the counts are 32-bit, so no sum below wraps.
-    if (volumeSectors == 0 || volumeSectors > (uint64_t(1) << 52) || fatOffset < 24 || fatLength == 0
+    // Every region inside the volume, in order; the counts are 32-bit, so no sum below wraps,
+    // and under 2^52 sectors of at most 2^12 bytes its length fits 64 bits.
+    if (volumeSectors == 0 || volumeSectors >= (uint64_t(1) << 52) || fatOffset < 24 || fatLength == 0
         || heapOffset < fatOffset + fatLength * b[110] || clusterCount == 0 || heapOffset + clusterCount * spc > volumeSectors
         || root < 2 || root - 2 >= clusterCount)
         return std::nullopt;
@@ -155,7 +158,7 @@ VolumeFinder::VolumeFinder(uint64_t firstSector, uint64_t endSector, uint64_t me
 
 void VolumeFinder::expectVolume(uint64_t sector)
 {
-    if (sector < first_ || sector >= end_ || volumes_.size() >= 128)
+    if (sector < first_ || sector >= end_ || volumes_.size() >= kMaxVolumes)
         return;
     // The boot sector, then FAT32's backup (sector 6) and exFAT's (sector 12), in 512- and
     // 4096-byte sectors.
@@ -208,6 +211,9 @@ void VolumeFinder::sector(uint64_t s, const unsigned char *bytes)
         return;
     const uint64_t start = it->second;
     expected_.erase(it);
+    // A partition table may name more partitions than are kept, all expected before any is found.
+    if (volumes_.size() >= kMaxVolumes)
+        return;
     if (std::optional<FatVolume> v = parseBootSector(bytes, kSector, start * kSector, mediumBytes_)) {
         v->fromBackup = s != start;
         volumes_.push_back(*v);

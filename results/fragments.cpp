@@ -78,6 +78,21 @@ uint64_t HeldMap::nextHeld(uint64_t b, uint64_t own) const
     return UINT64_MAX;
 }
 
+uint64_t HeldMap::nextFree(uint64_t b, uint64_t own) const
+{
+    const auto mine = owners_.find(own);
+    const uint64_t ownEnd = mine != owners_.end() ? mine->second : own;
+    // A stretch at a time: inside its own stretch only the others hold, and a stretch of the
+    // union ends for it where its own begins.
+    while (b != UINT64_MAX && held(b, own)) {
+        const bool inOwn = b >= own && b < ownEnd;
+        const Stretches &s = inOwn ? others_ : merged_;
+        const uint64_t end = std::prev(s.upper_bound(b))->second;
+        b = !inOwn && own > b ? std::min(end, own) : end;
+    }
+    return b;
+}
+
 // ---- FragmentReader ----
 
 FragmentReader::FragmentReader(SectorReader &medium, uint64_t mediumBytes) : medium_(medium), size_(mediumBytes)
@@ -159,6 +174,9 @@ bool buildHuffman(Huffman &h, const uint8_t *counts, const uint8_t *vals, int n)
         h.valptr[l] = k;
         h.mincode[l] = code;
         for (int i = 0; i < counts[l - 1]; ++i) {
+            // Before its entries are written: a count can run the codes past their length.
+            if (code >= (1 << l) - 1)
+                return false;
             if (l <= 9) {
                 const int prefix = code << (9 - l);
                 for (int j = 0; j < (1 << (9 - l)); ++j) {
@@ -170,8 +188,6 @@ bool buildHuffman(Huffman &h, const uint8_t *counts, const uint8_t *vals, int n)
             ++k;
         }
         h.maxcode[l] = counts[l - 1] ? code - 1 : -1;
-        if (code >= (1 << l))
-            return false;
         code <<= 1;
     }
     h.maxcode[17] = INT32_MAX;
@@ -1057,7 +1073,7 @@ public:
     {
         pieces_.push_back({q_.startByte, 0});
         if (extend(*walker, 0, 0))
-            return pieces_;
+            return std::vector<Piece>(pieces_.begin(), pieces_.end());
         return std::nullopt;
     }
 
@@ -1165,11 +1181,11 @@ private:
                 for (uint64_t m = from; m < to && candidates.size() < kCandidatesPerJoin;) {
                     const uint64_t h = held_.nextHeld(m, q_.startByte);
                     if (h == m) {
-                        // Skip the held stretch, on to the next cluster boundary after it.
-                        uint64_t e = m;
-                        while (e < to && held_.held(e, q_.startByte))
-                            e += cs_;
-                        m = e;
+                        // Past the held stretches in one step (not a cluster at a time: held
+                        // gigabytes lie between the few free clusters of a full card), on to
+                        // the next cluster boundary after them.
+                        const uint64_t e = held_.nextFree(m, q_.startByte);
+                        m = e >= to ? to : m + (e - m + cs_ - 1) / cs_ * cs_;
                         continue;
                     }
                     const uint64_t free = std::min(h, to);
@@ -1214,7 +1230,8 @@ private:
     uint64_t cs_;
     uint64_t budget_ = 0, fed_ = 0, tried_ = 0;
     bool aborted_ = false;
-    std::vector<Piece> pieces_;
+    // A deque: each extend() keeps its own piece by reference while deeper ones are added.
+    std::deque<Piece> pieces_;
 };
 
 // Whether the file, read as one run, ends the way its format ends (a few sectors read).
@@ -1344,10 +1361,18 @@ std::unique_ptr<StructureWalker> isoMediaWalker(const FragmentQuery &q, const He
                 break;
             if (qFromBigEndian<quint32>(h) != tail || std::memcmp(h + 4, "moov", 4) != 0)
                 continue;
-            // The rest of the file lies on from there, clear of other files.
-            bool clear = true;
-            for (uint64_t k = c; k < c + within + tail && clear; k += cs)
-                clear = !held.held(k, q.startByte) && k + cs <= q.volume.heapEnd();
+            // The rest of the file lies on from there, clear of other files: its last cluster
+            // in the heap, and none held (looked for a held stretch at a time: every cluster
+            // of the window may be a candidate, and the rest may be 64 MiB of clusters).
+            const uint64_t end = c + within + tail;
+            bool clear = c + (within + tail - 1) / cs * cs + cs <= q.volume.heapEnd();
+            for (uint64_t k = c; k < end && clear;) {
+                const uint64_t h = held.nextHeld(k, q.startByte);
+                if (h >= end)
+                    break;
+                k += (h - k + cs - 1) / cs * cs;  // the first cluster at or after the held byte
+                clear = k >= end || !held.held(k, q.startByte);
+            }
             if (!clear)
                 continue;
             moov.resize(tail);

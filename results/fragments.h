@@ -45,6 +45,8 @@ public:
     bool held(uint64_t b, uint64_t own) const;
     // The first held byte at or after b (of a stretch not starting at `own`); UINT64_MAX if none.
     uint64_t nextHeld(uint64_t b, uint64_t own) const;
+    // The first byte at or after b that is not held (as held() tells); UINT64_MAX if none.
+    uint64_t nextFree(uint64_t b, uint64_t own) const;
     size_t size() const { return owners_.size(); }
 
 private:

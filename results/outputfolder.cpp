@@ -182,12 +182,12 @@ Fd createAfresh(int dir, const QString &name, QString *error)
     return fd;
 }
 
-bool publishTemporary(int dir, const QString &tempName, const QString &finalName, QString *usedName, QString *error)
+bool publishTemporary(int dir, const QString &tempName, const QString &finalName, QString *usedName, QString *error, int tries)
 {
     const QByteArray temp = native(tempName);
     const QFileInfo fi(finalName);
     const QString base = fi.completeBaseName(), suffix = fi.suffix();
-    for (int n = 0; n < 10000; ++n) {
+    for (int n = 0; n < tries; ++n) {
         const QString candidate = n == 0 ? finalName
                                          : QStringLiteral("%1_%2%3").arg(base).arg(n).arg(suffix.isEmpty() ? QString() : QLatin1Char('.') + suffix);
         const QByteArray target = native(candidate);

@@ -69,8 +69,9 @@ Fd createTemporary(int dir, const QString &finalName, QString *tempName, QString
 Fd createAfresh(int dir, const QString &name, QString *error);
 
 // Renames the temporary file to finalName, or to NAME_1.EXT, NAME_2.EXT… when the name is in
-// use; never replaces anything. Sets *usedName.
-bool publishTemporary(int dir, const QString &tempName, const QString &finalName, QString *usedName, QString *error);
+// use (tries names in all); never replaces anything. Sets *usedName.
+bool publishTemporary(int dir, const QString &tempName, const QString &finalName, QString *usedName, QString *error,
+                      int tries = 10000);
 
 // Removes the temporary files of ours that an interrupted run left in dir (their process is
 // gone). Returns how many were removed.

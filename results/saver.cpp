@@ -17,6 +17,9 @@ namespace lumafind {
 namespace {
 constexpr size_t kMaxQueued = 64;                 // files waiting for the saving thread
 constexpr size_t kStreamBuffer = 1 << 20;         // a file's sectors gathered before a write
+// Suffixes tried for a name the card remembers: a card can name any number of files alike,
+// and each try is a rename; past them the generated name is used.
+constexpr int kRememberedNameTries = 100;
 } // namespace
 
 SaveRecord recordOf(const FoundFile &f)
@@ -57,7 +60,18 @@ QString safeComponent(const QString &name)
         return QStringLiteral("_");
     if (out.startsWith(QLatin1Char('.')))
         out.prepend(QLatin1Char('_'));
-    return out.left(200);
+    // A card's name may be 255 characters of up to three bytes each; a file system takes 255
+    // bytes, and the temporary name and a namesake's suffix add to it. A short extension stays.
+    constexpr qsizetype kMaxBytes = 200;
+    if (QFile::encodeName(out).size() > kMaxBytes) {
+        const qsizetype dot = out.lastIndexOf(QLatin1Char('.'));
+        const QString ext = dot > 0 && out.size() - dot <= 16 ? out.mid(dot) : QString();
+        QString base = out.left(out.size() - ext.size());
+        while (QFile::encodeName(base + ext).size() > kMaxBytes)
+            base.chop(1);
+        out = base + ext;
+    }
+    return out;
 }
 
 FileSaver::FileSaver(const QString &outDir, MediumRef medium)
@@ -458,7 +472,7 @@ void FileSaver::reconcileNow()
                         ::futimens(fd.get(), times);
                     }
                     const QString wanted = savedName(item);
-                    if (wanted != old->name && publishTemporary(old->dir, old->name, wanted, &used, &error)) {
+                    if (wanted != old->name && publishTemporary(old->dir, old->name, wanted, &used, &error, kRememberedNameTries)) {
                         old->name = used;
                         rec.savedPath = QStringLiteral("%1/%2/%3").arg(dir_, safeComponent(item.extension), used);
                     }
@@ -625,7 +639,11 @@ bool FileSaver::place(Job &job, SaveRecord &rec, int dir, Fd file, const QString
             ::unlinkat(old.dir, oldName.constData(), 0);
     }
     QString used;
-    if (!publishTemporary(dir, tempName, name, &used, &error)) {
+    const bool remembered = name != safeComponent(item.name);
+    bool published = remembered && publishTemporary(dir, tempName, name, &used, &error, kRememberedNameTries);
+    if (!published)
+        published = publishTemporary(dir, tempName, safeComponent(item.name), &used, &error);
+    if (!published) {
         ::unlinkat(dir, temp.constData(), 0);
         rec.error = QStringLiteral("Saving stopped: %1").arg(error);
         return false;

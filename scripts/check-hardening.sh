@@ -5,7 +5,7 @@
 #   tsan  the engine, results and saving tests under ThreadSanitizer.
 # Usage: scripts/check-hardening.sh [fuzz] [asan] [tsan]   (all three when none is named)
 # Environment: HARDENING_DIR (default build-hardening/), FUZZ_SECONDS per target (default 12;
-# the targets run as many at once as there are cores, about a minute in all on two).
+# the targets run as many at once as there are cores, under two minutes in all on two).
 set -euo pipefail
 LUMAFIND_ROOT=$(cd "$(dirname "$0")/.." && pwd)
 HARDENING_DIR=${HARDENING_DIR:-$LUMAFIND_ROOT/build-hardening}
@@ -29,7 +29,7 @@ build() {
 
 elapsed() { echo "$(( $(date +%s) - $1 )) s"; }
 
-NON_GUI_TESTS=(test_common test_catalogue test_media test_engine test_results test_cli test_extents test_saving
+NON_GUI_TESTS=(test_common test_catalogue test_media test_engine test_results test_cli test_extents test_saving test_remnants
   test_fuzz_regressions)
 THREAD_TESTS=(test_engine test_results test_saving)
 ctest_regex() { local IFS='|'; echo "^($*)\$"; }

@@ -4,6 +4,7 @@
 #include "clirun.h"
 #include "loopmount.h"
 #include "mtoolscard.h"
+#include "engine/sectorreader.h"
 #include "media/fatgeometry.h"
 #include "results/fragments.h"
 #include "results/remnants.h"
@@ -12,6 +13,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -65,6 +67,33 @@ QList<QHash<QString, QString>> reportRows(const QString &path)
         rows.append(row);
     }
     return rows;
+}
+
+// A file at the start of a medium of 512-byte clusters that is all heap, one cluster of it in
+// one run before the next found file.
+FragmentQuery queryAtStart(const char *type, uint64_t size, uint64_t mediumBytes)
+{
+    FragmentQuery q;
+    q.type = QString::fromLatin1(type);
+    q.size = size;
+    q.contiguousRoom = 512;
+    q.volume.clusterBytes = 512;
+    q.volume.clusterCount = mediumBytes / 512;
+    q.volume.bytes = mediumBytes;
+    return q;
+}
+
+// The milliseconds the search takes on the image to give up on the file (cancelled after a
+// minute); -1 when it put the file together, or the image could not be read.
+qint64 msToGiveUp(const QString &image, const FragmentQuery &q, const HeldMap &held)
+{
+    SectorReader medium;
+    if (!medium.open(image))
+        return -1;
+    FragmentReader reader(medium, q.volume.bytes);
+    QElapsedTimer clock;
+    clock.start();
+    return findPieces(q, held, reader, [&] { return clock.elapsed() > 60000; }) ? -1 : clock.elapsed();
 }
 } // namespace
 
@@ -215,6 +244,41 @@ private slots:
         QCOMPARE(gone->size, uint64_t(photo.size()));
     }
 
+    // A GPT of 130 partitions, each starting with a FAT16 boot sector: volumes past the
+    // finder's bound are not kept (each one costs every later sector a look).
+    void partitionsBeyondTheBoundAreLeft()
+    {
+        QByteArray boot(512, '\0');
+        boot.replace(0, 3, "\xEB\x3C\x90");
+        qToLittleEndian<quint16>(512, boot.data() + 11);
+        boot[13] = 4;
+        qToLittleEndian<quint16>(1, boot.data() + 14);
+        boot[16] = 2;
+        qToLittleEndian<quint16>(512, boot.data() + 17);
+        qToLittleEndian<quint16>(40000, boot.data() + 19);
+        boot[21] = char(0xF8);
+        qToLittleEndian<quint16>(40, boot.data() + 22);
+        boot.replace(510, 2, "\x55\xAA");
+        // 97 sectors apart: none where another's backup boot sector may stand.
+        constexpr int parts = 130, apart = 97;
+        QByteArray disk = QByteArray(446, '\0') + QByteArray::fromHex("000000" "00EE000000" "01000000" "FFFFFFFF");
+        disk.resize(512, '\0');
+        disk.replace(510, 2, "\x55\xAA");
+        QByteArray header = "EFI PART" + QByteArray(64, '\0') + le64(2) + le32(parts) + le32(128);
+        header.resize(512, '\0');
+        disk += header;
+        for (int i = 0; i < parts; ++i)
+            disk += QByteArray(32, 'g') + le64(apart * (i + 1)) + le64(apart * (i + 2) - 1) + QByteArray(80, '\0');
+        for (int i = 0; i < parts; ++i) {
+            disk.resize(512 * apart * (i + 1), '\0');
+            disk += boot;
+        }
+        VolumeFinder finder(0, uint64_t(disk.size() / 512), uint64_t(1) << 40);
+        for (qsizetype at = 0; at < disk.size(); at += 512)
+            finder.sector(uint64_t(at / 512), reinterpret_cast<const unsigned char *>(disk.constData()) + at);
+        QCOMPARE(finder.volumes().size(), size_t(128));
+    }
+
     // What other files hold: a file's own stretch (as long as its entry says) hides only itself.
     void heldStretches()
     {
@@ -290,6 +354,77 @@ private slots:
                             .size();
         }
         QCOMPARE(invented, size_t(0));
+    }
+
+    // Lone clusters that each carry a file's structure on for one cluster, 4 MiB apart, with
+    // other files holding every cluster between: each join the search tries looks for the
+    // clusters after it past those stretches, which must take a step per stretch, not one per
+    // held cluster (hours on a card of 512-byte clusters).
+    void heldStretchesArePassedInOneStep()
+    {
+        constexpr uint64_t cs = 512, apart = 4 << 20, mediumBytes = uint64_t(300) << 20;
+        QFile f(dir.path() + "/held.img");
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(qint64(mediumBytes)));
+        // A RIFF whose chunks end on cluster boundaries, its first cluster and then chunks alone.
+        QVERIFY(f.write("RIFF" + le32(100 * cs - 8) + "WAVE" + "junk" + le32(cs - 20) + QByteArray(cs - 20, 'j')) == qint64(cs));
+        HeldMap held;
+        held.add(0, cs);
+        held.add(cs, apart);
+        for (uint64_t at = apart; at < mediumBytes; at += apart) {
+            QVERIFY(f.seek(qint64(at)) && f.write("junk" + le32(cs - 8) + QByteArray(cs - 8, 'j')) == qint64(cs));
+            held.add(at + cs, std::min(at + apart, mediumBytes));
+        }
+        f.close();
+        const qint64 ms = msToGiveUp(f.fileName(), queryAtStart("WAV", 100 * cs, mediumBytes), held);
+        QVERIFY2(ms >= 0 && ms < 20000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+    }
+
+    // A clip whose movie box should follow its media data, on a card where every cluster after
+    // it starts a movie box of the right size and another file's cluster lies 24 MiB on: each
+    // is a candidate, and each must be found not clear in a step per held stretch, not one per
+    // cluster of the 24 MiB it would take.
+    void movieBoxCandidatesAreClearedInOneStep()
+    {
+        constexpr uint64_t cs = 512, candidates = 49152, mdatEnd = 2 * cs + 100, mediumBytes = uint64_t(40) << 20;
+        const uint64_t held = 2 * cs + candidates * cs, tail = candidates * cs + cs;
+        QFile f(dir.path() + "/moov.img");
+        QVERIFY(f.open(QIODevice::ReadWrite) && f.resize(qint64(mediumBytes)));
+        QVERIFY(f.write(be32(24) + "ftypisom" + QByteArray(12, 0) + be32(quint32(mdatEnd - 24)) + "mdat") == 32);
+        for (uint64_t c = 2 * cs; c < held; c += cs)
+            QVERIFY(f.seek(qint64(c + mdatEnd % cs)) && f.write(be32(quint32(tail)) + "moov") == 8);
+        f.close();
+        HeldMap h;
+        h.add(0, cs);
+        h.add(held, held + cs);
+        const qint64 ms = msToGiveUp(f.fileName(), queryAtStart("MP4", mdatEnd + tail, mediumBytes), h);
+        QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
+    }
+
+    // A name the card remembers that every suffix the saver tries already takes (files an
+    // earlier run left here; a card can name ten thousand files alike): that file is saved
+    // under its generated name, and saving goes on.
+    void aNameTakenEverywhereDoesNotStopSaving()
+    {
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/taken"))
+            QSKIP(qPrintable(card.problem));
+        const QByteArray a = picture("JPG", 40, 30), b = picture("JPG", 50, 30);
+        QVERIFY2(card.write("/IMG_0001.JPG", a) && card.write("/IMG_0002.JPG", b), qPrintable(card.problem));
+        const QString out = dir.path() + "/taken-out", jpg = out + "/JPG/";
+        QVERIFY(QDir().mkpath(jpg));
+        for (int n = 0; n < 10000; ++n) {
+            QFile f(jpg + (n ? QStringLiteral("IMG_0001_%1.JPG").arg(n) : QStringLiteral("IMG_0001.JPG")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        const CliRun r = cli({"scan", card.image, "--mode", "photo", "--out", out, "--names", "original", "--quiet"});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QCOMPARE(readAll(jpg + "IMG_0002.JPG"), b);
+        QStringList holding;
+        for (const QString &n : QDir(jpg).entryList(QDir::Files))
+            if (QFileInfo(jpg + n).size() == a.size() && readAll(jpg + n) == a)
+                holding << n;
+        QCOMPARE(holding.size(), 1);
+        QVERIFY2(!holding.first().startsWith("IMG_0001"), qPrintable(holding.first()));
     }
 
     // One card for the rest: files split by writing into the gaps others left, then all

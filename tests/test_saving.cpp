@@ -488,6 +488,13 @@ private slots:
         QCOMPARE(safeComponent(QString()), QStringLiteral("_"));
         QCOMPARE(safeComponent(QStringLiteral("JPG\x01")), QStringLiteral("JPG_"));
         QCOMPARE(safeComponent(QStringLiteral("GND00001.JPG")), QStringLiteral("GND00001.JPG"));
+        // A remembered name of 255 characters of two or three bytes each: cut to what a file
+        // system takes, with room for the temporary name's additions, keeping its extension.
+        for (const QChar c : {QChar(0xE9), QChar(0x65E5)}) {
+            const QString cut = safeComponent(QString(251, c) + QStringLiteral(".JPG"));
+            QVERIFY2(QFile::encodeName(cut).size() <= 200, qPrintable(cut));
+            QVERIFY(cut.endsWith(QStringLiteral(".JPG")));
+        }
 
         QTemporaryDir dir;
         CardImage img(100, true);

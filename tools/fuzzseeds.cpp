@@ -2,6 +2,7 @@
 // clip, the sample card's ZIP writer and small hand-made containers, and the shipped databases.
 // Usage: lumafind-fuzzseeds SOURCE_DIR OUT_DIR (one folder per target in OUT_DIR).
 #include "catalogue/signatures.h"
+#include "results/remnants.h"
 #include "tools/storedzip.h"
 
 #include <QBuffer>
@@ -235,6 +236,196 @@ void databaseSeeds(const QString &sourceDir)
     seed("database", "all-six", all);
 }
 
+QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
+QByteArray be16(quint16 v) { QByteArray b(2, 0); qToBigEndian(v, b.data()); return b; }
+
+// Boot sectors as mkfs.fat and mkfs.exfat lay them out, field by field.
+QByteArray signedSector(QByteArray s)
+{
+    s.resize(512, '\0');
+    s[510] = char(0x55);
+    s[511] = char(0xAA);
+    return s;
+}
+QByteArray fatBoot(quint8 spc, quint16 reserved, quint16 rootEntries, quint32 total, quint32 fatSize)
+{
+    QByteArray b = QByteArray::fromHex("EB3C90") + "MSWIN4.1" + le16(512) + char(spc) + le16(reserved) + char(2)
+                   + le16(rootEntries) + le16(total < 65536 && rootEntries ? quint16(total) : 0) + char(0xF8)
+                   + le16(rootEntries ? quint16(fatSize) : 0) + le16(63) + le16(255) + le32(0)
+                   + le32(total < 65536 && rootEntries ? 0 : total);
+    if (!rootEntries)
+        b += le32(fatSize) + le16(0) + le16(0) + le32(2) + le16(1) + le16(6);
+    return signedSector(b);
+}
+QByteArray exfatBoot()
+{
+    QByteArray b = QByteArray::fromHex("EB7690") + "EXFAT   " + QByteArray(53, 0) + le64(0) + le64(131072) + le32(128)
+                   + le32(128) + le32(256) + le32(16352) + le32(4) + le32(0x12345678) + le16(0x100) + le16(0) + char(9)
+                   + char(3) + char(1);
+    return signedSector(b);
+}
+QByteArray partitionEntry(quint8 type, quint32 first, quint32 count)
+{
+    return char(0) + QByteArray(3, 0) + char(type) + QByteArray(3, 0) + le32(first) + le32(count);
+}
+
+// The volumes target: a medium's first sectors, then its size.
+void volumeSeeds()
+{
+    const QByteArray fat16 = fatBoot(4, 1, 512, 40000, 40), fat32 = fatBoot(8, 32, 0, 1000000, 980), exfat = exfatBoot();
+    const QByteArray size = le64(quint64(512) << 20);
+    seed("volumes", "fat16", fat16 + size);
+    seed("volumes", "fat32-backup", QByteArray(512 * 6, 'x') + fat32 + size);
+    seed("volumes", "exfat", exfat + size);
+    const QByteArray mbr = signedSector(QByteArray(446, 0) + partitionEntry(0x0C, 8, 1000000) + partitionEntry(0x07, 2, 4));
+    seed("volumes", "mbr", mbr + QByteArray(512 * 7, 0) + fat32 + size);
+    const QByteArray protective = signedSector(QByteArray(446, 0) + partitionEntry(0xEE, 1, 0xFFFFFFFF));
+    const QByteArray header = "EFI PART" + QByteArray(64, 0) + le64(2) + le32(4) + le32(128);
+    const QByteArray entry = QByteArray(16, 'g') + QByteArray(16, 'u') + le64(4) + le64(131075) + QByteArray(80, 0);
+    seed("volumes", "gpt", protective + signedSector(header) + (entry + QByteArray(384, 0)) + QByteArray(512, 0) + exfat + size);
+}
+
+// FAT entries: the long name's entries (last first), then the short entry they belong to.
+QByteArray shortEntry(const char *name11, quint8 attr, quint16 cluster, quint32 size)
+{
+    const quint16 time = (12 << 11) | (30 << 5) | 10, date = (40 << 9) | (6 << 5) | 15;
+    return QByteArray(name11, 11) + char(attr) + char(0) + char(0) + le16(time) + le16(date) + le16(date) + le16(0) + le16(time)
+           + le16(date) + le16(cluster) + le32(size);
+}
+QByteArray longEntries(const QString &name, const char *name11, bool deleted)
+{
+    const quint8 sum = lfnChecksum(reinterpret_cast<const unsigned char *>(name11));
+    const int count = int((name.size() + 12) / 13);
+    QByteArray out;
+    for (int n = count; n >= 1; --n) {
+        QByteArray e(32, 0);
+        e[0] = char(deleted ? 0xE5 : n | (n == count ? 0x40 : 0));
+        e[11] = 0x0F;
+        e[13] = char(sum);
+        static const int at[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+        for (int i = 0; i < 13; ++i) {
+            const qsizetype c = qsizetype(n - 1) * 13 + i;
+            const quint16 u = c < name.size() ? name[c].unicode() : c == name.size() ? 0 : 0xFFFF;
+            qToLittleEndian(u, e.data() + at[i]);
+        }
+        out += e;
+    }
+    return out;
+}
+// An exFAT file entry set: file, stream extension and name entries, with both checksums.
+QByteArray exfatSet(const QString &name, quint32 cluster, quint64 length, bool contiguous, bool deleted = false)
+{
+    const int names = int((name.size() + 14) / 15);
+    const quint32 stamp = quint32((40 << 9) | (6 << 5) | 15) << 16 | ((12 << 11) | (30 << 5) | 10);
+    QByteArray set = char(0x85) + QByteArray(1, char(1 + names)) + le16(0) + le16(0x20) + le16(0) + le32(stamp) + le32(stamp)
+                     + le32(stamp) + char(0) + char(0) + char(0x80 | 4) + char(0x80 | 4) + char(0x80 | 4) + QByteArray(7, 0);
+    quint16 hash = 0;
+    for (QChar c : name) {
+        const quint16 u = c.unicode() >= 'a' && c.unicode() <= 'z' ? quint16(c.unicode() - 32) : c.unicode();
+        for (quint8 byte : {quint8(u & 0xFF), quint8(u >> 8)})
+            hash = quint16(((hash & 1) ? 0x8000 : 0) + (hash >> 1) + byte);
+    }
+    set += char(0xC0) + QByteArray(1, char(contiguous ? 3 : 1)) + char(0) + char(name.size()) + le16(hash) + le16(0) + le64(length)
+           + le32(0) + le32(cluster) + le64(length);
+    for (int k = 0; k < names; ++k) {
+        QByteArray e = QByteArray::fromHex("C100") + QByteArray(30, 0);
+        for (int c = 0; c < 15 && k * 15 + c < name.size(); ++c)
+            qToLittleEndian(name[k * 15 + c].unicode(), e.data() + 2 + 2 * c);
+        set += e;
+    }
+    qToLittleEndian(exfatSetChecksum(reinterpret_cast<const unsigned char *>(set.constData()), size_t(set.size() / 32)), set.data() + 2);
+    for (qsizetype e = 0; deleted && e < set.size(); e += 32)
+        set[e] = char(set[e] & 0x7F);  // a deletion clears the in-use bits, not the checksum
+    return set;
+}
+
+// The directories target: the volume (kind, cluster size, count, heap), then its sectors.
+void directorySeeds()
+{
+    const auto volume = [](quint8 kind, quint8 clusterShift, quint32 clusters) { return char(kind) + QByteArray(1, char(clusterShift)) + le32(clusters) + le16(64); };
+    QByteArray fat = longEntries("Holiday at the lake.jpg", "HOLIDA~1JPG", false) + shortEntry("HOLIDA~1JPG", 0x20, 5, 70000)
+                     + shortEntry("DCIM       ", 0x10, 3, 0) + shortEntry("IMG_0001JPG", 0x20, 40, 1234)
+                     + longEntries("A deleted one.jpg", "ADELET~1JPG", true) + shortEntry("\xE5" "DELET~1JPG", 0x20, 60, 999);
+    fat.resize(512, 0);
+    seed("directories", "fat16", volume(1, 2, 20000) + QByteArray(512, 0) + fat);
+    seed("directories", "fat32", volume(2, 3, 200000) + fat);
+    QByteArray ex = exfatSet("Clip at noon.MP4", 10, 5000000, true) + exfatSet("A long name that takes three entries.jpg", 900, 40000, false, true);
+    ex.resize(1024, 0);
+    seed("directories", "exfat", volume(3, 3, 16352) + ex);
+}
+
+// The fragments target: the query (type, cluster size, first cluster, room, size, held
+// stretches), then the medium. Each file is split after its first clusters by one that is not
+// its own.
+QByteArray fragmentQuery(quint8 type, quint8 room, quint32 size, QByteArray held = {})
+{
+    held.resize(8, 0);
+    return char(type) + QByteArray(1, 0) + char(0) + char(room) + le32(size) + held;
+}
+QByteArray splitAfter(const QByteArray &file, int clusters, const QByteArray &foreign)
+{
+    return file.left(512 * clusters) + foreign + file.mid(512 * clusters) + noise(1024, 21);
+}
+QByteArray smallMovie()
+{
+    QByteArray samples;
+    QList<quint32> sizes;
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray nal = char(i ? 0x41 : 0x65) + noise(180 + 40 * i, quint32(30 + i));
+        samples += be32(quint32(nal.size())) + nal;
+        sizes << quint32(4 + nal.size());
+    }
+    const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isomavc1", 16));
+    const auto moovWith = [&](quint32 offset) {
+        const QByteArray avcC = box("avcC", QByteArray::fromHex("0164001FFFE1"));
+        const QByteArray avc1 = be32(quint32(86 + avcC.size())) + "avc1" + QByteArray(78, 0) + avcC;
+        const QByteArray stsd = box("stsd", QByteArray(4, 0) + be32(1) + avc1);
+        QByteArray stszBody = QByteArray(4, 0) + be32(0) + be32(quint32(sizes.size()));
+        for (quint32 z : sizes)
+            stszBody += be32(z);
+        const QByteArray stsc = box("stsc", QByteArray(4, 0) + be32(1) + be32(1) + be32(quint32(sizes.size())) + be32(1));
+        const QByteArray stco = box("stco", QByteArray(4, 0) + be32(1) + be32(offset));
+        return box("moov", box("trak", box("mdia", box("minf", box("stbl", stsd + box("stsz", stszBody) + stsc + stco)))));
+    };
+    const quint32 offset = quint32(ftyp.size() + moovWith(0).size() + 8);
+    return ftyp + moovWith(offset) + box("mdat", samples);
+}
+
+// The card target: a small FAT12 card (boot sector, two FATs, the root directory, 512-byte
+// clusters from sector 4) holding a photo and a clip, each split by a file of noise.
+QByteArray fat12Card(const QByteArray &photo, const QByteArray &movie)
+{
+    const auto clusters = [](const QByteArray &b) { return int((b.size() + 511) / 512); };
+    const QByteArray gap = noise(512, 24);
+    QByteArray data = photo.left(1024) + gap + photo.mid(1024);
+    data.resize(512 * (clusters(photo) + 1), '\0');
+    const int clip = clusters(data);
+    data += movie.left(1024) + gap + movie.mid(1024);
+    data.resize(512 * (clusters(data) + 1), '\0');
+    QByteArray root = longEntries("Photo at noon.jpg", "PHOTOA~1JPG", false) + shortEntry("PHOTOA~1JPG", 0x20, 2, quint32(photo.size()))
+                      + shortEntry("NOISE   DAT", 0x20, 4, 512) + shortEntry("CLIP    MP4", 0x20, quint16(2 + clip), quint32(movie.size()))
+                      + shortEntry("\xE5" "OISE2  DAT", 0x20, quint16(4 + clip), 512);
+    root.resize(512, '\0');
+    const int total = 4 + clusters(data);
+    return fatBoot(1, 1, 16, quint32(total), 1) + QByteArray(1024, 0) + root + data;
+}
+
+void fragmentSeeds()
+{
+    const QByteArray photo = picture("jpeg", 64, 48);
+    seed("fragments", "photo.jpg", fragmentQuery(0, 1, quint32(photo.size())) + splitAfter(photo, 2, noise(512, 20)));
+    const QByteArray movie = smallMovie();
+    seed("fragments", "movie.mp4", fragmentQuery(1, 1, quint32(movie.size()), QByteArray::fromHex("0601"))
+                                       + splitAfter(movie, 2, movie.mid(600, 512)));
+    QByteArray movi = "movi";
+    for (quint32 i = 0; i < 24; ++i)
+        movi += "00dc" + le32(90 + i) + noise(int(90 + i + (i & 1)), 40 + i);
+    movi += "JUNK" + le32(0);  // a chunk header in the last cluster: the walk ends only there
+    const QByteArray avi = "RIFF" + le32(quint32(4 + 8 + movi.size())) + "AVI " + "LIST" + le32(quint32(movi.size())) + movi;
+    seed("card", "fat12", fat12Card(photo, movie));
+    seed("fragments", "chunks.avi", fragmentQuery(3, 1, quint32(avi.size())) + splitAfter(avi, 2, noise(512, 23)));
+}
+
 } // namespace
 
 // The committed fixtures of the other-file and video formats, each to the target of its family;
@@ -278,5 +469,8 @@ int main(int argc, char **argv)
     documentSeeds();
     databaseSeeds(sourceDir);
     fixtureSeeds(sourceDir);
+    volumeSeeds();
+    directorySeeds();
+    fragmentSeeds();
     return failures == 0 ? 0 : 1;
 }
