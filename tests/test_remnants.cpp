@@ -416,7 +416,7 @@ private slots:
             QFile f(jpg + (n ? QStringLiteral("IMG_0001_%1.JPG").arg(n) : QStringLiteral("IMG_0001.JPG")));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
-        const CliRun r = cli({"scan", card.image, "--mode", "photo", "--out", out, "--names", "original", "--quiet"});
+        const Run r = cli({"scan", card.image, "--mode", "photo", "--out", out, "--names", "original", "--quiet"});
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(readAll(jpg + "IMG_0002.JPG"), b);
         QStringList holding;
