@@ -189,8 +189,22 @@ void VolumeFinder::gptEntries(uint64_t s, const unsigned char *bytes)
     (void)s;
 }
 
+uint64_t VolumeFinder::nextWanted() const
+{
+    uint64_t n = expected_.empty() ? UINT64_MAX : std::max(seen_, expected_.begin()->first);
+    if (gptEntriesEnd_ > seen_)
+        n = std::min(n, std::max(seen_, gptEntriesFrom_));
+    if (first_ == 0 && seen_ <= 1)
+        n = std::min<uint64_t>(n, 1);  // a GPT header
+    return n;
+}
+
 void VolumeFinder::sector(uint64_t s, const unsigned char *bytes)
 {
+    seen_ = std::max(seen_, s + 1);
+    // Sectors are handed over in order: a boot sector expected before this one was blank.
+    while (!expected_.empty() && expected_.begin()->first < s)
+        expected_.erase(expected_.begin());
     if (s >= gptEntriesFrom_ && s < gptEntriesEnd_) {
         gptEntries(s, bytes);
         return;

@@ -51,6 +51,9 @@ public:
     VolumeFinder(uint64_t firstSector, uint64_t endSector, uint64_t mediumBytes);
     // A sector of the range (blank sectors may be left out). Cheap for every other sector.
     void sector(uint64_t s, const unsigned char *bytes);
+    // The first sector after the last one seen that could still teach it something (a boot
+    // sector, a backup, a partition table or its entries); sectors before it may be left out.
+    uint64_t nextWanted() const;
     const std::vector<FatVolume> &volumes() const { return volumes_; }
     // The volume whose directories may lie at medium byte b, or null.
     const FatVolume *volumeAt(uint64_t b) const;
@@ -60,6 +63,7 @@ private:
     void gptEntries(uint64_t s, const unsigned char *bytes);
 
     uint64_t first_, end_, mediumBytes_;
+    uint64_t seen_ = 0;  // one past the last sector seen
     // Sectors where a boot sector (or its backup) may stand, and the volume start each serves.
     std::map<uint64_t, uint64_t> expected_;
     uint64_t gptEntriesFrom_ = UINT64_MAX, gptEntriesEnd_ = 0;

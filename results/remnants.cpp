@@ -461,6 +461,7 @@ Remnants::Remnants(size_t maxEntries) : maxEntries_(maxEntries) {}
 void Remnants::beginScan(uint64_t firstSector, uint64_t endSector, uint64_t mediumBytes)
 {
     finder_ = std::make_unique<VolumeFinder>(firstSector, endSector, mediumBytes);
+    wanted_ = 0;
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
     byFirstByte_.clear();
@@ -477,12 +478,18 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
 {
     if (!finder_)
         return;
-    const size_t known = finder_->volumes().size();
-    finder_->sector(s, bytes);
-    if (finder_->volumes().size() != known) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        volumes_ = finder_->volumes();
+    // Most sectors of a card teach the finder nothing: it says which ones may.
+    if (s >= wanted_) {
+        const size_t known = finder_->volumes().size();
+        finder_->sector(s, bytes);
+        wanted_ = finder_->nextWanted();
+        if (finder_->volumes().size() != known) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            volumes_ = finder_->volumes();
+        }
     }
+    if (finder_->volumes().empty())
+        return;
     const FatVolume *v = finder_->volumeAt(s * 512);
     if (!v || after < 512)
         return;

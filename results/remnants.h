@@ -82,6 +82,7 @@ private:
 
     const size_t maxEntries_;
     std::unique_ptr<VolumeFinder> finder_;  // the scan thread's
+    uint64_t wanted_ = 0;                   // the next sector the finder wants to see
     mutable std::mutex mutex_;
     std::vector<RememberedFile> entries_;
     std::multimap<uint64_t, size_t> byFirstByte_;
