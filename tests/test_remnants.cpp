@@ -188,16 +188,27 @@ private slots:
             mbr[511] = char(0xAA);
             img.prepend(mbr);
         }
-        VolumeFinder finder(0, uint64_t(img.size() / 512), uint64_t(img.size()));
-        for (qint64 s = 0; s < img.size() / 512; ++s)
-            finder.sector(uint64_t(s), reinterpret_cast<const unsigned char *>(img.constData()) + s * 512);
-        QCOMPARE(finder.volumes().size(), size_t(1));
-        const FatVolume &v = finder.volumes().front();
+        // Handed over as the General pass does, every sector in order.
+        Remnants remnants;
+        const uint64_t sectors = uint64_t(img.size() / 512);
+        remnants.beginScan(0, sectors, uint64_t(img.size()));
+        for (uint64_t s = 0; s < sectors; ++s)
+            remnants.sector(s, reinterpret_cast<const unsigned char *>(img.constData()) + s * 512, std::min<uint64_t>(s * 512, 512),
+                            size_t(img.size()) - s * 512);
+        const std::vector<FatVolume> volumes = remnants.volumes();
+        QCOMPARE(volumes.size(), size_t(1));
+        const FatVolume &v = volumes.front();
         QCOMPARE(v.kind, fat32 ? FatVolume::Fat32 : FatVolume::Fat16);
         QCOMPARE(v.fromBackup, wipeBoot);
         QCOMPARE(v.firstByte, uint64_t(partitionAt * 512));
         QCOMPARE(v.clusterByte(uint64_t(cluster)), uint64_t(at + partitionAt * 512));
-        QCOMPARE(finder.volumeAt(uint64_t(at + partitionAt * 512)), &v);
+        // And the file's entry was read from its directory there.
+        remnants.endDirectories();
+        remnants.noteFound(uint64_t(at + partitionAt * 512), uint64_t(file.size()), "BIN");
+        const auto entry = remnants.entryFor(uint64_t(at + partitionAt * 512), "BIN");
+        QVERIFY(entry);
+        QCOMPARE(entry->name, QStringLiteral("A.BIN"));
+        QCOMPARE(entry->size, uint64_t(file.size()));
     }
 
     void exfatEntriesFromTheDriver()
