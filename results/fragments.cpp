@@ -1234,6 +1234,18 @@ private:
     std::deque<Piece> pieces_;
 };
 
+// The header of the top-level box at file offset p (its first 16 bytes in h) and its size,
+// when the size is one and the box lies within the file.
+bool topLevelBox(const FragmentQuery &q, FragmentReader &m, uint64_t p, unsigned char *h, uint64_t *size)
+{
+    if (m.read(q.startByte + p, h, 16) != 16)
+        return false;
+    *size = qFromBigEndian<quint32>(h);
+    if (*size == 1)
+        *size = qFromBigEndian<quint64>(h + 8);
+    return *size >= 8 && *size <= q.size - p && fourcc(h + 4);
+}
+
 // Whether the file, read as one run, ends the way its format ends (a few sectors read).
 bool looksWhole(const FragmentQuery &q, FragmentReader &m)
 {
@@ -1254,12 +1266,8 @@ bool looksWhole(const FragmentQuery &q, FragmentReader &m)
         uint64_t p = 0, moovAt = UINT64_MAX, moovSize = 0;
         for (int boxes = 0; p < q.size && boxes < 64; ++boxes) {
             unsigned char h[16];
-            if (m.read(q.startByte + p, h, 16) != 16)
-                return false;
-            uint64_t size = qFromBigEndian<quint32>(h);
-            if (size == 1)
-                size = qFromBigEndian<quint64>(h + 8);
-            if (size < 8 || size > q.size - p || !fourcc(h + 4))
+            uint64_t size = 0;
+            if (!topLevelBox(q, m, p, h, &size))
                 return false;
             if (std::memcmp(h + 4, "moov", 4) == 0) {
                 moovAt = p;
@@ -1317,12 +1325,8 @@ std::unique_ptr<StructureWalker> isoMediaWalker(const FragmentQuery &q, const He
     uint64_t p = 0, mdatEnd = 0, moovAt = UINT64_MAX, moovSize = 0;
     for (int boxes = 0; p + 16 <= room && boxes < 64; ++boxes) {
         unsigned char h[16];
-        if (m.read(q.startByte + p, h, 16) != 16)
-            return nullptr;
-        uint64_t size = qFromBigEndian<quint32>(h);
-        if (size == 1)
-            size = qFromBigEndian<quint64>(h + 8);
-        if (size < 8 || size > q.size - p || !fourcc(h + 4))
+        uint64_t size = 0;
+        if (!topLevelBox(q, m, p, h, &size))
             return nullptr;
         if (std::memcmp(h + 4, "moov", 4) == 0) {
             moovAt = p;
