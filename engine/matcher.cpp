@@ -21,7 +21,18 @@ PassMatcher::PassMatcher(const QStringList &records)
             slot = slots_.end() - 1;
         }
         slot->buckets[static_cast<size_t>(h.firstByte)].push_back(static_cast<int>(r));
-        slot->possible[static_cast<size_t>(h.firstByte)] = true;
+        // The second byte is the header's, or for a header of one byte anything; a header looked
+        // for anywhere may also start later, after a run of its first byte.
+        const auto first = static_cast<unsigned>(h.firstByte);
+        auto allow = [&](unsigned second) { slot->possible[(first | second << 8) >> 6] |= uint64_t(1) << ((first | second << 8) & 63); };
+        if (h.bytes.size() < 2) {
+            for (unsigned second = 0; second < 256; ++second)
+                allow(second);
+        } else {
+            allow(static_cast<unsigned char>(h.bytes[1]));
+            if (h.kind == DecodedHeader::Anywhere)
+                allow(first);
+        }
     }
 }
 

@@ -16,9 +16,11 @@ public:
     // nearly every sector of a card.
     bool mayMatch(const unsigned char *sector) const
     {
-        for (const Slot &s : slots_)
-            if (s.possible[sector[s.offset]])
+        for (const Slot &s : slots_) {
+            const unsigned pair = sector[s.offset] | unsigned(sector[s.offset + 1]) << 8;
+            if (s.possible[pair >> 6] >> (pair & 63) & 1)
                 return true;
+        }
         return false;
     }
     // The first record, in list order, whose header matches the sector; -1 when none does.
@@ -30,7 +32,9 @@ private:
     struct Slot {
         int offset;
         std::array<std::vector<int>, 256> buckets;
-        std::array<bool, 256> possible{};  // a bucket is not empty
+        // The pairs of bytes at the offset that some record's header can start with (the
+        // offset is at most 506, so the pair lies in the sector).
+        std::array<uint64_t, 65536 / 64> possible{};
     };
     std::vector<DecodedHeader> headers_;
     std::vector<Slot> slots_;

@@ -378,6 +378,37 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
         // Nothing is being collected: on to the next header, reading nothing between.
         if (replay && !collecting && !jumpToNextHit(feed, s, planned))
             break;
+        // Nearly every sector holds no header and teaches the remnants nothing: such sectors
+        // are looked at where they lie and passed over together; only the file being collected
+        // takes them.
+        if (!replay && runLength_ == 0) {
+            const unsigned char *ahead = nullptr;
+            uint64_t n = feed.upcoming(&ahead);
+            if (collecting)
+                n = std::min(n, (limit - 1 - bytes_) / kSectorSize);  // the sector at the limit ends the file
+            if (remnants)
+                n = std::min(n, remnants->mustSee() > s ? remnants->mustSee() - s : 0);
+            uint64_t quiet = 0;
+            for (const unsigned char *b = ahead; quiet < n; ++quiet, b += kSectorSize) {
+                __builtin_prefetch(b + 8 * kSectorSize);  // the loop touches one line in eight
+                if (matcher.mayMatch(b) || (noting && thoroughMatcher->mayMatch(b)) || (remnants && remnants->mayBeDirectory(b)))
+                    break;
+            }
+            if (quiet > 0) {
+                feed.advance(size_t(quiet));
+                s += quiet;
+                for_index.store(s, std::memory_order_relaxed);
+                anyRead = true;
+                if (collecting) {
+                    bytes_ += quiet * kSectorSize;
+                    fileSectors += quiet;
+                    collected = size_t(std::min<uint64_t>(collected + quiet * kSectorSize, kPhotoPrefixBytes / kSectorSize * kSectorSize));
+                    feed.setPinned(collected);
+                    if (stream)
+                        observer_->fileData(serial, ahead, size_t(quiet) * kSectorSize);
+                }
+            }
+        }
         const unsigned char *bytes = nullptr;
         const FeedStep step = feedSector(feed, s, &bytes, anyRead);
         if (step == FeedStep::End)

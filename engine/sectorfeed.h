@@ -34,6 +34,18 @@ public:
     // Reads need not reach beyond `sector` for now: a block read stops there (the range stays
     // the same; a later next() past it reads on).
     void readUpTo(uint64_t sector) { readUpTo_ = sector; }
+    // The sectors after the current one that are in memory and were read (up to the next
+    // unreadable one): how many, and their bytes in one run. The pass looks at them in place and
+    // steps over the ones it has nothing to do with by advance(), without next()'s bookkeeping
+    // for each.
+    size_t upcoming(const unsigned char **first) const;
+    // Steps over n of the upcoming sectors: the last of them becomes the current sector.
+    void advance(size_t n)
+    {
+        pos_ += n * kSectorSize;
+        posSector_ += n;
+        windowStart_ = pos_ > kBehind ? pos_ - kBehind : 0;
+    }
     size_t behind() const { return pos_ - windowStart_; }
     size_t ahead() const { return fill_ - pos_; }
 

@@ -462,6 +462,7 @@ void Remnants::beginScan(uint64_t firstSector, uint64_t endSector, uint64_t medi
 {
     finder_ = std::make_unique<VolumeFinder>(firstSector, endSector, mediumBytes);
     wanted_ = 0;
+    fatKnown_ = exfatKnown_ = false;
     std::lock_guard<std::mutex> lock(mutex_);
     entries_.clear();
     byFirstByte_.clear();
@@ -486,6 +487,8 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
         if (finder_->volumes().size() != known) {
             std::lock_guard<std::mutex> lock(mutex_);
             volumes_ = finder_->volumes();
+            for (const FatVolume &v : volumes_)
+                (v.kind == FatVolume::ExFat ? exfatKnown_ : fatKnown_) = true;
         }
     }
     if (finder_->volumes().empty())
@@ -497,15 +500,11 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
     std::vector<uint32_t> dirs;
     std::vector<RememberedFile> found;
     if (v->kind == FatVolume::ExFat) {
-        bool any = false;
-        for (size_t i = 0; i < kSlots && !any; ++i)
-            any = (bytes[i * kEntry] & 0x7F) == 0x05;
-        if (!any)
+        if (!exfatDirectoryLike(bytes))
             return;
         found = exfatDirectoryEntries(*v, bytes, after, s, &dirs);
     } else {
-        const unsigned attr = bytes[11];
-        if (bytes[0] == 0 || (attr & 0xC0) || ((attr & 0x3F) != 0x0F && (bytes[12] & ~0x18u)))
+        if (!fatDirectoryLike(bytes))
             return;
         found = fatDirectoryEntries(*v, bytes, before, s, &dirs);
     }

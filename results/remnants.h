@@ -53,6 +53,13 @@ public:
     // A non-blank sector of the range in order, with `before` bytes before it and `after`
     // from its start on.
     void sector(uint64_t s, const unsigned char *bytes, size_t before, size_t after);
+    // The first sector sector() must see whatever it holds; before it, a sector that
+    // mayBeDirectory() turns away teaches it nothing and need not be handed over.
+    uint64_t mustSee() const { return finder_ ? wanted_ : UINT64_MAX; }
+    bool mayBeDirectory(const unsigned char *b) const
+    {
+        return (fatKnown_ && fatDirectoryLike(b)) || (exfatKnown_ && exfatDirectoryLike(b));
+    }
     // The pass read its range: the entries are all known.
     void endDirectories();
     // A file the scan found (either pass).
@@ -78,11 +85,26 @@ public:
     uint64_t entriesDropped() const;
 
 private:
+    // A cheap look at a sector: its first slot is a FAT entry, or one of its slots opens an
+    // exFAT entry set.
+    static bool fatDirectoryLike(const unsigned char *b)
+    {
+        const unsigned attr = b[11];
+        return b[0] != 0 && !(attr & 0xC0) && ((attr & 0x3F) == 0x0F || !(b[12] & ~0x18u));
+    }
+    static bool exfatDirectoryLike(const unsigned char *b)
+    {
+        for (size_t i = 0; i < 512; i += 32)
+            if ((b[i] & 0x7F) == 0x05)
+                return true;
+        return false;
+    }
     void keep(std::vector<RememberedFile> &&found);
 
     const size_t maxEntries_;
     std::unique_ptr<VolumeFinder> finder_;  // the scan thread's
     uint64_t wanted_ = 0;                   // the next sector the finder wants to see
+    bool fatKnown_ = false, exfatKnown_ = false;  // volumes of the kind found so far
     mutable std::mutex mutex_;
     std::vector<RememberedFile> entries_;
     std::multimap<uint64_t, size_t> byFirstByte_;

@@ -1,5 +1,6 @@
 // The carving passes and the scan driver on card images the tests build.
 #include "catalogue/checklist.h"
+#include "engine/matcher.h"
 #include "engine/naming.h"
 #include "engine/progress.h"
 #include "engine/recoverycore.h"
@@ -682,6 +683,66 @@ private slots:
         }
         QCOMPARE(s, uint64_t(2999));
         QVERIFY(pinnedIs(2990, 10));  // pinned up to the end of the range
+    }
+
+    // A run of upcoming sectors ends before the next unreadable one and at what is in memory;
+    // stepping over it lands where next() would have, with the unreadable sector reported.
+    void sectorFeedRunsStopBeforeUnreadableSectors()
+    {
+        CardImage img(400, true);
+        auto medium = faultyMedium(img.data);
+        medium->bad = {37, 38, 200, 399};
+        SectorReader reader(faultyOpener(medium));
+        QVERIFY(reader.open(QStringLiteral("faulty")));
+        SectorFeed feed(reader, 0, 400, 64);
+        uint64_t s = 0;
+        const unsigned char *bytes = nullptr;
+        bool unreadable = false;
+        QList<quint64> reported;
+        while (feed.next(&s, &bytes, &unreadable) == SectorFeed::Sector) {
+            if (unreadable)
+                reported << s;
+            QCOMPARE(unreadable, medium->bad.contains(s));
+            const unsigned char *run = nullptr;
+            const size_t n = feed.upcoming(&run);
+            for (size_t i = 0; i < n; ++i) {
+                QVERIFY2(!medium->bad.contains(s + 1 + i), qPrintable(QString::number(s + 1 + i)));
+                QVERIFY(std::memcmp(run + i * 512, img.data.constData() + (s + 1 + i) * 512, 512) == 0);
+            }
+            feed.advance(n / 2);
+            s += n / 2;
+        }
+        QCOMPARE(s, uint64_t(399));
+        QCOMPARE(reported, (QList<quint64>{37, 38, 200, 399}));
+    }
+
+    // The lookup tables pass over a sector only when no record can match it: headers at the
+    // start, at an offset, anywhere in the sector (also after a run of their first byte), and of
+    // a single byte.
+    void matcherPassesOverOnlyWhatCannotMatch()
+    {
+        const QStringList records = rec("a", "9", "FFD8FF") + rec("b", "9", "66747970", "5") + rec("c", "9", "FFD9", "nn")
+                                    + rec("d", "9", "47") + rec("e", "9", "ABCD", "507");
+        const PassMatcher matcher(records);
+        std::vector<DecodedHeader> headers;
+        for (int r = 0; r < 5; ++r)
+            headers.push_back(decodeHeader(records, r));
+        // Sectors of a few byte values, so that headers and near misses are common.
+        const unsigned char alphabet[] = {0xFF, 0xD8, 0xD9, 0x47, 0x66, 0x74, 0x79, 0x70, 0xAB, 0xCD, 0x00};
+        QRandomGenerator g(7);
+        int matching = 0, passedOver = 0;
+        unsigned char b[512];
+        for (int i = 0; i < 30000; ++i) {
+            for (unsigned char &c : b)
+                c = alphabet[g.bounded(int(sizeof alphabet))];
+            const bool any = std::any_of(headers.begin(), headers.end(), [&](const DecodedHeader &h) { return headerMatches(h, b); });
+            matching += any;
+            passedOver += !matcher.mayMatch(b);
+            QVERIFY2(!any || matcher.mayMatch(b), qPrintable(QByteArray(reinterpret_cast<const char *>(b), 12).toHex()));
+            QCOMPARE(matcher.first(b) >= 0, any);
+        }
+        QVERIFY(matching > 1000);
+        QVERIFY(passedOver > 10000);
     }
 
     // No records, an empty range, a medium of which no sector reads: the alert, one end, and
