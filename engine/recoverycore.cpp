@@ -230,6 +230,28 @@ RecoveryCore::FeedStep RecoveryCore::feedSector(SectorFeed &feed, uint64_t &s, c
     return FeedStep::Sector;
 }
 
+uint64_t RecoveryCore::passQuietSectors(SectorFeed &feed, uint64_t &s, uint64_t most, const PassMatcher &matcher,
+                                        const PassMatcher *thorough, const Remnants *remnants, const unsigned char **run)
+{
+    if (runLength_ > 0)
+        return 0;  // the unreadable run is reported by the next sector read
+    uint64_t n = std::min<uint64_t>(feed.upcoming(run), most);
+    if (remnants)
+        n = std::min(n, remnants->mustSee() > s ? remnants->mustSee() - s : 0);
+    uint64_t quiet = 0;
+    for (const unsigned char *b = *run; quiet < n; ++quiet, b += kSectorSize) {
+        __builtin_prefetch(b + 8 * kSectorSize);  // the loop touches one line in eight
+        if (matcher.mayMatch(b) || (thorough && thorough->mayMatch(b)) || (remnants && remnants->mayBeDirectory(b)))
+            break;
+    }
+    if (quiet > 0) {
+        feed.advance(size_t(quiet));
+        s += quiet;
+        for_index.store(s, std::memory_order_relaxed);
+    }
+    return quiet;
+}
+
 HitView RecoveryCore::hitView(const SectorFeed &feed)
 {
     // The check looks at a few KiB at most: the sector and what follows it, within the range.
@@ -378,26 +400,13 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
         // Nothing is being collected: on to the next header, reading nothing between.
         if (replay && !collecting && !jumpToNextHit(feed, s, planned))
             break;
-        // Nearly every sector holds no header and teaches the remnants nothing: such sectors
-        // are looked at where they lie and passed over together; only the file being collected
-        // takes them.
-        if (!replay && runLength_ == 0) {
-            const unsigned char *ahead = nullptr;
-            uint64_t n = feed.upcoming(&ahead);
-            if (collecting)
-                n = std::min(n, (limit - 1 - bytes_) / kSectorSize);  // the sector at the limit ends the file
-            if (remnants)
-                n = std::min(n, remnants->mustSee() > s ? remnants->mustSee() - s : 0);
-            uint64_t quiet = 0;
-            for (const unsigned char *b = ahead; quiet < n; ++quiet, b += kSectorSize) {
-                __builtin_prefetch(b + 8 * kSectorSize);  // the loop touches one line in eight
-                if (matcher.mayMatch(b) || (noting && thoroughMatcher->mayMatch(b)) || (remnants && remnants->mayBeDirectory(b)))
-                    break;
-            }
+        // Sectors with nothing to start are passed over together; only the file being
+        // collected takes them (the sector at its limit ends it, so the run stops before).
+        if (!replay) {
+            const unsigned char *run = nullptr;
+            const uint64_t most = collecting ? (limit - 1 - bytes_) / kSectorSize : UINT64_MAX;
+            const uint64_t quiet = passQuietSectors(feed, s, most, matcher, thoroughMatcher.get(), remnants, &run);
             if (quiet > 0) {
-                feed.advance(size_t(quiet));
-                s += quiet;
-                for_index.store(s, std::memory_order_relaxed);
                 anyRead = true;
                 if (collecting) {
                     bytes_ += quiet * kSectorSize;
@@ -405,7 +414,7 @@ bool RecoveryCore::Photo_Recovey_Mode(const QString &tag)
                     collected = size_t(std::min<uint64_t>(collected + quiet * kSectorSize, kPhotoPrefixBytes / kSectorSize * kSectorSize));
                     feed.setPinned(collected);
                     if (stream)
-                        observer_->fileData(serial, ahead, size_t(quiet) * kSectorSize);
+                        observer_->fileData(serial, run, size_t(quiet) * kSectorSize);
                 }
             }
         }
@@ -611,6 +620,22 @@ bool RecoveryCore::Raw_File_Recovey_Mode(const QString &tag)
         // No file is open: on to the next header, reading nothing between.
         if (replay && MultiHeader_Array.isEmpty() && !jumpToNextHit(feed, s, planned))
             break;
+        // Sectors with nothing to start (blank ones included) are passed over together; the
+        // open files take them, up to their fixed limit.
+        if (!replay) {
+            const bool open = groupOpen && !MultiHeader_Array.isEmpty();
+            const uint64_t most = open ? (kRawFileLimit - 1 - groupBytes) / kSectorSize : UINT64_MAX;
+            const uint64_t quiet = passQuietSectors(feed, s, most, matcher, thoroughMatcher.get(), remnants, &sector);
+            if (quiet > 0) {
+                anyRead = true;
+                if (open) {
+                    groupBytes += quiet * kSectorSize;
+                    if (stream)
+                        for (uint64_t serial : pendingSerials_)
+                            observer_->fileData(serial, sector, size_t(quiet) * kSectorSize);
+                }
+            }
+        }
         const FeedStep step = feedSector(feed, s, &sector, anyRead);
         if (step == FeedStep::End)
             break;

@@ -128,6 +128,11 @@ private:
     // The next sector of the pass: s moves on past it, its unreadable state is reported.
     enum class FeedStep { Sector, End, Lost };
     FeedStep feedSector(SectorFeed &feed, uint64_t &s, const unsigned char **bytes, bool &anyRead);
+    // Steps over the sectors after the current one (at most `most`) that no header of either
+    // matcher and no directory the remnants want can start in; s and the progress follow.
+    // Returns how many, and their bytes in one run.
+    uint64_t passQuietSectors(SectorFeed &feed, uint64_t &s, uint64_t most, const PassMatcher &matcher,
+                              const PassMatcher *thorough, const Remnants *remnants, const unsigned char **run);
     static HitView hitView(const SectorFeed &feed);
     // The first record (in list order) that matches the sector and whose format's header check
     // agrees with the bytes around it; -1 when none. *type: a finer type the check named.
