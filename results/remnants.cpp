@@ -628,7 +628,8 @@ bool startsAsItsType(const RememberedFile &e, FragmentReader &m)
 }
 } // namespace
 
-void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel)
+void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel,
+                                 uint64_t readBound)
 {
     // What the stage needs, copied out of the lock: it reads the medium for a while.
     std::vector<FatVolume> volumes;
@@ -681,6 +682,9 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
             if (d >= v.heapByte && d < v.heapEnd())
                 hold(d, d + v.clusterBytes, false, true);
     FragmentReader reader(medium, mediumBytes);
+    constexpr uint64_t kSlack = uint64_t(1) << 30;
+    const uint64_t bound = readBound != 0 ? readBound : mediumBytes > UINT64_MAX - kSlack ? UINT64_MAX : mediumBytes + kSlack;
+    const std::function<bool()> spent = [&] { return reader.bytesRead() > bound || (cancel && cancel()); };
     // Files this scan's types do not cover (the photos of a video scan) hold their clusters too,
     // when their first cluster still starts as their type does: a clip is then not joined
     // through a photo whose bytes its samples cannot tell from its own.
@@ -688,13 +692,15 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
     for (size_t i = 0; i < found.size(); ++i)
         starts[i] = found[i].start;
     for (const RememberedFile &e : unmatched()) {
+        if (spent())
+            break;
         const auto next = std::upper_bound(starts.begin(), starts.end(), e.firstByte);
         const uint64_t limit = next == starts.end() ? UINT64_MAX : *next;
         if (e.size > 0 && e.size <= limit - e.firstByte && startsAsItsType(e, reader))
             hold(e.firstByte, e.firstByte + e.size, false, true);
     }
     for (size_t i = 0; i < found.size(); ++i) {
-        if (cancel && cancel())
+        if (spent())
             break;
         const std::optional<RememberedFile> &e = joined[i];
         if (!e || e->contiguous)
@@ -714,7 +720,7 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
         q.contiguousRoom = next - found[i].start;
         q.volume = *vol;
         std::optional<std::vector<Piece>> p
-            = findPieces(q, walkerRefusesForeignBytes(q.type) ? heldNamed : held, reader, cancel);
+            = findPieces(q, walkerRefusesForeignBytes(q.type) ? heldNamed : held, reader, spent);
         if (p && p->size() > 1) {
             std::lock_guard<std::mutex> lock(mutex_);
             pieces_[found[i].start] = *p;

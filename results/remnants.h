@@ -66,7 +66,11 @@ public:
     void noteFound(uint64_t startByte, uint64_t carvedBytes, const QString &type);
 
     // ---- After the passes: fragmented files put back together (results/fragments.h) ----
-    void resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel = {});
+    // However many entries a card holds, the stage reads at most `readBound` bytes of the medium
+    // (0: the medium's size and 1 GiB more, about one more read of the card); the files it did
+    // not come to stay as the scan carved them.
+    void resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel = {},
+                          uint64_t readBound = 0);
 
     // ---- Anyone, any thread ----
     std::vector<FatVolume> volumes() const;

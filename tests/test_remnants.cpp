@@ -411,6 +411,56 @@ private slots:
         QVERIFY2(ms >= 0 && ms < 2000, qPrintable(QStringLiteral("%1 ms").arg(ms)));
     }
 
+    // However many entries a card holds, putting fragments together reads at most its bound:
+    // photos whose remembered sizes run far past their end marker (as a hostile card's would)
+    // each send the search over the card, and the files it does not come to stay carved.
+    void fragmentStageReadsAtMostItsBound()
+    {
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/bound"))
+            QSKIP(qPrintable(card.problem));
+        QList<QByteArray> photos;
+        for (int i = 0; i < 6; ++i) {
+            photos << noisePicture("JPG", 64, 48, quint32(20 + i), 90);
+            QVERIFY2(card.write(QStringLiteral("/P%1.JPG").arg(i), photos.last())
+                         && card.write(QStringLiteral("/F%1.DAT").arg(i), noise(2048, quint32(i))),
+                     qPrintable(card.problem));
+        }
+        QByteArray img = readAll(card.image);
+        for (int i = 0; i < photos.size(); ++i) {
+            const qsizetype entry = img.indexOf(QStringLiteral("P%1      JPG").arg(i).toLatin1());
+            QVERIFY(entry > 0);
+            img.replace(entry + 28, 4, le32(quint32(photos[i].size() * 8)));
+        }
+        QFile f(card.image);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(img) == img.size());
+        f.close();
+        const auto *b = reinterpret_cast<const unsigned char *>(img.constData());
+        const uint64_t bytes = uint64_t(img.size());
+        const auto stage = [&](uint64_t bound, size_t *entries) {
+            Remnants r;
+            r.beginScan(0, bytes / 512, bytes);
+            for (uint64_t s = 0; s < bytes / 512; ++s)
+                r.sector(s, b + s * 512, std::min<uint64_t>(s * 512, 2048), std::min<uint64_t>(bytes - s * 512, 2560));
+            r.endDirectories();
+            for (const QByteArray &p : photos)
+                r.noteFound(uint64_t(img.indexOf(p)), uint64_t(p.size()), QStringLiteral("JPG"));
+            SectorReader medium;
+            if (!medium.open(card.image))
+                return UINT64_MAX;
+            const uint64_t before = SectorReader::totalBytesRead();
+            r.resolveFragments(medium, bytes, {}, bound);
+            *entries = r.entryCount();
+            return SectorReader::totalBytesRead() - before;
+        };
+        size_t entries = 0;
+        const uint64_t all = stage(UINT64_MAX, &entries);
+        QCOMPARE(entries, size_t(12));  // the photos and the files between
+        QVERIFY2(all > 2 * bytes, qPrintable(QString::number(all)));  // the searches went over the card again and again
+        const uint64_t bound = bytes / 2, bounded = stage(bound, &entries);
+        QVERIFY2(bounded <= bound + (uint64_t(1) << 20), qPrintable(QStringLiteral("%1 bytes read, bound %2").arg(bounded).arg(bound)));
+    }
+
     // A name the card remembers that every suffix the saver tries already takes (files an
     // earlier run left here; a card can name ten thousand files alike): that file is saved
     // under its generated name, and saving goes on.
