@@ -45,6 +45,7 @@ std::optional<FatVolume> exfatBoot(const unsigned char *b, uint64_t firstByte)
     v.sectorBytes = uint32_t(sectorBytes);
     v.clusterBytes = spc * sectorBytes;
     v.heapByte = firstByte + heapOffset * sectorBytes;
+    v.fatByte = firstByte + fatOffset * sectorBytes;
     v.clusterCount = clusterCount;
     v.rootCluster = uint32_t(root);
     return v;
@@ -87,6 +88,7 @@ std::optional<FatVolume> fatBoot(const unsigned char *b, uint64_t firstByte)
     v.sectorBytes = uint32_t(bps);
     v.clusterBytes = spc * bps;
     v.heapByte = firstByte + meta * bps;
+    v.fatByte = firstByte + reserved * bps;
     v.clusterCount = clusters;
     if (rootSectors) {
         v.rootDirByte = firstByte + (reserved + fats * fatSize) * bps;

@@ -20,6 +20,7 @@ struct FatVolume {
     uint32_t sectorBytes = 512;   // its own sector size
     uint64_t clusterBytes = 0;
     uint64_t heapByte = 0;        // medium byte of cluster 2
+    uint64_t fatByte = 0;         // medium byte of the (first) FAT
     uint64_t clusterCount = 0;    // clusters 2 .. clusterCount + 1 exist
     uint64_t rootDirByte = 0;     // FAT12/16: the fixed root directory on the medium
     uint64_t rootDirBytes = 0;

@@ -461,6 +461,7 @@ Remnants::Remnants(size_t maxEntries) : maxEntries_(maxEntries) {}
 void Remnants::beginScan(uint64_t firstSector, uint64_t endSector, uint64_t mediumBytes)
 {
     finder_ = std::make_unique<VolumeFinder>(firstSector, endSector, mediumBytes);
+    crossings_.clear();
     wanted_ = 0;
     fatKnown_ = exfatKnown_ = false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -503,17 +504,30 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
         if (!exfatDirectoryLike(bytes))
             return;
         found = exfatDirectoryEntries(*v, bytes, after, s, &dirs);
+        // A set too long for what is left of its cluster: joined after the pass.
+        const uint64_t inCluster = (s * 512 - v->heapByte) % v->clusterBytes;
+        for (size_t i = 0; i < kSlots && s * 512 >= v->heapByte; ++i) {
+            const unsigned char *e = bytes + i * kEntry;
+            if ((e[0] & 0x7F) == 0x05 && e[1] >= 2 && e[1] <= 18 && inCluster + (i + 1 + e[1]) * kEntry > v->clusterBytes
+                && crossings_.size() < maxEntries_)
+                crossings_.push_back({s, i});
+        }
     } else {
         if (!fatDirectoryLike(bytes))
             return;
         found = fatDirectoryEntries(*v, bytes, before, s, &dirs);
     }
+    keep(std::move(found), dirs, *v);
+}
+
+void Remnants::keep(std::vector<RememberedFile> &&found, const std::vector<uint32_t> &dirs, const FatVolume &v)
+{
     if (found.empty() && dirs.empty())
         return;
     std::lock_guard<std::mutex> lock(mutex_);
     for (uint32_t c : dirs)
         if (dirClusterBytes_.size() < maxEntries_)
-            dirClusterBytes_.push_back(v->clusterByte(c));
+            dirClusterBytes_.push_back(v.clusterByte(c));
     for (RememberedFile &f : found) {
         if (entries_.size() >= maxEntries_) {
             ++dropped_;
@@ -522,6 +536,46 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
         byFirstByte_.emplace(f.firstByte, entries_.size());
         entries_.push_back(std::move(f));
     }
+}
+
+void Remnants::joinCrossingSets(FragmentReader &reader)
+{
+    std::vector<FatVolume> volumes;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        volumes = volumes_;
+    }
+    for (const Crossing &c : crossings_) {
+        const uint64_t at = c.sector * 512 + c.slot * kEntry;
+        const FatVolume *v = nullptr;
+        for (const FatVolume &w : volumes)
+            if (w.kind == FatVolume::ExFat && at >= w.heapByte && at < w.heapEnd())
+                v = &w;
+        if (!v)
+            continue;
+        const uint64_t cluster = 2 + (at - v->heapByte) / v->clusterBytes;
+        const uint64_t head = v->clusterByte(cluster) + v->clusterBytes - at;  // under 19 entries
+        unsigned char link[4];
+        if (reader.peek(v->fatByte + cluster * 4, link, 4) != 4)
+            continue;
+        // The next cluster on the medium was read with the set in the pass.
+        const uint32_t next = le32(link);
+        if (next == cluster + 1 || !v->hasCluster(next) || head >= 19 * kEntry)
+            continue;
+        // The set from its first entry, as the directory goes on: the rest of its cluster, then
+        // the next one's start, with nothing after the set taken for a set of its own.
+        unsigned char set[512 + 19 * kEntry] = {};
+        if (reader.peek(at, set, int64_t(head)) != int64_t(head) || set[1] > 18
+            || reader.peek(v->clusterByte(next), set + head, int64_t(19 * kEntry - head)) != int64_t(19 * kEntry - head))
+            continue;
+        std::memset(set + (1 + set[1]) * kEntry, 0, sizeof set - (1 + set[1]) * kEntry);
+        std::vector<uint32_t> dirs;
+        std::vector<RememberedFile> found = exfatDirectoryEntries(*v, set, sizeof set, c.sector, &dirs);
+        for (RememberedFile &f : found)
+            f.entrySlot = int(c.slot);
+        keep(std::move(found), dirs, *v);
+    }
+    crossings_.clear();
 }
 
 void Remnants::endDirectories()
@@ -631,6 +685,8 @@ bool startsAsItsType(const RememberedFile &e, FragmentReader &m)
 void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, const std::function<bool()> &cancel,
                                  uint64_t readBound)
 {
+    FragmentReader reader(medium, mediumBytes);
+    joinCrossingSets(reader);
     // What the stage needs, copied out of the lock: it reads the medium for a while.
     std::vector<FatVolume> volumes;
     std::vector<Found> found;
@@ -681,7 +737,6 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
         for (const FatVolume &v : volumes)
             if (d >= v.heapByte && d < v.heapEnd())
                 hold(d, d + v.clusterBytes, false, true);
-    FragmentReader reader(medium, mediumBytes);
     constexpr uint64_t kSlack = uint64_t(1) << 30;
     const uint64_t bound = readBound != 0 ? readBound : mediumBytes > UINT64_MAX - kSlack ? UINT64_MAX : mediumBytes + kSlack;
     const std::function<bool()> spent = [&] { return reader.bytesRead() > bound || (cancel && cancel()); };

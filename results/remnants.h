@@ -26,6 +26,7 @@
 
 namespace lumafind {
 
+class FragmentReader;
 class SectorReader;
 struct ExportItem;
 
@@ -103,7 +104,11 @@ private:
                 return true;
         return false;
     }
-    void keep(std::vector<RememberedFile> &&found);
+    // Entries kept (under the lock), as far as the bound allows.
+    void keep(std::vector<RememberedFile> &&found, const std::vector<uint32_t> &dirs, const FatVolume &v);
+    // exFAT entry sets that run past the end of their cluster go on in the directory's next
+    // cluster, which need not follow it on the medium: after the pass, the FAT says which it is.
+    void joinCrossingSets(FragmentReader &reader);
 
     const size_t maxEntries_;
     std::unique_ptr<VolumeFinder> finder_;  // the scan thread's
@@ -113,6 +118,11 @@ private:
     std::vector<RememberedFile> entries_;
     std::multimap<uint64_t, size_t> byFirstByte_;
     std::vector<uint64_t> dirClusterBytes_;  // first bytes of directory clusters seen
+    struct Crossing {
+        uint64_t sector;  // where the set starts, and its slot there
+        size_t slot;
+    };
+    std::vector<Crossing> crossings_;  // the scan thread's
     std::vector<FatVolume> volumes_;
     uint64_t dropped_ = 0;
     struct Found {
