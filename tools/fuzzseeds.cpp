@@ -237,7 +237,6 @@ void databaseSeeds(const QString &sourceDir)
 }
 
 QByteArray le16(quint16 v) { QByteArray b(2, 0); qToLittleEndian(v, b.data()); return b; }
-QByteArray be16(quint16 v) { QByteArray b(2, 0); qToBigEndian(v, b.data()); return b; }
 
 // Boot sectors as mkfs.fat and mkfs.exfat lay them out, field by field.
 QByteArray signedSector(QByteArray s)
@@ -257,11 +256,12 @@ QByteArray fatBoot(quint8 spc, quint16 reserved, quint16 rootEntries, quint32 to
         b += le32(fatSize) + le16(0) + le16(0) + le32(2) + le16(1) + le16(6);
     return signedSector(b);
 }
-QByteArray exfatBoot()
+QByteArray exfatBoot(quint64 sectors = 131072, quint32 fatAt = 128, quint32 fatSectors = 128, quint32 heapAt = 256,
+                     quint32 clusters = 16352, quint32 root = 4, quint8 clusterShift = 3)
 {
-    QByteArray b = QByteArray::fromHex("EB7690") + "EXFAT   " + QByteArray(53, 0) + le64(0) + le64(131072) + le32(128)
-                   + le32(128) + le32(256) + le32(16352) + le32(4) + le32(0x12345678) + le16(0x100) + le16(0) + char(9)
-                   + char(3) + char(1);
+    QByteArray b = QByteArray::fromHex("EB7690") + "EXFAT   " + QByteArray(53, 0) + le64(0) + le64(sectors) + le32(fatAt)
+                   + le32(fatSectors) + le32(heapAt) + le32(clusters) + le32(root) + le32(0x12345678) + le16(0x100) + le16(0)
+                   + char(9) + char(clusterShift) + char(1);
     return signedSector(b);
 }
 QByteArray partitionEntry(quint8 type, quint32 first, quint32 count)
@@ -410,6 +410,26 @@ QByteArray fat12Card(const QByteArray &photo, const QByteArray &movie)
     return fatBoot(1, 1, 16, quint32(total), 1) + QByteArray(1024, 0) + root + data;
 }
 
+// An exFAT card of 512-byte clusters whose root directory goes on from cluster 2 in cluster 5:
+// the photo's entry set starts in the last slot of the first and ends in the second.
+QByteArray exfatCard(const QByteArray &photo)
+{
+    const int photoClusters = int((photo.size() + 511) / 512);
+    const quint32 clusters = quint32(4 + photoClusters);
+    QByteArray fat = le32(0xFFFFFFF8) + le32(0xFFFFFFFF) + le32(5) + le32(0xFFFFFFFF) + le32(0xFFFFFFFF) + le32(0xFFFFFFFF);
+    fat.resize(512, 0);
+    const QByteArray set = exfatSet("Photo at noon.jpg", 6, quint64(photo.size()), true);
+    QByteArray dir = exfatSet("IMG_0001.JPG", 3, 900, true) + exfatSet("IMG_0002.JPG", 4, 400, true, true);
+    dir.resize(15 * 32, 0);
+    dir += set.left(32);
+    QByteArray more = set.mid(32);
+    more.resize(512, 0);
+    QByteArray card = exfatBoot(26 + clusters, 24, 1, 26, clusters, 2, 0) + QByteArray(23 * 512, 0) + fat + QByteArray(512, 0);
+    card += dir + noise(1024, 25) + more + photo;
+    card.resize(512 * (26 + qsizetype(clusters)), 0);
+    return card;
+}
+
 void fragmentSeeds()
 {
     const QByteArray photo = picture("jpeg", 64, 48);
@@ -423,6 +443,7 @@ void fragmentSeeds()
     movi += "JUNK" + le32(0);  // a chunk header in the last cluster: the walk ends only there
     const QByteArray avi = "RIFF" + le32(quint32(4 + 8 + movi.size())) + "AVI " + "LIST" + le32(quint32(movi.size())) + movi;
     seed("card", "fat12", fat12Card(photo, movie));
+    seed("card", "exfat", exfatCard(photo));
     seed("fragments", "chunks.avi", fragmentQuery(3, 1, quint32(avi.size())) + splitAfter(avi, 2, noise(512, 23)));
 }
 
