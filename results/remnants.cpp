@@ -516,6 +516,9 @@ void Remnants::sector(uint64_t s, const unsigned char *bytes, size_t before, siz
         if (!fatDirectoryLike(bytes))
             return;
         found = fatDirectoryEntries(*v, bytes, before, s, &dirs);
+        if (v->kind != FatVolume::Fat12 && s * 512 >= v->heapByte && (s * 512 - v->heapByte) % v->clusterBytes == 0
+            && !(found.empty() && dirs.empty()) && clusterStarts_.size() < maxEntries_)
+            clusterStarts_.push_back(s);
     }
     keep(std::move(found), dirs, *v);
 }
@@ -538,6 +541,18 @@ void Remnants::keep(std::vector<RememberedFile> &&found, const std::vector<uint3
     }
 }
 
+namespace {
+// The FAT's entry for cluster c (FAT16, FAT32 or exFAT); 0 when it cannot be read.
+uint32_t fatEntry(FragmentReader &reader, const FatVolume &v, uint64_t c)
+{
+    unsigned char b[4] = {};
+    const int64_t width = v.kind == FatVolume::Fat16 ? 2 : 4;
+    if (reader.peek(v.fatByte + c * uint64_t(width), b, width) != width)
+        return 0;
+    return width == 2 ? le16(b) : v.kind == FatVolume::Fat32 ? le32(b) & 0x0FFFFFFF : le32(b);
+}
+} // namespace
+
 void Remnants::joinCrossingSets(FragmentReader &reader)
 {
     std::vector<FatVolume> volumes;
@@ -555,11 +570,8 @@ void Remnants::joinCrossingSets(FragmentReader &reader)
             continue;
         const uint64_t cluster = 2 + (at - v->heapByte) / v->clusterBytes;
         const uint64_t head = v->clusterByte(cluster) + v->clusterBytes - at;  // under 19 entries
-        unsigned char link[4];
-        if (reader.peek(v->fatByte + cluster * 4, link, 4) != 4)
-            continue;
         // The next cluster on the medium was read with the set in the pass.
-        const uint32_t next = le32(link);
+        const uint32_t next = fatEntry(reader, *v, cluster);
         if (next == cluster + 1 || !v->hasCluster(next) || head >= 19 * kEntry)
             continue;
         // The set from its first entry, as the directory goes on: the rest of its cluster, then
@@ -576,6 +588,73 @@ void Remnants::joinCrossingSets(FragmentReader &reader)
         keep(std::move(found), dirs, *v);
     }
     crossings_.clear();
+}
+
+void Remnants::joinLongNames(FragmentReader &reader)
+{
+    std::vector<FatVolume> volumes;
+    std::vector<uint64_t> firsts;  // a directory's first cluster has none before it
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        volumes = volumes_;
+        firsts = dirClusterBytes_;
+    }
+    std::sort(firsts.begin(), firsts.end());
+    constexpr uint64_t kMaxFatBytes = uint64_t(64) << 20;
+    for (const FatVolume &v : volumes) {
+        if (v.kind != FatVolume::Fat16 && v.kind != FatVolume::Fat32)
+            continue;
+        // The clusters whose directory went on from one that does not lie just before them.
+        std::vector<uint64_t> wanted;
+        for (uint64_t s : clusterStarts_) {
+            if (s * 512 < v.heapByte || s * 512 >= v.heapEnd())
+                continue;
+            const uint64_t c = 2 + (s * 512 - v.heapByte) / v.clusterBytes;
+            if (c > 2 && !std::binary_search(firsts.begin(), firsts.end(), v.clusterByte(c)) && fatEntry(reader, v, c - 1) != c)
+                wanted.push_back(c);
+        }
+        const uint64_t width = v.kind == FatVolume::Fat16 ? 2 : 4;
+        if (wanted.empty() || (v.clusterCount + 2) * width > kMaxFatBytes)
+            continue;
+        std::sort(wanted.begin(), wanted.end());
+        // Which cluster names each of them as its next: one read of the FAT.
+        std::map<uint64_t, uint64_t> previous;
+        std::vector<unsigned char> chunk(size_t(1) << 16);
+        for (uint64_t first = 2; first < v.clusterCount + 2;) {
+            const uint64_t count = std::min<uint64_t>(chunk.size() / width, v.clusterCount + 2 - first);
+            if (reader.read(v.fatByte + first * width, chunk.data(), int64_t(count * width)) != int64_t(count * width))
+                break;
+            for (uint64_t k = 0; k < count; ++k) {
+                const unsigned char *e = chunk.data() + k * width;
+                const uint64_t next = width == 2 ? le16(e) : le32(e) & 0x0FFFFFFF;
+                if (std::binary_search(wanted.begin(), wanted.end(), next))
+                    previous[next] = first + k;
+            }
+            first += count;
+        }
+        // Each such cluster's first sector read again after the end of the one before it.
+        const size_t behind = size_t(std::min<uint64_t>(v.clusterBytes, 20 * kEntry));
+        std::vector<RememberedFile> named;
+        for (const auto &[c, p] : previous) {
+            std::vector<unsigned char> buf(behind + 512);
+            if (reader.peek(v.clusterByte(p) + v.clusterBytes - behind, buf.data(), int64_t(behind)) != int64_t(behind)
+                || reader.peek(v.clusterByte(c), buf.data() + behind, 512) != 512)
+                continue;
+            for (RememberedFile &f : fatDirectoryEntries(v, buf.data() + behind, behind, v.clusterByte(c) / 512))
+                named.push_back(std::move(f));
+        }
+        // An entry read in the pass without its long name takes it.
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::map<std::pair<uint64_t, int>, size_t> at;
+        for (size_t i = 0; i < entries_.size() && !named.empty(); ++i)
+            at[{entries_[i].entrySector, entries_[i].entrySlot}] = i;
+        for (RememberedFile &f : named) {
+            const auto it = at.find({f.entrySector, f.entrySlot});
+            if (it != at.end() && entries_[it->second].firstByte == f.firstByte && entries_[it->second].name != f.name)
+                entries_[it->second] = std::move(f);
+        }
+    }
+    clusterStarts_.clear();
 }
 
 void Remnants::endDirectories()
@@ -687,6 +766,7 @@ void Remnants::resolveFragments(SectorReader &medium, uint64_t mediumBytes, cons
 {
     FragmentReader reader(medium, mediumBytes);
     joinCrossingSets(reader);
+    joinLongNames(reader);
     // What the stage needs, copied out of the lock: it reads the medium for a while.
     std::vector<FatVolume> volumes;
     std::vector<Found> found;

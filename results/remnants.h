@@ -106,9 +106,12 @@ private:
     }
     // Entries kept (under the lock), as far as the bound allows.
     void keep(std::vector<RememberedFile> &&found, const std::vector<uint32_t> &dirs, const FatVolume &v);
-    // exFAT entry sets that run past the end of their cluster go on in the directory's next
-    // cluster, which need not follow it on the medium: after the pass, the FAT says which it is.
+    // A directory's clusters need not follow each other on the medium: an exFAT entry set that
+    // runs past the end of its cluster goes on in the next one the FAT names, and a FAT long
+    // name at the start of a cluster may begin at the end of the previous one. Joined after
+    // the pass.
     void joinCrossingSets(FragmentReader &reader);
+    void joinLongNames(FragmentReader &reader);
 
     const size_t maxEntries_;
     std::unique_ptr<VolumeFinder> finder_;  // the scan thread's
@@ -123,6 +126,7 @@ private:
         size_t slot;
     };
     std::vector<Crossing> crossings_;  // the scan thread's
+    std::vector<uint64_t> clusterStarts_;  // FAT16/32 directory sectors that start a cluster
     std::vector<FatVolume> volumes_;
     uint64_t dropped_ = 0;
     struct Found {

@@ -161,6 +161,38 @@ private slots:
         QCOMPARE(all.size(), size_t(4));
     }
 
+    // A folder that outgrows its first cluster goes on in one after its files' clusters: the
+    // long name of the entry at the start of the second (deleted, too) begins at the end of the
+    // first, and is joined after the pass through the FAT.
+    void fatLongNamesAcrossDirectoryClusters()
+    {
+        MtoolsCard card;
+        if (!card.make(dir.path() + "/across"))
+            QSKIP(qPrintable(card.problem));
+        const auto name = [](int i) { return QStringLiteral("Long name photo %1.jpg").arg(i, 2, 10, QLatin1Char('0')); };
+        QVERIFY2(card.mkdir("/DCIM"), qPrintable(card.problem));
+        // "." and "..", then three entries a file: the 21st file's last one opens the second cluster.
+        for (int i = 0; i < 24; ++i)
+            QVERIFY2(card.write("/DCIM/" + name(i), name(i).toLatin1().repeated(40)), qPrintable(card.problem));
+        QVERIFY(card.remove("/DCIM/" + name(20)));
+        const QByteArray img = readAll(card.image);
+        const auto v = parseBootSector(reinterpret_cast<const unsigned char *>(img.constData()), 512, 0, img.size());
+        QVERIFY(v);
+        const auto all = allEntries(img, *v);
+        // Read in medium order, it is only the short name, its first letter lost.
+        QVERIFY(!named(all, name(20)));
+        QCOMPARE(std::count_if(all.begin(), all.end(), [](const RememberedFile &f) { return f.lostFirstLetter && f.entrySlot == 0; }), 1);
+        Remnants r;
+        feedAll(r, img);
+        SectorReader medium;
+        QVERIFY(medium.open(card.image));
+        r.resolveFragments(medium, uint64_t(img.size()));
+        for (int i = 0; i < 24; ++i) {
+            const auto e = r.entryFor(uint64_t(img.indexOf(name(i).toLatin1().repeated(40))), "DAT");
+            QVERIFY2(e && e->name == name(i) && e->deleted == (i == 20) && !e->lostFirstLetter, qPrintable(name(i)));
+        }
+    }
+
     // Where a volume's clusters lie, checked against where mtools put a file: a boot sector at
     // the start, a wiped one whose FAT32 backup serves, and a volume behind a partition table.
     void volumesFromBootSectorsBackupsAndPartitions_data()
