@@ -542,14 +542,11 @@ void Remnants::keep(std::vector<RememberedFile> &&found, const std::vector<uint3
 }
 
 namespace {
-// The FAT's entry for cluster c (FAT16, FAT32 or exFAT); 0 when it cannot be read.
-uint32_t fatEntry(FragmentReader &reader, const FatVolume &v, uint64_t c)
+// An exFAT volume's FAT entry for cluster c: the cluster after it; 0 when it cannot be read.
+uint32_t exfatNext(FragmentReader &reader, const FatVolume &v, uint64_t c)
 {
     unsigned char b[4] = {};
-    const int64_t width = v.kind == FatVolume::Fat16 ? 2 : 4;
-    if (reader.peek(v.fatByte + c * uint64_t(width), b, width) != width)
-        return 0;
-    return width == 2 ? le16(b) : v.kind == FatVolume::Fat32 ? le32(b) & 0x0FFFFFFF : le32(b);
+    return reader.peek(v.fatByte + c * 4, b, 4) == 4 ? le32(b) : 0;
 }
 } // namespace
 
@@ -571,7 +568,7 @@ void Remnants::joinCrossingSets(FragmentReader &reader)
         const uint64_t cluster = 2 + (at - v->heapByte) / v->clusterBytes;
         const uint64_t head = v->clusterByte(cluster) + v->clusterBytes - at;  // under 19 entries
         // The next cluster on the medium was read with the set in the pass.
-        const uint32_t next = fatEntry(reader, *v, cluster);
+        const uint32_t next = exfatNext(reader, *v, cluster);
         if (next == cluster + 1 || !v->hasCluster(next) || head >= 19 * kEntry)
             continue;
         // The set from its first entry, as the directory goes on: the rest of its cluster, then
@@ -604,13 +601,13 @@ void Remnants::joinLongNames(FragmentReader &reader)
     for (const FatVolume &v : volumes) {
         if (v.kind != FatVolume::Fat16 && v.kind != FatVolume::Fat32)
             continue;
-        // The clusters whose directory went on from one that does not lie just before them.
+        // The directory clusters that may go on from another one.
         std::vector<uint64_t> wanted;
         for (uint64_t s : clusterStarts_) {
             if (s * 512 < v.heapByte || s * 512 >= v.heapEnd())
                 continue;
             const uint64_t c = 2 + (s * 512 - v.heapByte) / v.clusterBytes;
-            if (c > 2 && !std::binary_search(firsts.begin(), firsts.end(), v.clusterByte(c)) && fatEntry(reader, v, c - 1) != c)
+            if (!std::binary_search(firsts.begin(), firsts.end(), v.clusterByte(c)))
                 wanted.push_back(c);
         }
         const uint64_t width = v.kind == FatVolume::Fat16 ? 2 : 4;
@@ -627,7 +624,8 @@ void Remnants::joinLongNames(FragmentReader &reader)
             for (uint64_t k = 0; k < count; ++k) {
                 const unsigned char *e = chunk.data() + k * width;
                 const uint64_t next = width == 2 ? le16(e) : le32(e) & 0x0FFFFFFF;
-                if (std::binary_search(wanted.begin(), wanted.end(), next))
+                // One just before was read with it in the pass.
+                if (next != first + k + 1 && std::binary_search(wanted.begin(), wanted.end(), next))
                     previous[next] = first + k;
             }
             first += count;
