@@ -5,11 +5,26 @@
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <zlib.h>
+
+// A picture as Qt's writer of the format encodes it, turned by t (as a camera held on its side
+// records it).
+inline QByteArray encoded(const QImage &img, const char *format, int quality = -1,
+                          QImageIOHandler::Transformations t = QImageIOHandler::TransformationNone)
+{
+    QByteArray out;
+    QBuffer b(&out);
+    QImageWriter writer(&b, format);
+    writer.setQuality(quality);
+    writer.setTransformation(t);
+    writer.write(img);
+    return out;
+}
 
 // A picture with some structure (so it compresses like a photo), encoded by Qt.
 inline QByteArray picture(const char *format, int w, int h)
@@ -20,11 +35,16 @@ inline QByteArray picture(const char *format, int w, int h)
         for (int x = 0; x < w; x += 8)
             p.fillRect(x, y, 8, 8, QColor::fromHsv((x * 3 + y) % 360, 200, 200));
     p.end();
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format);
-    return out;
+    return encoded(img, format);
+}
+
+// A picture of one colour.
+inline QByteArray solidPicture(const char *format, int w, int h, QColor colour, int quality = -1,
+                               QImageIOHandler::Transformations t = QImageIOHandler::TransformationNone)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(colour);
+    return encoded(img, format, quality, t);
 }
 
 // A picture of noise: it does not compress, so its file is large, and a JPEG's data decodes
@@ -36,11 +56,7 @@ inline QByteArray noisePicture(const char *format, int w, int h, quint32 seed, i
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             img.setPixel(x, y, g.generate() | 0xFF000000u);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format, quality);
-    return out;
+    return encoded(img, format, quality);
 }
 
 inline QByteArray readAll(const QString &path)
