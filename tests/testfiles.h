@@ -89,29 +89,17 @@ inline QByteArray clip()
     return readAll(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
 }
 
-// A stand-in lsblk in folder that prints the JSON file at jsonPath; returns its path.
-inline QString standInLsblk(const QString &folder, const QString &jsonPath)
+// A stand-in lsblk in folder that prints the JSON file at jsonPath; returns its path. Given a
+// gatePath, it is slow: it prints nothing until that file exists (or ten seconds passed).
+inline QString standInLsblk(const QString &folder, const QString &jsonPath, const QString &gatePath = QString())
 {
-    QFile script(folder + QStringLiteral("/lsblk"));
-    if (!script.open(QIODevice::WriteOnly))
+    const QString path = folder + QStringLiteral("/lsblk");
+    const QByteArray wait = gatePath.isEmpty() ? QByteArray()
+        : "i=0\nwhile [ ! -e '" + QFile::encodeName(gatePath) + "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+    if (!writeFile(path, "#!/bin/sh\n" + wait + "cat '" + QFile::encodeName(jsonPath) + "'\n"))
         return QString();
-    script.write("#!/bin/sh\ncat '" + QFile::encodeName(jsonPath) + "'\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return script.fileName();
-}
-
-// The same, slow: it prints nothing until the file at gatePath exists (or ten seconds passed).
-inline QString gatedLsblk(const QString &folder, const QString &jsonPath, const QString &gatePath)
-{
-    QFile script(folder + QStringLiteral("/lsblk"));
-    if (!script.open(QIODevice::WriteOnly))
-        return QString();
-    script.write("#!/bin/sh\ni=0\nwhile [ ! -e '" + QFile::encodeName(gatePath) + "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
-                 "cat '" + QFile::encodeName(jsonPath) + "'\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return script.fileName();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 inline QString laptopFixture()
