@@ -42,10 +42,8 @@ private slots:
     {
         // An Exif APP1 segment that holds a whole thumbnail JPEG, EOI included.
         const QByteArray main = picture("jpeg", 320, 240), thumb = picture("jpeg", 40, 30);
-        QByteArray app1 = "Exif\0\0" + thumb;
-        QByteArray seg = QByteArray::fromHex("FFE1") + QByteArray(2, 0) + app1;
-        qToBigEndian<quint16>(quint16(app1.size() + 2), seg.data() + 2);
-        const QByteArray withThumb = main.left(2) + seg + main.mid(2);
+        const QByteArray app1 = "Exif\0\0" + thumb;
+        const QByteArray withThumb = main.left(2) + QByteArray::fromHex("FFE1") + be16(quint16(app1.size() + 2)) + app1 + main.mid(2);
         checkEnd("JPG", withThumb);
         // Restart markers inside the entropy-coded data do not end it.
         QByteArray rst = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, 1) + QByteArray::fromHex("FFC0000B080001000101011100");
@@ -103,15 +101,11 @@ private slots:
         asf += noise(5000 - asf.size());
         checkEnd("WMV", asf);
 
-        QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
-        QByteArray segmentPayload = noise(3000);
-        QByteArray mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader
-                         + QByteArray::fromHex("18538067") + QByteArray::fromHex("010000000000") + be32(0) + QByteArray();
-        mkv.chop(4);
-        QByteArray size8(8, 0);
-        qToBigEndian<quint64>(quint64(segmentPayload.size()) | (quint64(1) << 56), size8.data());
-        mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader + QByteArray::fromHex("18538067")
-              + size8 + segmentPayload;
+        const QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
+        const QByteArray segmentPayload = noise(3000);
+        // The segment's size in eight bytes (its length marker in the first).
+        const QByteArray mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader + QByteArray::fromHex("18538067")
+                               + be64(quint64(segmentPayload.size()) | (quint64(1) << 56)) + segmentPayload;
         checkEnd("MKV", mkv);
         // A live recording leaves the segment size unknown: carved.
         QByteArray live = mkv;
@@ -133,9 +127,7 @@ private slots:
         QByteArray ps;
         for (int i = 0; i < 50; ++i) {
             ps += QByteArray::fromHex("000001BA440004000401018BB3F8");  // MPEG-2 pack header
-            QByteArray pes = QByteArray::fromHex("000001E0") + QByteArray(2, 0) + noise(300, quint32(i));
-            qToBigEndian<quint16>(300, pes.data() + 4);
-            ps += pes;
+            ps += QByteArray::fromHex("000001E0") + be16(300) + noise(300, quint32(i));
         }
         ps += QByteArray::fromHex("000001B9");
         checkEnd("MPG", ps, true);
