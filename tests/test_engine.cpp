@@ -33,19 +33,12 @@ struct Scan {
         path = dir.path() + QStringLiteral("/card.img");
         img.save(path);
     }
-    ScanRequest request(bool thorough, qint64 start, qint64 end) const
-    {
-        ScanRequest r;
-        r.devicePath = path;
-        r.thorough = thorough;
-        r.range = start < 0 ? RangeControls{true, false, QString::number(sectors), {}, {}}
-                            : RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
-        return r;
-    }
+    // The whole card, or sectors start to end.
     void run(int mode, bool thorough, qint64 start, qint64 end)
     {
-        ScanRequest r = request(thorough, start, end);
-        r.mode = mode;
+        ScanRequest r = wholeMedium(path, sectors, mode, thorough);
+        if (start >= 0)
+            r.range = RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
         runScan(core, r, obs);
     }
     void photo(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
@@ -360,8 +353,6 @@ private slots:
             img.put(at, QByteArray(512 * int(g.bounded(1, 150)), '\0'));
         }
         // Headers: the General pass's and two Thorough types, a few far apart (limits reached).
-        QList<qint64> thorough;
-        QMap<qint64, QString> thoroughType;
         for (int i = 0; i < 40; ++i) {
             const qint64 at = mode == 0 || i % 4 ? g.bounded(sectors - 1) : g.bounded(sectors / 2);
             const int kind = int(g.bounded(3));
@@ -369,22 +360,21 @@ private slots:
         }
         img.putHex(sectors - 1, "CCDD02");  // a header in the last sector
         // Unreadable sectors, one of them on a Thorough header.
-        auto medium = std::make_shared<FaultyMedium>();
+        auto medium = faultyMedium(img.data);
         for (int i = 0; i < 5; ++i)
             medium->bad.insert(quint64(g.bounded(sectors)));
-        // What is on the card as a pass reading it sees it.
+        // What is on the card as a pass reading it sees it, and where its Thorough headers are.
         QByteArray seen = img.data;
         for (quint64 b : medium->bad)
             seen.replace(qsizetype(b) * 512, 512, QByteArray(512, '\0'));
+        QMap<qint64, QString> thoroughType;
         for (qint64 s = 0; s < sectors; ++s) {
             const QByteArray head = seen.mid(s * 512, 3);
-            if (head == QByteArray::fromHex("CCDD02") || head == QByteArray::fromHex("EEFF03")) {
-                thorough.append(s);
+            if (head == QByteArray::fromHex("CCDD02") || head == QByteArray::fromHex("EEFF03"))
                 thoroughType[s] = head.startsWith('\xCC') ? QStringLiteral("THA") : QStringLiteral("THB");
-            }
         }
+        const QList<qint64> thorough = thoroughType.keys();
         QVERIFY(thorough.size() > 10);
-        medium->data = img.data;
         const QString limit = QString::number(limitSectors * 512);
         const QStringList gen = rec("gen", limit, "AABB01");
         const QStringList thd = rec("tha", limit, "CCDD02") + rec("thb", limit, "EEFF03");
@@ -565,50 +555,20 @@ private slots:
         }
     }
 
-    void sectorReaderAnyOrder()
+    // A card of numbered sectors. A feed keeps a file's first sectors pinned in one run across
+    // block reads (growing, then complete while the pass goes on past them), and the bytes
+    // around each sector stay right; a reader reads sectors in any order, and the last sector
+    // of an image that ends inside it.
+    void numberedSectorsFedAndRead()
     {
         CardImage img(5000, true);
-        for (qint64 s = 0; s < 5000; ++s)
-            img.put(s, QByteArray::number(s).rightJustified(8, '0'));
-        Scan scan(img);
-        SectorReader reader;
-        QVERIFY(reader.open(scan.path));
-        unsigned char buf[512];
-        // Forward steps short and long, backwards, and past the end of the medium.
-        for (quint64 s : {0ull, 1ull, 5ull, 69ull, 70ull, 4000ull, 3ull, 2048ull, 2047ull, 4999ull}) {
-            QCOMPARE(reader.read(s, buf), SectorReader::Ok);
-            QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 8), QByteArray::number(s).rightJustified(8, '0'));
-        }
-        // Past the end the medium is smaller than it was: it is gone, nothing is counted.
-        QCOMPARE(reader.read(5000, buf), SectorReader::Lost);
-        QCOMPARE(reader.unreadable(), 0u);
-        QCOMPARE(reader.mediumBytes(), 5000u * 512);
-
-        // An image that ends inside a sector: the last one is read, padded with zeros.
-        img.data += QByteArray(100, 'x');
-        QVERIFY(img.save(scan.path));
-        SectorReader tail;
-        QVERIFY(tail.open(scan.path));
-        QCOMPARE(tail.mediumBytes(), 5000u * 512 + 100);
-        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 512), QByteArray(100, 'x') + QByteArray(412, '\0'));
-        QCOMPARE(tail.read(4999, buf), SectorReader::Ok);
-        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);  // through the buffer again
-        QCOMPARE(tail.unreadable(), 0u);
-    }
-
-    // A file's first sectors stay pinned in one run across block reads (growing, then complete
-    // while the pass goes on past them), and the bytes around each sector stay right.
-    void sectorFeedKeepsPinnedBytes()
-    {
-        CardImage img(3000, true);
         const auto number = [](quint64 s) { return QByteArray::number(s).rightJustified(8, '0'); };
-        for (qint64 s = 0; s < 3000; ++s)
+        for (qint64 s = 0; s < 5000; ++s)
             img.put(s, number(s));
         Scan scan(img);
-        SectorReader reader;
-        QVERIFY(reader.open(scan.path));
-        SectorFeed feed(reader, 0, 3000, 8, 20 * 512);  // blocks of 8 sectors, room for 20 pinned
+        SectorReader pinning, reader;
+        QVERIFY(pinning.open(scan.path));
+        SectorFeed feed(pinning, 0, 3000, 8, 20 * 512);  // blocks of 8 sectors, room for 20 pinned
         struct Pin {
             quint64 from, until;  // collected over [from, until), at most 20 sectors kept
         };
@@ -647,6 +607,30 @@ private slots:
         }
         QCOMPARE(s, uint64_t(2999));
         QVERIFY(pinnedIs(2990, 10));  // pinned up to the end of the range
+
+        QVERIFY(reader.open(scan.path));
+        unsigned char buf[512];
+        // Forward steps short and long, backwards, and past the end of the medium.
+        for (quint64 at : {0ull, 1ull, 5ull, 69ull, 70ull, 4000ull, 3ull, 2048ull, 2047ull, 4999ull}) {
+            QCOMPARE(reader.read(at, buf), SectorReader::Ok);
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 8), number(at));
+        }
+        // Past the end the medium is smaller than it was: it is gone, nothing is counted.
+        QCOMPARE(reader.read(5000, buf), SectorReader::Lost);
+        QCOMPARE(reader.unreadable(), 0u);
+        QCOMPARE(reader.mediumBytes(), 5000u * 512);
+
+        // An image that ends inside a sector: the last one is read, padded with zeros.
+        img.data += QByteArray(100, 'x');
+        QVERIFY(img.save(scan.path));
+        SectorReader tail;
+        QVERIFY(tail.open(scan.path));
+        QCOMPARE(tail.mediumBytes(), 5000u * 512 + 100);
+        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 512), QByteArray(100, 'x') + QByteArray(412, '\0'));
+        QCOMPARE(tail.read(4999, buf), SectorReader::Ok);
+        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);  // through the buffer again
+        QCOMPARE(tail.unreadable(), 0u);
     }
 
     // A run of upcoming sectors ends before the next unreadable one and at what is in memory;
