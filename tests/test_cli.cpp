@@ -317,27 +317,20 @@ private slots:
         const QString manyPath = dir.path() + QStringLiteral("/many.img");
         QVERIFY(many.save(manyPath));
         const QString report = dir.path() + QStringLiteral("/big-report.csv");
-        QProcess p;
-        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 1; exec '%1' scan '%2' --report '%3' --quiet")
-                                                                     .arg(kCli, manyPath, report)});
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 3);
-        QVERIFY(p.readAllStandardError().contains("could not be written"));
+        const Run r = cli({"scan", manyPath, "--report", report, "--quiet"}, QString(), 30000, 1);
+        QCOMPARE(r.code, 3);
+        QVERIFY(r.err.contains(QLatin1String("could not be written")));
         QVERIFY(!QFile::exists(report));
         QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".big-report*")}, QDir::Files | QDir::Hidden), QStringList());
     }
 
     void listWithAStandInLsblk()
     {
-        const QString script = standInLsblk(dir.path(), laptopFixture());
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LUMAFIND_LSBLK"), script);
-        p.setProcessEnvironment(env);
-        p.start(kCli, {"list", "--json"});
-        QVERIFY(p.waitForFinished(20000));
-        QCOMPARE(p.exitCode(), 0);
-        const QJsonArray rows = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        qputenv("LUMAFIND_LSBLK", standInLsblk(dir.path(), laptopFixture()).toLocal8Bit());
+        const Run json = cli({"list", "--json"}), text = cli({"list"});
+        qunsetenv("LUMAFIND_LSBLK");
+        QCOMPARE(json.code, 0);
+        const QJsonArray rows = QJsonDocument::fromJson(json.out.toUtf8()).array();
         QCOMPARE(rows.size(), 8);
         const QJsonObject first = rows.first().toObject();
         QCOMPARE(first.value("identifier").toString(), QStringLiteral("sda1"));
@@ -346,9 +339,7 @@ private slots:
         QCOMPARE(first.value("capacity").toString(), QStringLiteral("7.45  GB "));
         QCOMPARE(first.value("parent").toString(), QStringLiteral("sda"));
         QCOMPARE(first.value("sectors").toString(), QStringLiteral("15625000"));
-        p.start(kCli, {"list"});
-        QVERIFY(p.waitForFinished(20000));
-        QVERIFY(p.readAllStandardOutput().contains("CANON_DC"));
+        QVERIFY(text.out.contains(QLatin1String("CANON_DC")));
     }
 };
 

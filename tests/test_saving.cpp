@@ -1,6 +1,7 @@
 // Saving found files whole: byte-identical files from a card of files back to back, a long
 // video read on past the carved range, streams whose headers recur saved once, a write that
 // fails, no overwriting, safe names and ownership under sudo.
+#include "clirun.h"
 #include "enginetestutil.h"
 #include "exiffiles.h"
 #include "testfiles.h"
@@ -9,7 +10,6 @@
 #include "tools/storedzip.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
@@ -145,14 +145,10 @@ private slots:
         QVERIFY(img.save(path));
         const QString out = dir.path() + QStringLiteral("/out");
         const QString report = dir.path() + QStringLiteral("/r.csv");
-        QProcess p;
         // A file-size limit of 200 blocks: the big picture cannot be written.
-        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 200; exec '%1' scan '%2' --out '%3' --report '%4' --no-thorough")
-                                                                     .arg(QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli"), path, out, report)});
-        QVERIFY(p.waitForFinished(30000));
-        const QByteArray errText = p.readAllStandardError();
-        QCOMPARE(p.exitCode(), 3);
-        QVERIFY(errText.contains("Saving stopped"));
+        const Run r = cli({"scan", path, "--out", out, "--report", report, "--no-thorough"}, QString(), 30000, 200);
+        QCOMPARE(r.code, 3);
+        QVERIFY(r.err.contains(QLatin1String("Saving stopped")));
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), small);
         QVERIFY(!QFile::exists(out + QStringLiteral("/PNG/GND00002.PNG")));
         QVERIFY(QDir(out + QStringLiteral("/PNG")).entryList(QDir::Files | QDir::Hidden).isEmpty());  // no partial file
