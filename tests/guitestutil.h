@@ -80,10 +80,11 @@ struct GuiFixture {
         QTest::mouseClick(c->next_btn, Qt::LeftButton);
         QCOMPARE(c->screen_counter, 1);
     }
-    // From the options screen to the scan without an output folder; in video and raw-file mode
-    // through the file types (all of them), the Thorough pass off.
+    // From the options screen to the scan without an output folder and without the Thorough
+    // pass; in video and raw-file mode through the file types (all of them).
     void startWithoutFolder()
     {
+        c->Thro_Mode_Chk->setChecked(false);
         dialogs.alertAnswers.enqueue(0);  // continue without saving
         QTest::mouseClick(c->next_btn, Qt::LeftButton);
         if (c->fileTypePage->isVisible()) {
