@@ -13,7 +13,6 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <csignal>
 #include <sys/socket.h>
 #include <sys/stat.h>
