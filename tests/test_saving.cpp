@@ -438,24 +438,17 @@ private slots:
         const QString out = dir.path() + QStringLiteral("/out");
         if (geteuid() == 0)
             qputenv("SUDO_UID", "4242");
-        {
-            FileSaver saver(out, MediumRef{path, 100 * 512, openDeviceFile, nullptr});
-            QString why;
-            QVERIFY(saver.prepare(&why));
-            saver.add(f);
-            saver.finish();
-            const SaveRecord r = saver.records().first();
-            QVERIFY(r.savedPath.startsWith(out + QLatin1Char('/')));
-            QVERIFY(!r.savedPath.contains(QLatin1String("/../")));
-            if (geteuid() == 0) {
-                struct stat st {};
-                QCOMPARE(::stat(QFile::encodeName(r.savedPath).constData(), &st), 0);
-                QCOMPARE(st.st_uid, uid_t(4242));
-                QCOMPARE(::stat(QFile::encodeName(out).constData(), &st), 0);
-                QCOMPARE(st.st_uid, uid_t(4242));
-            }
-        }
+        const SaveRecord r = saveFromList({f}, MediumRef{path, 100 * 512, openDeviceFile, nullptr}, out).value(0);
         qunsetenv("SUDO_UID");
+        QVERIFY(r.savedPath.startsWith(out + QLatin1Char('/')));
+        QVERIFY(!r.savedPath.contains(QLatin1String("/../")));
+        if (geteuid() == 0) {
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(r.savedPath).constData(), &st), 0);
+            QCOMPARE(st.st_uid, uid_t(4242));
+            QCOMPARE(::stat(QFile::encodeName(out).constData(), &st), 0);
+            QCOMPARE(st.st_uid, uid_t(4242));
+        }
     }
 };
 
