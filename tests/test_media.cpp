@@ -365,7 +365,8 @@ private slots:
         }
     }
 
-    void slidersKeepTheEnds()
+    // The sliders keep the ends of any span; the progress line from any start.
+    void slidersAndTheProgressLine()
     {
         for (uint64_t span : {uint64_t(0), uint64_t(1), uint64_t(999999), uint64_t(1000001), uint64_t(2147483648u),
                               uint64_t(6442450944u), ~uint64_t(0) / 2}) {
@@ -376,10 +377,6 @@ private slots:
             // Monotone in between.
             QVERIFY(sliderToSector(span, kSliderSteps / 2) <= sliderToSector(span, kSliderSteps / 2 + 1));
         }
-    }
-
-    void progressLine()
-    {
         QCOMPARE(progressText(1000, 1000, 2000, 1000), QStringLiteral("Sectors 1000 of 2000   ( Completed 0% )"));
         QCOMPARE(progressText(1500, 1000, 2000, 1000), QStringLiteral("Sectors 1500 of 2000   ( Completed 50% )"));
         QCOMPARE(progressText(2000, 1000, 2000, 1000), QStringLiteral("Sectors 2000 of 2000   ( Completed 100% )"));
