@@ -161,8 +161,7 @@ private slots:
 
     void naming()
     {
-        QCOMPARE(Generate_File_Name(9, "GND", "JPG", 0, {}), QStringLiteral("GND00009.JPG"));
-        QCOMPARE(Generate_File_Name(10, "GND", "JPG", 0, {}), QStringLiteral("GND00010.JPG"));
+        // Five digits at least (the scans' names show the padding), more when the count needs them.
         QCOMPARE(Generate_File_Name(99999, "GND", "JPG", 0, {}), QStringLiteral("GND99999.JPG"));
         QCOMPARE(Generate_File_Name(100000, "GND", "JPG", 0, {}), QStringLiteral("GND100000.JPG"));
         QCOMPARE(Generate_File_Name(0, "GND", "JPG", 0, {}), QStringLiteral("GND00000.JPG"));
