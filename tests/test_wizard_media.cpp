@@ -34,9 +34,7 @@ void replug(GuiFixture &f, const QStringList &gone, const QJsonArray &added = {}
         if (!gone.contains(d.toObject().value(QLatin1String("name")).toString()))
             devices.append(d);
     root.insert(QStringLiteral("blockdevices"), devices);
-    QFile json(f.dir.path() + QStringLiteral("/lsblk.json"));
-    QVERIFY(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    json.write(QJsonDocument(root).toJson());
+    QVERIFY(writeFile(f.dir.path() + QStringLiteral("/lsblk.json"), QJsonDocument(root).toJson()));
 }
 
 // The identifier of the selected row ("" when none is).
