@@ -9,13 +9,13 @@
 #include "results/thumbnails.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
 #include <libheif/heif.h>
-#include <sys/stat.h>
 
 using namespace lumafind;
 using namespace exiffiles;
@@ -185,28 +185,21 @@ private slots:
         const QString path = dir.path() + QStringLiteral("/card.img");
         QVERIFY(card.save(path));
         const time_t before = std::time(nullptr);
-        FileSaver saver(dir.path() + QStringLiteral("/out"), MediumRef{path, uint64_t(card.data.size()), openDeviceFile, nullptr});
-        QString why;
-        QVERIFY2(saver.prepare(&why), qPrintable(why));
-        auto item = [](const char *name, const char *type, uint64_t sector, uint64_t bytes) {
-            ExportItem e;
-            e.name = QString::fromLatin1(name);
-            e.extension = QString::fromLatin1(type);
-            e.pass = QStringLiteral("GEN");
-            e.startSector = sector;
-            e.carvedBytes = bytes;
-            return e;
+        auto found = [](const char *name, const char *type, uint64_t sector, uint64_t sectors) {
+            FoundFile f;
+            f.name = QString::fromLatin1(name);
+            f.extension = QString::fromLatin1(type);
+            f.tag = QStringLiteral("GEN");
+            f.startSector = sector;
+            f.endSector = sector + sectors;
+            f.carvedBytes = sectors * 512;
+            return f;
         };
-        saver.add(item("GND00001.JPG", "JPG", 10, 90 * 512), 100);
-        saver.add(item("MP400001.MP4", "MP4", 100, 100 * 512), 200);
-        saver.add(item("GND00002.PNG", "PNG", 200, 100 * 512), 300);
-        saver.finish();
-        const QList<SaveRecord> records = saver.records();
+        const QList<SaveRecord> records = saveFromList({found("GND00001.JPG", "JPG", 10, 90), found("MP400001.MP4", "MP4", 100, 100),
+                                                        found("GND00002.PNG", "PNG", 200, 100)},
+                                                       MediumRef{path, uint64_t(card.data.size()), openDeviceFile, nullptr}, dir.path() + "/out");
         QCOMPARE(records.size(), 3);
-        auto modified = [](const QString &path) {
-            struct stat st {};
-            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_mtime) : qint64(-1);
-        };
+        auto modified = [](const QString &path) { return QFileInfo(path).lastModified().toSecsSinceEpoch(); };
         QCOMPARE(readAll(records[0].savedPath), jpeg);
         QCOMPARE(modified(records[0].savedPath), utcOf("2016-10-11T03:13:14Z"));
         QCOMPARE(records[0].captured, QStringLiteral("2016-10-11T12:13:14+09:00"));
