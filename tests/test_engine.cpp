@@ -530,8 +530,7 @@ private slots:
         img.putHex(4000, "FFD8FFDB");
         auto medium = faultyMedium(img.data);
         medium->failWholeRequest = wholeRequest;
-        for (quint64 s : bad)
-            medium->bad.insert(s);
+        medium->bad = QSet<quint64>(bad.begin(), bad.end());
         Scan scan(img);
         scan.core.deviceOpener = faultyOpener(medium);
         scan.photo(kJpg, kJpg, true);
