@@ -2,7 +2,6 @@
 // medium that cannot be opened.
 #include "app/browserview.h"
 #include "app/imagemodel.h"
-#include "app/sectorwidgets.h"
 #include "app/tablemodels.h"
 #include "enginetestutil.h"
 #include "faultydevice.h"
@@ -20,12 +19,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QApplication>
-#include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QVideoWidget>
 #include <QTableView>
 #include <QTimer>
 
