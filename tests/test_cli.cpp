@@ -64,9 +64,7 @@ private slots:
         QVERIFY2(rows.at(1).endsWith(QStringLiteral(",declared,,,,,,declared,1")), qPrintable(rows.at(1)));  // no date, no entry
         // The second photo says when it was taken; so does its saved file.
         QVERIFY2(rows.at(2).contains(QStringLiteral(",declared,,,2016-10-11T12:13:14+09:00,")), qPrintable(rows.at(2)));
-        struct stat st {};
-        QCOMPARE(::stat(QFile::encodeName(out + QStringLiteral("/JPG/GND00002.JPG")).constData(), &st), 0);
-        QCOMPARE(qint64(st.st_mtime), QDateTime::fromString(QStringLiteral("2016-10-11T03:13:14Z"), Qt::ISODate).toSecsSinceEpoch());
+        QCOMPARE(QFileInfo(out + QStringLiteral("/JPG/GND00002.JPG")).lastModified(), QDateTime::fromString(QStringLiteral("2016-10-11T03:13:14Z"), Qt::ISODate));
         // An existing file is never overwritten: the second scan adds a suffix.
         QVERIFY(QFile::remove(out + QStringLiteral("/JPG/GND00002.JPG")));
         QVERIFY(writeFile(out + QStringLiteral("/JPG/GND00002.JPG"), "keep me"));
