@@ -304,8 +304,7 @@ private slots:
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QCOMPARE(f.c->selectedDevicePath(), kCardNode);
         const QString out = f.dir.path() + QStringLiteral("/out");
-        QVERIFY(QDir().mkpath(out));
-        f.c->photo.path->setText(out);
+        QVERIFY(f.c->chooseOutputFolder(out));
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.waitEnd(1));
         QVERIFY2(f.dialogs.alerts.isEmpty(), qPrintable(f.dialogs.alerts.isEmpty() ? QString() : f.dialogs.alerts.last().informative));
@@ -356,8 +355,7 @@ private slots:
         QVERIFY(!f.c->photo.original_names_Chk->isChecked());  // generated names stay the default
         f.c->photo.original_names_Chk->click();
         const QString out = f.dir.path() + QStringLiteral("/out");
-        QVERIFY(QDir().mkpath(out));
-        f.c->photo.path->setText(out);
+        QVERIFY(f.c->chooseOutputFolder(out));
         QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
         QVERIFY(f.waitEnd());
         QCOMPARE(readAll(out + QStringLiteral("/JPG/_MG_0007.JPG")), photo);
