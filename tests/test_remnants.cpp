@@ -15,7 +15,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
@@ -312,7 +311,6 @@ private slots:
         } else {
             v.rootCluster = 2;
         }
-        QRandomGenerator g(7);
         const int sectors = 4096;
         QByteArray data = noise(512 * sectors, 11);
         for (int s = 0; s < sectors; ++s) {
