@@ -137,26 +137,21 @@ private slots:
         QVERIFY(!headerMatches(decodeHeader(recordAt("AAAB", "nn"), 0), reinterpret_cast<const unsigned char *>(chain.constData())));
     }
 
-    void positionsOutsideTheSectorAreRefused()
+    // Records whose header can never match are refused: a position outside the sector (a
+    // database is a text file anyone can edit: a position is read as a 64-bit number and must be
+    // refused without arithmetic that overflows, which the sanitizer build stops on), and a header
+    // that does not fit in the sector where the record says it may stand.
+    void recordsThatCanNeverMatch()
     {
-        // A database is a text file anyone can edit: a position is read as a 64-bit number and
-        // must be refused without arithmetic that overflows (the sanitizer build stops on that).
+        const QByteArray sector(512, char(0xAA));
         for (const char *pos : {"0", "-1", "508", "-9223372036854775808", "9223372036854775807", "99999999999999999999999",
                                 "-99999999999999999999999"}) {
             const QStringList rec = recordAt(QStringLiteral("AA"), QString::fromLatin1(pos));
             const DecodedHeader h = decodeHeader(rec, 0);
             QCOMPARE(h.kind, DecodedHeader::Never);
             QCOMPARE(recordProblem(rec, 0), QStringLiteral("position is not one the carving loops try"));
-            unsigned char sector[512];
-            memset(sector, 0xAA, sizeof sector);
-            QVERIFY2(!headerMatches(h, sector), pos);
+            QVERIFY2(!headerMatches(h, reinterpret_cast<const unsigned char *>(sector.constData())), pos);
         }
-    }
-
-    void headersLongerThanASectorAreUnusable()
-    {
-        // A header is compared within one sector, so one longer than 512 bytes never matches,
-        // wherever the record says it may stand.
         const QString longHeader = QStringLiteral("AB").repeated(513);
         for (const QString &pos : {QStringLiteral("1"), QStringLiteral("nn"), QStringLiteral("2")}) {
             QCOMPARE(recordProblem(recordAt(longHeader, pos), 0), QStringLiteral("header does not fit in the sector at its position"));
