@@ -456,38 +456,6 @@ private slots:
         }
     }
 
-    // A medium that refuses to be opened, and an image that is gone: the alert and its reason.
-    // (Sources that are no disk, partition or image are refused as the command line shows.)
-    void deviceThatCannotBeOpened()
-    {
-        CardImage img(10);
-        Scan scan(img);
-        auto m = std::make_shared<FaultyMedium>();
-        m->refuseOpen = true;
-        scan.core.deviceOpener = faultyOpener(m);
-        scan.photo(kJpg, kJpg, true);
-        QCOMPARE(scan.obs.openFailures, 1);
-        QCOMPARE(scan.obs.timerEnds, 1);
-        QCOMPARE(scan.obs.ends, 0);
-        QCOMPARE(scan.obs.passes.size(), 1);
-        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
-        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("disk")));
-        QCOMPARE(scan.core.stop_screen_already_show.load(), 1);
-
-        scan.obs = RecordingObserver();
-        scan.core.deviceOpener = openDeviceFile;
-        scan.path = scan.dir.path() + QStringLiteral("/gone.img");
-        scan.raw(rec("zip", "1", "504B0304"));
-        QCOMPARE(scan.obs.openFailures, 1);
-        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
-        // An image is opened blocking and is not handed to programs we start.
-        FILE *f = openDeviceFile(scan.dir.path() + QStringLiteral("/card.img"));
-        QVERIFY(f);
-        QCOMPARE(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
-        QVERIFY(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
-        std::fclose(f);
-    }
-
     void rawFilesGroupsLimitsAndRange()
     {
         CardImage img(37000, false);
@@ -691,15 +659,43 @@ private slots:
         QVERIFY(passedOver > 10000);
     }
 
-    // No records, an empty range, a medium of which no sector reads: the alert, one end, and
-    // no Thorough pass after a medium that failed.
+    // Scans that read nothing. A medium that refuses to be opened, and an image that is gone: the
+    // alert and its reason (sources that are no disk, partition or image are refused as the
+    // command line shows). No records, an empty range, a medium of which no sector reads: the
+    // alert, one end, and no Thorough pass after a medium that failed.
     void scansThatReadNothing()
     {
         CardImage img(300, true);
         Scan scan(img);
-        scan.photo({}, {}, true);  // no photo records: nothing read
+        auto m = std::make_shared<FaultyMedium>();
+        m->refuseOpen = true;
+        scan.core.deviceOpener = faultyOpener(m);
+        scan.photo(kJpg, kJpg, true);
+        QCOMPARE(scan.obs.openFailures, 1);
+        QCOMPARE(scan.obs.timerEnds, 1);
+        QCOMPARE(scan.obs.ends, 0);
+        QCOMPARE(scan.obs.passes.size(), 1);
         QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
-        QCOMPARE(scan.obs.informatives, QStringList{QString()});
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("disk")));
+        QCOMPARE(scan.core.stop_screen_already_show.load(), 1);
+
+        scan.obs = RecordingObserver();
+        scan.core.deviceOpener = openDeviceFile;
+        scan.path = scan.dir.path() + QStringLiteral("/gone.img");
+        scan.raw(rec("zip", "1", "504B0304"));
+        QCOMPARE(scan.obs.openFailures, 1);
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
+        // An image is opened blocking and is not handed to programs we start.
+        FILE *f = openDeviceFile(scan.dir.path() + QStringLiteral("/card.img"));
+        QVERIFY(f);
+        QCOMPARE(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
+        QVERIFY(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
+        std::fclose(f);
+
+        Scan none(img);
+        none.photo({}, {}, true);  // no photo records: nothing read
+        QCOMPARE(none.obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(none.obs.informatives, QStringList{QString()});
         Scan zero(img);
         zero.raw(rec("zip", "1", "504B0304"), {}, true, 5, 5);
         QCOMPARE(zero.obs.alerts, QStringList{"\nError in storage media reading."});
