@@ -179,9 +179,7 @@ private slots:
         QVERIFY(readFor("WMV", asf + noise(4096), &e) < 10000);
         QVERIFY(!e.declared);
         // MP4: a thousand chunk-offset boxes, each claiming four million entries it cannot hold.
-        QByteArray stbl;
-        for (int i = 0; i < 1024; ++i)
-            stbl += box("stco", QByteArray(4, 0) + be32(4000000) + be32(16));
+        const QByteArray stbl = box("stco", QByteArray(4, 0) + be32(4000000) + be32(16)).repeated(1024);
         const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isommp42", 16));
         const QByteArray mp4 = ftyp + box("moov", box("trak", box("mdia", box("minf", box("stbl", stbl))))) + box("mdat", noise(2000));
         QVERIFY(readFor("MP4", mp4, &e) < 4 * uint64_t(mp4.size()));
@@ -201,16 +199,12 @@ private slots:
         QVERIFY(readFor("TIF", loop, &e) < 10000);
         QVERIFY(e.bytes <= uint64_t(loop.size()));
         // PDF: two megabytes of %%EOF are read once, not once per marker.
-        QByteArray eofs = "%PDF-1.4\n";
-        while (eofs.size() < (2 << 20))
-            eofs += "%%EOF";
+        const QByteArray eofs = "%PDF-1.4\n" + QByteArray("%%EOF").repeated((2 << 20) / 5);
         QVERIFY(readFor("PDF", eofs, &e) < 3 * uint64_t(eofs.size()));
         QVERIFY(e.declared);
         QCOMPARE(e.bytes, uint64_t(eofs.size()));
         // ZIP: an entry with a data descriptor followed by 18 MiB of "PK".
-        QByteArray pk = QByteArray::fromHex("504B0304140008000000000000000000000000000000000000000100000061");
-        while (pk.size() < (18 << 20))
-            pk += "PK";
+        const QByteArray pk = QByteArray::fromHex("504B0304140008000000000000000000000000000000000000000100000061") + QByteArray("PK").repeated(9 << 20);
         QVERIFY(readFor("ZIP", pk, &e) < 3 * uint64_t(pk.size()));
         QVERIFY(!e.declared);
         // Lengths that wrap must not give far-too-short files: a largesize box reaching past
