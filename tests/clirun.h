@@ -11,13 +11,17 @@ struct Run {
     QString out, err;
 };
 
-// A run that has not ended within timeoutMs is killed and counts as a failure (code -1).
-inline Run cli(const QStringList &args, const QString &cwd = QString(), int timeoutMs = 60000)
+// A run that has not ended within timeoutMs is killed and counts as a failure (code -1). With
+// fileBlocks, it may write no file larger than that many 512-byte blocks (ulimit -f).
+inline Run cli(const QStringList &args, const QString &cwd = QString(), int timeoutMs = 60000, int fileBlocks = 0)
 {
     QProcess p;
     if (!cwd.isEmpty())
         p.setWorkingDirectory(cwd);
-    p.start(kCli, args);
+    if (fileBlocks)
+        p.start(QStringLiteral("/bin/sh"), QStringList{"-c", QStringLiteral("ulimit -f %1; exec \"$0\" \"$@\"").arg(fileBlocks), kCli} + args);
+    else
+        p.start(kCli, args);
     if (!p.waitForFinished(timeoutMs)) {
         p.kill();
         p.waitForFinished();

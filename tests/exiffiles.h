@@ -6,7 +6,6 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QtEndian>
 #include <zlib.h>
 
 namespace exiffiles {
@@ -20,6 +19,7 @@ struct Entry {
     int ifd = -1, blob = -1;
 };
 
+using ::be16;
 using ::be32;
 using ::be64;
 using ::le16;
@@ -123,10 +123,7 @@ inline QByteArray rawLikeTiff(const QByteArray &jpeg, const QByteArray &dateTime
 inline QByteArray withExif(const QByteArray &jpeg, const QByteArray &tiffBytes)
 {
     const QByteArray payload = QByteArray("Exif\0\0", 6) + tiffBytes;
-    QByteArray app1("\xFF\xE1", 2);
-    app1 += char((payload.size() + 2) >> 8);
-    app1 += char((payload.size() + 2) & 0xFF);
-    return jpeg.left(2) + app1 + payload + jpeg.mid(2);
+    return jpeg.left(2) + "\xFF\xE1" + be16(quint16(payload.size() + 2)) + payload + jpeg.mid(2);
 }
 
 inline QByteArray exifJpeg(const QByteArray &jpeg, const QByteArray &dateTime, const QByteArray &offset = QByteArray())
@@ -162,14 +159,7 @@ inline QByteArray movie(quint64 created, int version = 0)
 // Inserts a tIME chunk (universal time) after a PNG's header chunk.
 inline QByteArray withPngTime(const QByteArray &png, int year, int month, int day, int hour, int minute, int second)
 {
-    QByteArray data(2, 0);
-    qToBigEndian(quint16(year), data.data());
-    data += char(month);
-    data += char(day);
-    data += char(hour);
-    data += char(minute);
-    data += char(second);
-    const QByteArray typed = QByteArray("tIME") + data;
+    const QByteArray typed = "tIME" + be16(quint16(year)) + char(month) + char(day) + char(hour) + char(minute) + char(second);
     const quint32 crc = quint32(crc32(0, reinterpret_cast<const Bytef *>(typed.constData()), uInt(typed.size())));
     const int afterHeader = 8 + 8 + 13 + 4;
     return png.left(afterHeader) + be32(7) + typed + be32(crc) + png.mid(afterHeader);

@@ -43,14 +43,11 @@ inline void checkEnd(const QString &ext, const QByteArray &file, bool records = 
     lumafind::Extent e = extentOf(ext, file);
     QVERIFY2(e.declared, qPrintable(ext));
     QCOMPARE(e.bytes, uint64_t(file.size()));
-    for (quint32 seed : {1u, 2u, 3u}) {
-        e = extentOf(ext, file + noise(5000, seed));
-        QVERIFY2(e.declared, qPrintable(ext + " + random"));
+    for (const QByteArray &after : {noise(5000, 1), noise(5000, 2), noise(5000, 3), QByteArray(5000, '\0')}) {
+        e = extentOf(ext, file + after);
+        QVERIFY2(e.declared, qPrintable(ext + " followed by other bytes"));
         QCOMPARE(e.bytes, uint64_t(file.size()));
     }
-    e = extentOf(ext, file + QByteArray(5000, '\0'));
-    QVERIFY2(e.declared, qPrintable(ext + " + zeros"));
-    QCOMPARE(e.bytes, uint64_t(file.size()));
     for (const int percent : {20, 50, 90}) {
         const QByteArray cut = file.left(file.size() * percent / 100);
         e = extentOf(ext, cut);

@@ -25,12 +25,9 @@ struct GuiFixture {
     // unless gated: then lsblk answers only after release().
     explicit GuiFixture(const QByteArray &lsblkJson = R"({"blockdevices":[]})", bool gated = false)
     {
-        QFile json(dir.path() + QStringLiteral("/lsblk.json"));
-        json.open(QIODevice::WriteOnly);
-        json.write(lsblkJson);
-        json.close();
-        qputenv("LUMAFIND_LSBLK", (gated ? gatedLsblk(dir.path(), json.fileName(), gate()) : standInLsblk(dir.path(), json.fileName()))
-                                      .toLocal8Bit());
+        const QString json = dir.path() + QStringLiteral("/lsblk.json");
+        writeFile(json, lsblkJson);
+        qputenv("LUMAFIND_LSBLK", standInLsblk(dir.path(), json, gated ? gate() : QString()).toLocal8Bit());
         c = std::make_unique<lumafind::MyTableController>(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")), &dialogs);
         window.reset(lumafind::buildMainWindow(*c));
         c->awakeFromNib();
@@ -43,11 +40,7 @@ struct GuiFixture {
     }
 
     QString gate() const { return dir.path() + QStringLiteral("/release"); }
-    void release()
-    {
-        QFile f(gate());
-        f.open(QIODevice::WriteOnly);
-    }
+    void release() { writeFile(gate(), QByteArray()); }
 
     // Waits until the media listing under way (lsblk runs on a thread of its own) has arrived.
     bool listed()
@@ -87,10 +80,11 @@ struct GuiFixture {
         QTest::mouseClick(c->next_btn, Qt::LeftButton);
         QCOMPARE(c->screen_counter, 1);
     }
-    // From the options screen to the scan without an output folder; in video and raw-file mode
-    // through the file types (all of them), the Thorough pass off.
+    // From the options screen to the scan without an output folder and without the Thorough
+    // pass; in video and raw-file mode through the file types (all of them).
     void startWithoutFolder()
     {
+        c->Thro_Mode_Chk->setChecked(false);
         dialogs.alertAnswers.enqueue(0);  // continue without saving
         QTest::mouseClick(c->next_btn, Qt::LeftButton);
         if (c->fileTypePage->isVisible()) {

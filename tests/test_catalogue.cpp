@@ -28,6 +28,12 @@ QStringList parsed(const QString &text)
     return list;
 }
 
+// A record of this header at this position.
+QStringList recordAt(const QString &header, const QString &pos)
+{
+    return parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n").arg(header, pos));
+}
+
 } // namespace
 
 class TestCatalogue : public QObject {
@@ -57,20 +63,15 @@ private slots:
             {QStringLiteral("no colon\nat all\n"), {}},
             // The label is what stands before the first colon; the value may hold more colons.
             {QStringLiteral("a : x:y\nb:2\nHeader :0A\nc:1\nd:0\ne:t\n"), {"x:y", "2", "0A", "1", "0", "t", "10"}},
-            // Twelve values make two records.
+            // Twelve values make two records; an incomplete last record is dropped.
             {jpg + record(QStringLiteral(".png"), QStringLiteral("Header :"), QStringLiteral("89504E47")),
              jpgRecord + QStringList{"PNG", "18874368", "89504E47", "1", "0", "JPEG image", "137"}},
+            {jpg + QStringLiteral("a : .png\nb : 5\nHeader : 89\n"), jpgRecord},
         };
         for (const auto &[text, expected] : cases)
             QCOMPARE(parsed(text), expected);
-    }
-
-    void incompleteLastRecordIsDropped()
-    {
-        const QString text = record(QStringLiteral(".jpg")) + QStringLiteral("a : .png\nb : 5\nHeader : 89\n");
-        QStringList l = parsed(text);
-        QCOMPARE(l.size(), 7);
-        // Its header text does not leak into the next file read by the same reader.
+        // The incomplete record's header text does not leak into the next file the same reader reads.
+        const QString text = jpg + QStringLiteral("a : .png\nb : 5\nHeader : 89\n");
         SignatureReader reader;
         QStringList both;
         reader.parse(text, both);
@@ -103,83 +104,59 @@ private slots:
         QVERIFY(cat.Ext_Array.isEmpty());
     }
 
-    void headerMatching_data()
-    {
-        QTest::addColumn<QString>("header");
-        QTest::addColumn<QString>("pos");
-        QTest::addColumn<int>("at");
-        QTest::addColumn<bool>("match");
-        QTest::newRow("start") << "FFD8FF" << "1" << 0 << true;
-        QTest::newRow("start elsewhere") << "FFD8FF" << "1" << 4 << false;
-        QTest::newRow("numeric 5") << "66747970" << "5" << 4 << true;
-        QTest::newRow("numeric 507 fits") << "AABB" << "507" << 506 << true;
-        QTest::newRow("numeric 508 never") << "AA" << "508" << 507 << false;
-        QTest::newRow("numeric 0 never") << "AA" << "0" << 0 << false;
-        QTest::newRow("507 runs past sector end") << "AABBCCDDEEFF11" << "507" << 506 << false;
-        QTest::newRow("nn at 0") << "AABB" << "nn" << 0 << true;
-        QTest::newRow("nn at 100 byte0 differs") << "AABB" << "nn" << 100 << false;
-    }
-
+    // Where a header may stand: at the start; at a numeric position (507 is the last a two-byte
+    // header fits at, 0 and 508 never match); anywhere ("nn"): at byte 0, or where the chain of
+    // its first byte leads.
     void headerMatching()
     {
-        QFETCH(QString, header);
-        QFETCH(QString, pos);
-        QFETCH(int, at);
-        QFETCH(bool, match);
-        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n").arg(header, pos));
-        unsigned char sector[512] = {};
-        const QByteArray bytes = QByteArray::fromHex(header.toLatin1());
-        for (int i = 0; i < bytes.size() && at + i < 512; ++i)
-            sector[at + i] = static_cast<unsigned char>(bytes[i]);
-        QCOMPARE(headerMatches(decodeHeader(rec, 0), sector), match);
+        const struct {
+            const char *header, *pos, *sector;  // the sector: these bytes from `at` on, zeros around
+            int at;
+            bool match;
+        } cases[] = {
+            {"FFD8FF", "1", "FFD8FF", 0, true},
+            {"FFD8FF", "1", "FFD8FF", 4, false},
+            {"66747970", "5", "66747970", 4, true},
+            {"AABB", "507", "AABB", 506, true},
+            {"AA", "508", "AA", 507, false},
+            {"AA", "0", "AA", 0, false},
+            {"AABBCCDDEEFF11", "507", "AABBCCDDEEFF11", 506, false},  // runs past the sector's end
+            {"AABB", "nn", "AABB", 0, true},
+            {"AABB", "nn", "AABB", 100, false},  // byte 0 differs
+            {"AAAB", "nn", "AAAAAB", 0, true},     // the candidate at 0 agrees one byte, the chain moves to 1
+            {"AAAB", "nn", "AA00AAAB", 0, false},  // the candidate at 1 does not begin with AA: the search ends
+        };
+        for (const auto &c : cases) {
+            const QByteArray sector = (QByteArray(c.at, '\0') + QByteArray::fromHex(c.sector)).leftJustified(512, '\0', true);
+            const auto *bytes = reinterpret_cast<const unsigned char *>(sector.constData());
+            QVERIFY2(headerMatches(decodeHeader(recordAt(c.header, c.pos), 0), bytes) == c.match,
+                     qPrintable(QStringLiteral("%1 at %2").arg(c.sector).arg(c.at)));
+        }
+        // A chain of the first byte to the end of the sector never matches and stops at 512.
+        const QByteArray chain(512, char(0xAA));
+        QVERIFY(!headerMatches(decodeHeader(recordAt("AAAB", "nn"), 0), reinterpret_cast<const unsigned char *>(chain.constData())));
     }
 
-    void positionsOutsideTheSectorAreRefused()
+    // Records whose header can never match are refused: a position outside the sector (a
+    // database is a text file anyone can edit: a position is read as a 64-bit number and must be
+    // refused without arithmetic that overflows, which the sanitizer build stops on), and a header
+    // that does not fit in the sector where the record says it may stand.
+    void recordsThatCanNeverMatch()
     {
-        // A database is a text file anyone can edit: a position is read as a 64-bit number and
-        // must be refused without arithmetic that overflows (the sanitizer build stops on that).
+        const QByteArray sector(512, char(0xAA));
         for (const char *pos : {"0", "-1", "508", "-9223372036854775808", "9223372036854775807", "99999999999999999999999",
                                 "-99999999999999999999999"}) {
-            const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : AA\nc : %1\nd : 0\ne : t\n").arg(pos));
+            const QStringList rec = recordAt(QStringLiteral("AA"), QString::fromLatin1(pos));
             const DecodedHeader h = decodeHeader(rec, 0);
             QCOMPARE(h.kind, DecodedHeader::Never);
             QCOMPARE(recordProblem(rec, 0), QStringLiteral("position is not one the carving loops try"));
-            unsigned char sector[512];
-            memset(sector, 0xAA, sizeof sector);
-            QVERIFY2(!headerMatches(h, sector), pos);
+            QVERIFY2(!headerMatches(h, reinterpret_cast<const unsigned char *>(sector.constData())), pos);
         }
-    }
-
-    void headersLongerThanASectorAreUnusable()
-    {
-        // A header is compared within one sector, so one longer than 512 bytes never matches,
-        // wherever the record says it may stand.
         const QString longHeader = QStringLiteral("AB").repeated(513);
         for (const QString &pos : {QStringLiteral("1"), QStringLiteral("nn"), QStringLiteral("2")}) {
-            const QStringList rec = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n").arg(longHeader, pos));
-            QCOMPARE(recordProblem(rec, 0), QStringLiteral("header does not fit in the sector at its position"));
-            const QStringList fits = parsed(QStringLiteral("a : .x\nb : 100000\nHeader : %1\nc : %2\nd : 0\ne : t\n")
-                                                .arg(longHeader.left(pos == QLatin1String("2") ? 1022 : 1024), pos));
-            QCOMPARE(recordProblem(fits, 0), QString());
+            QCOMPARE(recordProblem(recordAt(longHeader, pos), 0), QStringLiteral("header does not fit in the sector at its position"));
+            QCOMPARE(recordProblem(recordAt(longHeader.left(pos == QLatin1String("2") ? 1022 : 1024), pos), 0), QString());
         }
-    }
-
-    void anywhereCandidateChain()
-    {
-        const QStringList rec = parsed(QStringLiteral("a : .x\nb : 1\nHeader : AAAB\nc : nn\nd : 0\ne : t\n"));
-        const DecodedHeader h = decodeHeader(rec, 0);
-        unsigned char s[512] = {};
-        // AA AA AB: the candidate at 0 agrees one byte, the chain moves to 1 and matches.
-        s[0] = 0xAA; s[1] = 0xAA; s[2] = 0xAB;
-        QVERIFY(headerMatches(h, s));
-        // AA 00 AA AB: the candidate at 1 does not begin with AA, so the search ends.
-        unsigned char t[512] = {};
-        t[0] = 0xAA; t[2] = 0xAA; t[3] = 0xAB;
-        QVERIFY(!headerMatches(h, t));
-        // A chain of AA bytes to the end of the sector never matches and stops at 512.
-        unsigned char u[512];
-        memset(u, 0xAA, sizeof u);
-        QVERIFY(!headerMatches(h, u));
     }
 
     void shippedDatabases()
@@ -297,10 +274,8 @@ private slots:
 
     void formatsDocumentIsCurrent()
     {
-        QFile committed(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/FORMATS.md"));
-        QVERIFY(committed.open(QIODevice::ReadOnly));
         const QString expected = formatsMarkdown(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources"));
-        QVERIFY2(QString::fromUtf8(committed.readAll()) == expected,
+        QVERIFY2(QString::fromUtf8(readAll(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/FORMATS.md"))) == expected,
                  "resources/FORMATS.md differs from the databases: run lumafind-formats resources resources/FORMATS.md");
     }
 };

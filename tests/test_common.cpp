@@ -7,7 +7,7 @@ using namespace lumafind;
 class TestCommon : public QObject {
     Q_OBJECT
 private slots:
-    void hexDigits()
+    void hexDigitsAndNumbers()
     {
         QCOMPARE(hex2dec(QStringLiteral("0")), 0);
         QCOMPARE(hex2dec(QStringLiteral("9")), 9);
@@ -18,10 +18,7 @@ private slots:
         QCOMPARE(hex2dec(QString()), 0);
         // Only the low byte of the first code unit counts: U+0141 has low byte 0x41 ('A').
         QCOMPARE(hex2dec(QString(QChar(0x0141))), 10);
-    }
-
-    void hexNumbers()
-    {
+        // Numbers of several digits.
         QCOMPARE(hex2int(QStringLiteral("FF")), 255);
         QCOMPARE(hex2int(QStringLiteral("ff")), 255);
         QCOMPARE(hex2int(QStringLiteral("0A")), 10);

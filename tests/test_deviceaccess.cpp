@@ -23,26 +23,22 @@ const QString kDevice = QStringLiteral("/dev/lumafind-test-card");
 
 const QStringList kRecords = rec("jpg", "18874368", "FFD8FF") + rec("png", "18874368", "89504E47");
 
-// A card whose first JPEG holds its preview on a sector boundary: the pass cuts it there, so
-// saving it whole reads on from the medium.
-struct Card {
-    QByteArray outer = jpegWithPreviewAtSector(), png = picture("png", 50, 50);
-    CardImage img{600, true};
-    Card()
-    {
-        img.put(8, outer);
-        img.put(400, png);
-    }
-};
-
+// A bus, the stand-in service when started, and a card whose first JPEG holds its preview on a
+// sector boundary: the pass cuts it there, so saving it whole reads on from the medium.
 struct Fixture {
     PrivateBus bus;
     std::unique_ptr<StandInService> service;
     QTemporaryDir dir;
-    Card card;
-    QString image;
+    QByteArray outer = jpegWithPreviewAtSector(), png = picture("png", 50, 50);
+    CardImage img{600, true};
+    QString image = dir.path() + QStringLiteral("/card.img");
 
-    Fixture() : image(dir.path() + QStringLiteral("/card.img")) { card.img.save(image); }
+    Fixture()
+    {
+        img.put(8, outer);
+        img.put(400, png);
+        img.save(image);
+    }
     bool startService()
     {
         service = std::make_unique<StandInService>();
@@ -115,7 +111,7 @@ private slots:
             QString why;
             QVERIFY2(saver.prepare(&why), qPrintable(why));
             obs.saver = &saver;
-            ScanRequest r = wholeMedium(name, f.card.img.data.size() / 512);
+            ScanRequest r = wholeMedium(name, f.img.data.size() / 512);
             r.opener = access->opener();
             runScan(core, r, obs);
             saver.finish();
@@ -125,19 +121,19 @@ private slots:
         QVERIFY2(obs.alerts.isEmpty(), qPrintable(obs.informatives.join(QLatin1Char('\n'))));
         QCOMPARE(obs.passes.size(), 2);  // General and Thorough, each opening the medium
         QCOMPARE(obs.names().mid(0, 3), (QStringList{"GND00001.JPG@8-9", "GND00002.JPG@9-400", "GND00003.PNG@400-600"}));
-        QCOMPARE(core.mediumBytes(), uint64_t(f.card.img.data.size()));
+        QCOMPARE(core.mediumBytes(), uint64_t(f.img.data.size()));
         // The first JPEG was cut short by its preview: saved whole, the saver read on from
         // the medium, through the service's descriptor.
         QVERIFY(access->throughService());
         QCOMPARE(saved.size(), obs.files.size());
-        QCOMPARE(readAll(saved.first().savedPath), f.card.outer);
+        QCOMPARE(readAll(saved.first().savedPath), f.outer);
         QVERIFY(std::any_of(saved.begin(), saved.end(), [&](const SaveRecord &s) {
-            return !s.savedPath.isEmpty() && readAll(s.savedPath) == f.card.png;
+            return !s.savedPath.isEmpty() && readAll(s.savedPath) == f.png;
         }));
 
         // After the scan, "Save found files…" reads every file from the medium again.
         const QList<SaveRecord> after = saveFromList(obs.files, MediumRef{name, UINT64_MAX, access->opener(), nullptr}, f.dir.path() + "/after");
-        QCOMPARE(readAll(after.value(0).savedPath), f.card.outer);
+        QCOMPARE(readAll(after.value(0).savedPath), f.outer);
 
         // All of it on one answer from the service: one password prompt.
         StandInStorage &st = f.storage();

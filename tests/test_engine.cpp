@@ -13,9 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <fcntl.h>
-#include <future>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace lumafind;
 
@@ -36,19 +33,12 @@ struct Scan {
         path = dir.path() + QStringLiteral("/card.img");
         img.save(path);
     }
-    ScanRequest request(bool thorough, qint64 start, qint64 end) const
-    {
-        ScanRequest r;
-        r.devicePath = path;
-        r.thorough = thorough;
-        r.range = start < 0 ? RangeControls{true, false, QString::number(sectors), {}, {}}
-                            : RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
-        return r;
-    }
+    // The whole card, or sectors start to end.
     void run(int mode, bool thorough, qint64 start, qint64 end)
     {
-        ScanRequest r = request(thorough, start, end);
-        r.mode = mode;
+        ScanRequest r = wholeMedium(path, sectors, mode, thorough);
+        if (start >= 0)
+            r.range = RangeControls{false, true, QString::number(sectors), QString::number(start), QString::number(end)};
         runScan(core, r, obs);
     }
     void photo(const QStringList &gen, const QStringList &thd = {}, bool thorough = false, qint64 start = -1, qint64 end = -1)
@@ -171,8 +161,7 @@ private slots:
 
     void naming()
     {
-        QCOMPARE(Generate_File_Name(9, "GND", "JPG", 0, {}), QStringLiteral("GND00009.JPG"));
-        QCOMPARE(Generate_File_Name(10, "GND", "JPG", 0, {}), QStringLiteral("GND00010.JPG"));
+        // Five digits at least (the scans' names show the padding), more when the count needs them.
         QCOMPARE(Generate_File_Name(99999, "GND", "JPG", 0, {}), QStringLiteral("GND99999.JPG"));
         QCOMPARE(Generate_File_Name(100000, "GND", "JPG", 0, {}), QStringLiteral("GND100000.JPG"));
         QCOMPARE(Generate_File_Name(0, "GND", "JPG", 0, {}), QStringLiteral("GND00000.JPG"));
@@ -280,7 +269,8 @@ private slots:
         }
     }
 
-    void photoStops()
+    // Stop keeps what was found, and the file being collected.
+    void stopsKeepWhatWasFound()
     {
         CardImage img(60, true);
         img.putHex(5, "FFD8FFE1");
@@ -319,6 +309,20 @@ private slots:
         QCOMPARE(between.obs.names(), (QStringList{"GND00001.JPG@5-60"}));
         QCOMPARE(between.obs.ends, 1);
         QVERIFY(between.obs.summary.stopped);
+
+        // Raw files: stopped when the ZIP is finished at the 7Z header, so the 7Z is pending and
+        // is handed over with the next sector as its end.
+        CardImage archives(30, true);
+        archives.putHex(4, "504B0304");
+        archives.putHex(10, "377ABCAF271C");
+        Scan raw(archives);
+        raw.obs.onFile = [&](const FoundFile &) { raw.core.stop_usb_disk(); };
+        raw.raw(rec("zip", "1", "504B0304") + rec("7z", "1", "377ABCAF271C"), {}, true);
+        QCOMPARE(raw.obs.names(), (QStringList{"ZIP00001.ZIP@4-11", "7Z00001.7Z@10-11"}));
+        QCOMPARE(raw.obs.ends, 1);
+        QVERIFY(raw.obs.summary.stopped);
+        QCOMPARE(raw.obs.passes.size(), 1);
+        QCOMPARE(raw.core.MultiHeader_Array.size(), 7);  // kept until the next General pass
     }
 
     // The Thorough pass replays what the General pass saw: on cards with headers of both
@@ -348,8 +352,6 @@ private slots:
             img.put(at, QByteArray(512 * int(g.bounded(1, 150)), '\0'));
         }
         // Headers: the General pass's and two Thorough types, a few far apart (limits reached).
-        QList<qint64> thorough;
-        QMap<qint64, QString> thoroughType;
         for (int i = 0; i < 40; ++i) {
             const qint64 at = mode == 0 || i % 4 ? g.bounded(sectors - 1) : g.bounded(sectors / 2);
             const int kind = int(g.bounded(3));
@@ -357,22 +359,21 @@ private slots:
         }
         img.putHex(sectors - 1, "CCDD02");  // a header in the last sector
         // Unreadable sectors, one of them on a Thorough header.
-        auto medium = std::make_shared<FaultyMedium>();
+        auto medium = faultyMedium(img.data);
         for (int i = 0; i < 5; ++i)
             medium->bad.insert(quint64(g.bounded(sectors)));
-        // What is on the card as a pass reading it sees it.
+        // What is on the card as a pass reading it sees it, and where its Thorough headers are.
         QByteArray seen = img.data;
         for (quint64 b : medium->bad)
             seen.replace(qsizetype(b) * 512, 512, QByteArray(512, '\0'));
+        QMap<qint64, QString> thoroughType;
         for (qint64 s = 0; s < sectors; ++s) {
             const QByteArray head = seen.mid(s * 512, 3);
-            if (head == QByteArray::fromHex("CCDD02") || head == QByteArray::fromHex("EEFF03")) {
-                thorough.append(s);
+            if (head == QByteArray::fromHex("CCDD02") || head == QByteArray::fromHex("EEFF03"))
                 thoroughType[s] = head.startsWith('\xCC') ? QStringLiteral("THA") : QStringLiteral("THB");
-            }
         }
+        const QList<qint64> thorough = thoroughType.keys();
         QVERIFY(thorough.size() > 10);
-        medium->data = img.data;
         const QString limit = QString::number(limitSectors * 512);
         const QStringList gen = rec("gen", limit, "AABB01");
         const QStringList thd = rec("tha", limit, "CCDD02") + rec("thb", limit, "EEFF03");
@@ -455,67 +456,6 @@ private slots:
         }
     }
 
-    void deviceThatCannotBeOpened()
-    {
-        CardImage img(10);
-        Scan scan(img);
-        auto m = std::make_shared<FaultyMedium>();
-        m->refuseOpen = true;
-        scan.core.deviceOpener = faultyOpener(m);
-        scan.photo(kJpg, kJpg, true);
-        QCOMPARE(scan.obs.openFailures, 1);
-        QCOMPARE(scan.obs.timerEnds, 1);
-        QCOMPARE(scan.obs.ends, 0);
-        QCOMPARE(scan.obs.passes.size(), 1);
-        QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
-        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("disk")));
-        QCOMPARE(scan.core.stop_screen_already_show.load(), 1);
-
-        scan.obs = RecordingObserver();
-        scan.core.deviceOpener = openDeviceFile;
-        scan.path = scan.dir.path() + QStringLiteral("/gone.img");
-        scan.raw(rec("zip", "1", "504B0304"));
-        QCOMPARE(scan.obs.openFailures, 1);
-        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
-    }
-
-    void onlyDisksAndImagesAreOpened()
-    {
-        CardImage img(10);
-        Scan scan(img);
-        const QString fifo = scan.dir.path() + QStringLiteral("/fifo");
-        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
-        // Opened on another thread: should open() wait for a writer, a writer is made to end
-        // the wait and the test fails instead of hanging.
-        for (const QString &path : {fifo, QStringLiteral("/dev/null"), QStringLiteral("/dev/zero"), scan.dir.path()}) {
-            auto opening = std::async(std::launch::async, [path] {
-                SectorReader reader;
-                const bool opened = reader.open(path);
-                return std::make_pair(opened, reader.lastError());
-            });
-            if (opening.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
-                const int w = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_CLOEXEC);
-                opening.wait();
-                ::close(w);
-                QFAIL(qPrintable(path + QStringLiteral(": open() waited")));
-            }
-            const auto [opened, error] = opening.get();
-            QVERIFY2(!opened, qPrintable(path));
-            QVERIFY2(openFailureReason(error, path).contains(QLatin1String("is not a disk, partition or disk image")), qPrintable(openFailureReason(error, path)));
-        }
-        // The scan says so too.
-        scan.path = fifo;
-        scan.photo(kJpg);
-        QCOMPARE(scan.obs.openFailures, 1);
-        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("is not a disk, partition or disk image")));
-        // An image is opened blocking and is not handed to programs we start.
-        FILE *f = openDeviceFile(scan.path = scan.dir.path() + QStringLiteral("/card.img"));
-        QVERIFY(f);
-        QCOMPARE(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
-        QVERIFY(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
-        std::fclose(f);
-    }
-
     void rawFilesGroupsLimitsAndRange()
     {
         CardImage img(37000, false);
@@ -538,23 +478,6 @@ private slots:
         QCOMPARE(scan.obs.names(), (QStringList{"PDF00002.PDF@100-200"}));
     }
 
-    void rawStopWhileAFileIsPending()
-    {
-        CardImage img(30, true);
-        img.putHex(4, "504B0304");
-        img.putHex(10, "377ABCAF271C");
-        // Stopped when the ZIP is finished at the 7Z header, so the 7Z is pending and is handed
-        // over with the next sector as its end.
-        Scan stop(img);
-        stop.obs.onFile = [&](const FoundFile &) { stop.core.stop_usb_disk(); };
-        stop.raw(rec("zip", "1", "504B0304") + rec("7z", "1", "377ABCAF271C"), {}, true);
-        QCOMPARE(stop.obs.names(), (QStringList{"ZIP00001.ZIP@4-11", "7Z00001.7Z@10-11"}));
-        QCOMPARE(stop.obs.ends, 1);
-        QVERIFY(stop.obs.summary.stopped);
-        QCOMPARE(stop.obs.passes.size(), 1);
-        QCOMPARE(stop.core.MultiHeader_Array.size(), 7);  // kept until the next General pass
-    }
-
     void failingMedium_data()
     {
         QTest::addColumn<QList<quint64>>("bad");
@@ -575,8 +498,7 @@ private slots:
         img.putHex(4000, "FFD8FFDB");
         auto medium = faultyMedium(img.data);
         medium->failWholeRequest = wholeRequest;
-        for (quint64 s : bad)
-            medium->bad.insert(s);
+        medium->bad = QSet<quint64>(bad.begin(), bad.end());
         Scan scan(img);
         scan.core.deviceOpener = faultyOpener(medium);
         scan.photo(kJpg, kJpg, true);
@@ -599,52 +521,20 @@ private slots:
         }
     }
 
-    void sectorReaderAnyOrder()
+    // A card of numbered sectors. A feed keeps a file's first sectors pinned in one run across
+    // block reads (growing, then complete while the pass goes on past them), and the bytes
+    // around each sector stay right; a reader reads sectors in any order, and the last sector
+    // of an image that ends inside it.
+    void numberedSectorsFedAndRead()
     {
         CardImage img(5000, true);
-        for (qint64 s = 0; s < 5000; ++s)
-            img.put(s, QByteArray::number(s).rightJustified(8, '0'));
-        Scan scan(img);
-        SectorReader reader;
-        QVERIFY(reader.open(scan.path));
-        unsigned char buf[512];
-        // Forward steps short and long, backwards, and past the end of the medium.
-        for (quint64 s : {0ull, 1ull, 5ull, 69ull, 70ull, 4000ull, 3ull, 2048ull, 2047ull, 4999ull}) {
-            QCOMPARE(reader.read(s, buf), SectorReader::Ok);
-            QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 8), QByteArray::number(s).rightJustified(8, '0'));
-        }
-        // Past the end the medium is smaller than it was: it is gone, nothing is counted.
-        QCOMPARE(reader.read(5000, buf), SectorReader::Lost);
-        QCOMPARE(reader.unreadable(), 0u);
-        QCOMPARE(reader.mediumBytes(), 5000u * 512);
-
-        // An image that ends inside a sector: the last one is read, padded with zeros.
-        QFile f(scan.path);
-        QVERIFY(f.open(QIODevice::Append));
-        f.write(QByteArray(100, 'x'));
-        f.close();
-        SectorReader tail;
-        QVERIFY(tail.open(scan.path));
-        QCOMPARE(tail.mediumBytes(), 5000u * 512 + 100);
-        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 512), QByteArray(100, 'x') + QByteArray(412, '\0'));
-        QCOMPARE(tail.read(4999, buf), SectorReader::Ok);
-        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);  // through the buffer again
-        QCOMPARE(tail.unreadable(), 0u);
-    }
-
-    // A file's first sectors stay pinned in one run across block reads (growing, then complete
-    // while the pass goes on past them), and the bytes around each sector stay right.
-    void sectorFeedKeepsPinnedBytes()
-    {
-        CardImage img(3000, true);
         const auto number = [](quint64 s) { return QByteArray::number(s).rightJustified(8, '0'); };
-        for (qint64 s = 0; s < 3000; ++s)
+        for (qint64 s = 0; s < 5000; ++s)
             img.put(s, number(s));
         Scan scan(img);
-        SectorReader reader;
-        QVERIFY(reader.open(scan.path));
-        SectorFeed feed(reader, 0, 3000, 8, 20 * 512);  // blocks of 8 sectors, room for 20 pinned
+        SectorReader pinning, reader;
+        QVERIFY(pinning.open(scan.path));
+        SectorFeed feed(pinning, 0, 3000, 8, 20 * 512);  // blocks of 8 sectors, room for 20 pinned
         struct Pin {
             quint64 from, until;  // collected over [from, until), at most 20 sectors kept
         };
@@ -683,6 +573,30 @@ private slots:
         }
         QCOMPARE(s, uint64_t(2999));
         QVERIFY(pinnedIs(2990, 10));  // pinned up to the end of the range
+
+        QVERIFY(reader.open(scan.path));
+        unsigned char buf[512];
+        // Forward steps short and long, backwards, and past the end of the medium.
+        for (quint64 at : {0ull, 1ull, 5ull, 69ull, 70ull, 4000ull, 3ull, 2048ull, 2047ull, 4999ull}) {
+            QCOMPARE(reader.read(at, buf), SectorReader::Ok);
+            QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 8), number(at));
+        }
+        // Past the end the medium is smaller than it was: it is gone, nothing is counted.
+        QCOMPARE(reader.read(5000, buf), SectorReader::Lost);
+        QCOMPARE(reader.unreadable(), 0u);
+        QCOMPARE(reader.mediumBytes(), 5000u * 512);
+
+        // An image that ends inside a sector: the last one is read, padded with zeros.
+        img.data += QByteArray(100, 'x');
+        QVERIFY(img.save(scan.path));
+        SectorReader tail;
+        QVERIFY(tail.open(scan.path));
+        QCOMPARE(tail.mediumBytes(), 5000u * 512 + 100);
+        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buf), 512), QByteArray(100, 'x') + QByteArray(412, '\0'));
+        QCOMPARE(tail.read(4999, buf), SectorReader::Ok);
+        QCOMPARE(tail.read(5000, buf), SectorReader::Ok);  // through the buffer again
+        QCOMPARE(tail.unreadable(), 0u);
     }
 
     // A run of upcoming sectors ends before the next unreadable one and at what is in memory;
@@ -745,15 +659,43 @@ private slots:
         QVERIFY(passedOver > 10000);
     }
 
-    // No records, an empty range, a medium of which no sector reads: the alert, one end, and
-    // no Thorough pass after a medium that failed.
+    // Scans that read nothing. A medium that refuses to be opened, and an image that is gone: the
+    // alert and its reason (sources that are no disk, partition or image are refused as the
+    // command line shows). No records, an empty range, a medium of which no sector reads: the
+    // alert, one end, and no Thorough pass after a medium that failed.
     void scansThatReadNothing()
     {
         CardImage img(300, true);
         Scan scan(img);
-        scan.photo({}, {}, true);  // no photo records: nothing read
+        auto m = std::make_shared<FaultyMedium>();
+        m->refuseOpen = true;
+        scan.core.deviceOpener = faultyOpener(m);
+        scan.photo(kJpg, kJpg, true);
+        QCOMPARE(scan.obs.openFailures, 1);
+        QCOMPARE(scan.obs.timerEnds, 1);
+        QCOMPARE(scan.obs.ends, 0);
+        QCOMPARE(scan.obs.passes.size(), 1);
         QCOMPARE(scan.obs.alerts, QStringList{"\nError in storage media reading."});
-        QCOMPARE(scan.obs.informatives, QStringList{QString()});
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("disk")));
+        QCOMPARE(scan.core.stop_screen_already_show.load(), 1);
+
+        scan.obs = RecordingObserver();
+        scan.core.deviceOpener = openDeviceFile;
+        scan.path = scan.dir.path() + QStringLiteral("/gone.img");
+        scan.raw(rec("zip", "1", "504B0304"));
+        QCOMPARE(scan.obs.openFailures, 1);
+        QVERIFY(scan.obs.informatives.first().contains(QLatin1String("No such file")));
+        // An image is opened blocking and is not handed to programs we start.
+        FILE *f = openDeviceFile(scan.dir.path() + QStringLiteral("/card.img"));
+        QVERIFY(f);
+        QCOMPARE(fcntl(fileno(f), F_GETFL) & O_NONBLOCK, 0);
+        QVERIFY(fcntl(fileno(f), F_GETFD) & FD_CLOEXEC);
+        std::fclose(f);
+
+        Scan none(img);
+        none.photo({}, {}, true);  // no photo records: nothing read
+        QCOMPARE(none.obs.alerts, QStringList{"\nError in storage media reading."});
+        QCOMPARE(none.obs.informatives, QStringList{QString()});
         Scan zero(img);
         zero.raw(rec("zip", "1", "504B0304"), {}, true, 5, 5);
         QCOMPARE(zero.obs.alerts, QStringList{"\nError in storage media reading."});

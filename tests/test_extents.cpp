@@ -42,10 +42,8 @@ private slots:
     {
         // An Exif APP1 segment that holds a whole thumbnail JPEG, EOI included.
         const QByteArray main = picture("jpeg", 320, 240), thumb = picture("jpeg", 40, 30);
-        QByteArray app1 = "Exif\0\0" + thumb;
-        QByteArray seg = QByteArray::fromHex("FFE1") + QByteArray(2, 0) + app1;
-        qToBigEndian<quint16>(quint16(app1.size() + 2), seg.data() + 2);
-        const QByteArray withThumb = main.left(2) + seg + main.mid(2);
+        const QByteArray app1 = "Exif\0\0" + thumb;
+        const QByteArray withThumb = main.left(2) + QByteArray::fromHex("FFE1") + be16(quint16(app1.size() + 2)) + app1 + main.mid(2);
         checkEnd("JPG", withThumb);
         // Restart markers inside the entropy-coded data do not end it.
         QByteArray rst = QByteArray::fromHex("FFD8FFDB004300") + QByteArray(64, 1) + QByteArray::fromHex("FFC0000B080001000101011100");
@@ -103,15 +101,11 @@ private slots:
         asf += noise(5000 - asf.size());
         checkEnd("WMV", asf);
 
-        QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
-        QByteArray segmentPayload = noise(3000);
-        QByteArray mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader
-                         + QByteArray::fromHex("18538067") + QByteArray::fromHex("010000000000") + be32(0) + QByteArray();
-        mkv.chop(4);
-        QByteArray size8(8, 0);
-        qToBigEndian<quint64>(quint64(segmentPayload.size()) | (quint64(1) << 56), size8.data());
-        mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader + QByteArray::fromHex("18538067")
-              + size8 + segmentPayload;
+        const QByteArray ebmlHeader = QByteArray::fromHex("4286810142F7810142F2810442F381084282886D6174726F736B61");
+        const QByteArray segmentPayload = noise(3000);
+        // The segment's size in eight bytes (its length marker in the first).
+        const QByteArray mkv = QByteArray::fromHex("1A45DFA3") + char(0x80 | ebmlHeader.size()) + ebmlHeader + QByteArray::fromHex("18538067")
+                               + be64(quint64(segmentPayload.size()) | (quint64(1) << 56)) + segmentPayload;
         checkEnd("MKV", mkv);
         // A live recording leaves the segment size unknown: carved.
         QByteArray live = mkv;
@@ -133,9 +127,7 @@ private slots:
         QByteArray ps;
         for (int i = 0; i < 50; ++i) {
             ps += QByteArray::fromHex("000001BA440004000401018BB3F8");  // MPEG-2 pack header
-            QByteArray pes = QByteArray::fromHex("000001E0") + QByteArray(2, 0) + noise(300, quint32(i));
-            qToBigEndian<quint16>(300, pes.data() + 4);
-            ps += pes;
+            ps += QByteArray::fromHex("000001E0") + be16(300) + noise(300, quint32(i));
         }
         ps += QByteArray::fromHex("000001B9");
         checkEnd("MPG", ps, true);
@@ -187,9 +179,7 @@ private slots:
         QVERIFY(readFor("WMV", asf + noise(4096), &e) < 10000);
         QVERIFY(!e.declared);
         // MP4: a thousand chunk-offset boxes, each claiming four million entries it cannot hold.
-        QByteArray stbl;
-        for (int i = 0; i < 1024; ++i)
-            stbl += box("stco", QByteArray(4, 0) + be32(4000000) + be32(16));
+        const QByteArray stbl = box("stco", QByteArray(4, 0) + be32(4000000) + be32(16)).repeated(1024);
         const QByteArray ftyp = box("ftyp", QByteArray("isom\0\0\2\0isommp42", 16));
         const QByteArray mp4 = ftyp + box("moov", box("trak", box("mdia", box("minf", box("stbl", stbl))))) + box("mdat", noise(2000));
         QVERIFY(readFor("MP4", mp4, &e) < 4 * uint64_t(mp4.size()));
@@ -209,16 +199,12 @@ private slots:
         QVERIFY(readFor("TIF", loop, &e) < 10000);
         QVERIFY(e.bytes <= uint64_t(loop.size()));
         // PDF: two megabytes of %%EOF are read once, not once per marker.
-        QByteArray eofs = "%PDF-1.4\n";
-        while (eofs.size() < (2 << 20))
-            eofs += "%%EOF";
+        const QByteArray eofs = "%PDF-1.4\n" + QByteArray("%%EOF").repeated((2 << 20) / 5);
         QVERIFY(readFor("PDF", eofs, &e) < 3 * uint64_t(eofs.size()));
         QVERIFY(e.declared);
         QCOMPARE(e.bytes, uint64_t(eofs.size()));
         // ZIP: an entry with a data descriptor followed by 18 MiB of "PK".
-        QByteArray pk = QByteArray::fromHex("504B0304140008000000000000000000000000000000000000000100000061");
-        while (pk.size() < (18 << 20))
-            pk += "PK";
+        const QByteArray pk = QByteArray::fromHex("504B0304140008000000000000000000000000000000000000000100000061") + QByteArray("PK").repeated(9 << 20);
         QVERIFY(readFor("ZIP", pk, &e) < 3 * uint64_t(pk.size()));
         QVERIFY(!e.declared);
         // Lengths that wrap must not give far-too-short files: a largesize box reaching past

@@ -24,11 +24,14 @@ QByteArray fixture(const char *name)
 QByteArray be24(quint32 v) { return be32(v).mid(1); }
 quint32 crc(const QByteArray &b) { return quint32(crc32(0, reinterpret_cast<const Bytef *>(b.constData()), uInt(b.size()))); }
 
-// What a finder reads on a crafted input: at most `factor` times its size and a megabyte.
-void checkCheap(const QString &ext, const QByteArray &bytes, double factor = 2)
+// What a finder reads on a crafted input: at most `factor` times its size and a megabyte; a
+// `refused` input also gets no answer of its own (it stays carved).
+void checkCheap(const QString &ext, const QByteArray &bytes, double factor = 2, bool refused = false)
 {
-    const uint64_t read = readFor(ext, bytes);
+    Extent e;
+    const uint64_t read = readFor(ext, bytes, &e);
     QVERIFY2(read <= uint64_t(factor * bytes.size()) + (1u << 20), qPrintable(QStringLiteral("%1 read %2 of %3").arg(ext).arg(read).arg(bytes.size())));
+    QVERIFY2(!refused || !e.declared, qPrintable(ext + " answered"));
 }
 
 // The check passes a real first sector and refuses the signature followed by random bytes,
@@ -423,19 +426,16 @@ private slots:
         deflateEnd(&z);
         const uLong mibCrc = crc32(0, reinterpret_cast<const Bytef *>(mib.constData()), uInt(mib.size()));
         auto zeros = [&](int mebibytes) {
-            QByteArray g = QByteArray::fromHex("1F8B0800000000000003");
             uLong sum = crc32(0, nullptr, 0);
-            for (int i = 0; i < mebibytes; ++i) {
-                g += segment;
+            for (int i = 0; i < mebibytes; ++i)
                 sum = crc32_combine(sum, mibCrc, 1 << 20);
-            }
-            return g + QByteArray::fromHex("0300") + le32(quint32(sum)) + le32(quint32(uint64_t(mebibytes) << 20));
+            return QByteArray::fromHex("1F8B0800000000000003") + segment.repeated(mebibytes) + QByteArray::fromHex("0300") + le32(quint32(sum))
+                   + le32(quint32(uint64_t(mebibytes) << 20));
         };
         const QByteArray small = zeros(64);
         QCOMPARE(extentOf("GZ", small + noise(100)).bytes, uint64_t(small.size()));
         const QByteArray bomb = zeros(2048);
-        QVERIFY(!extentOf("GZ", bomb).declared);
-        checkCheap("GZ", bomb);
+        checkCheap("GZ", bomb, 2, true);
 
         // bzip2: a block that never ends is searched no further than the largest block.
         checkCheap("BZ2", QByteArray::fromHex("425A6839314159265359") + noise(12 << 20), 0.5);
@@ -446,8 +446,7 @@ private slots:
             const QByteArray tail = le32(quint32((xz.size() - 12) / 4 - 1)) + QByteArray("\0\0", 2);
             xz += le32(crc(tail)) + tail + "YZ";
         }
-        QVERIFY(!extentOf("XZ", xz).declared);
-        checkCheap("XZ", xz, 6);
+        checkCheap("XZ", xz, 6, true);
         // RAR 5: a header size vint that never ends; RAR 4: a packed size beyond the medium.
         checkCheap("RAR", QByteArray("Rar!\x1A\x07\x01\x00", 8) + QByteArray(1 << 20, char(0xFF)));
         QByteArray huge = rar4({{"a", "b"}});
@@ -455,61 +454,41 @@ private slots:
         QVERIFY(!extentOf("RAR", huge + noise(1000)).declared);
         // FLV: 300,000 empty tags; Ogg: pages with no segments; AMR: no-data frames; MP3:
         // the shortest frames: all walked once.
-        QByteArray tags = QByteArray("FLV\x01\x05", 5) + be32(9) + be32(0);
-        for (int i = 0; i < 300000; ++i)
-            tags += QByteArray::fromHex("0900000000000000000000") + be32(11);
+        const QByteArray tags = QByteArray("FLV\x01\x05", 5) + be32(9) + be32(0) + (QByteArray::fromHex("0900000000000000000000") + be32(11)).repeated(300000);
         checkCheap("FLV", tags);
         QCOMPARE(extentOf("FLV", tags).bytes, uint64_t(tags.size()));
         checkCheap("AMR", QByteArray("#!AMR\n") + QByteArray(8 << 20, char(0x7C)));
-        QByteArray frames;
         const QByteArray frame = QByteArray::fromHex("FFF31004") + QByteArray(22, 0x55);  // MPEG-2 layer III, 8 kbit/s: 26 bytes
-        while (frames.size() < (8 << 20))
-            frames += frame;
-        checkCheap("MP3", frames);
+        checkCheap("MP3", frame.repeated((8 << 20) / 26 + 1));
         // FLAC: a frame whose first Rice code's unary part runs for eight megabytes.
         QByteArray rice = fixture("tone.flac").left(42);
         rice[4] = char(0x80);  // the stream information is the last metadata block
-        QByteArray header = QByteArray::fromHex("FFF8C90800");  // 4096 samples, mono, 16 bits
-        quint8 crc8 = 0;
-        for (const char c : header) {
-            crc8 ^= quint8(c);
-            for (int k = 0; k < 8; ++k)
-                crc8 = quint8(crc8 & 0x80 ? (crc8 << 1) ^ 0x07 : crc8 << 1);
-        }
-        const QByteArray riceFile = rice + header + char(crc8) + QByteArray::fromHex("1000") + QByteArray(8 << 20, '\0');
-        QVERIFY(!extentOf("FLAC", riceFile).declared);
-        checkCheap("FLAC", riceFile);
+        // A frame header (4096 samples, mono, 16 bits) and its CRC-8, a subframe's first bits.
+        const QByteArray riceFile = rice + QByteArray::fromHex("FFF8C90800" "95" "1000") + QByteArray(8 << 20, '\0');
+        checkCheap("FLAC", riceFile, 2, true);
         // MIDI: 65,535 tracks declared in a small file; PE: 65,535 sections; ELF: a section
         // count far beyond its table.
         checkCheap("MID", QByteArray("MThd\0\0\0\x06\0\x01\xFF\xFF\x01\xE0", 14) + QByteArray(4096, 'M'));
         QByteArray exe = fixture("hello.exe");
         const quint32 pe = qFromLittleEndian<quint32>(exe.constData() + 0x3C);
         exe.replace(int(pe) + 6, 2, le16(0xFFFF));
-        QVERIFY(!extentOf("EXE", exe).declared);
-        checkCheap("EXE", exe);
+        checkCheap("EXE", exe, 2, true);
         QByteArray elf = readAll(QCoreApplication::applicationFilePath());
         const quint64 shoff = qFromLittleEndian<quint64>(elf.constData() + 40);
         elf.replace(60, 2, le16(0));  // the count in section 0, and far too large
         elf.replace(int(shoff) + 32, 8, le64(quint64(1) << 40));
-        QVERIFY(!extentOf("ELF", elf).declared);
-        checkCheap("ELF", elf);
+        checkCheap("ELF", elf, 2, true);
         // RTF: a megabyte of opening braces is read once and stays open; \bin beyond the medium.
         checkCheap("RTF", "{\\rtf1" + QByteArray(4 << 20, '{'));
         QVERIFY(!extentOf("RTF", "{\\rtf1 \\bin99999999999 }" + noise(100)).declared);
         // vCard: cards that open and never close.
-        QByteArray cards;
-        while (cards.size() < (4 << 20))
-            cards += "BEGIN:VCARD\r\n";
-        QVERIFY(!extentOf("VCF", cards).declared);
-        checkCheap("VCF", cards);
+        const QByteArray cards = QByteArray("BEGIN:VCARD\r\n").repeated((4 << 20) / 13 + 1);
+        checkCheap("VCF", cards, 2, true);
         // MXF: a packet length that passes the end of the medium; KDBX: endless header fields.
         QByteArray m = mxf(2);
         m.replace(partitionPack(2, 0, 0).size() + 17, 4, QByteArray::fromHex("88FFFFFF"));
         QVERIFY(!extentOf("MXF", m).declared);
-        QByteArray k = le32(0x9AA2D903) + le32(0xB54BFB67) + le16(0) + le16(4);
-        while (k.size() < (4 << 20))
-            k += QByteArray::fromHex("0300000000");
-        checkCheap("KDBX", k);
+        checkCheap("KDBX", le32(0x9AA2D903) + le32(0xB54BFB67) + le16(0) + le16(4) + QByteArray::fromHex("0300000000").repeated((4 << 20) / 5));
         // A cabinet whose folders all point at the same blocks.
         QByteArray cab = fixture("two.cab");
         cab.replace(36, 4, le32(0));

@@ -1,68 +1,25 @@
 // The format families on real-shaped first sectors: header checks that accept the files cameras
 // and writers make and refuse their signatures in noise or in the middle of a stream, the real
 // type of a TIFF-based raw file, and where camera formats end when other data follows them.
+#include "exiffiles.h"
 #include "extentcheck.h"
 
-#include <QBuffer>
 #include <QImage>
 #include <QTest>
 
 using namespace lumafind;
+using namespace exiffiles;
 
 namespace {
-
-// A little-endian TIFF: a directory of entries at 8, their out-of-line values after it, then
-// `tail` (whose offset the caller learns from tailAt()).
-struct Tiff {
-    struct Entry {
-        quint16 tag, type;
-        quint32 count;
-        QByteArray value;  // its bytes; more than four go after the directory
-    };
-    QList<Entry> entries;
-    QByteArray magic = QByteArray::fromHex("49492A00");
-    int valuesSize() const
-    {
-        int n = 0;
-        for (const Entry &e : entries)
-            n += e.value.size() > 4 ? int(e.value.size() + (e.value.size() & 1)) : 0;
-        return n;
-    }
-    quint32 tailAt() const { return quint32(8 + 2 + 12 * entries.size() + 4 + valuesSize()); }
-    QByteArray build(const QByteArray &tail = QByteArray()) const
-    {
-        QByteArray head = magic + le32(8) + le16(quint16(entries.size()));
-        QByteArray values;
-        const quint32 valuesAt = quint32(8 + 2 + 12 * entries.size() + 4);
-        for (const Entry &e : entries) {
-            head += le16(e.tag) + le16(e.type) + le32(e.count);
-            if (e.value.size() <= 4) {
-                head += e.value + QByteArray(4 - e.value.size(), '\0');
-            } else {
-                head += le32(valuesAt + quint32(values.size()));
-                values += e.value;
-                if (values.size() & 1)
-                    values += '\0';
-            }
-        }
-        return head + le32(0) + values + tail;
-    }
-};
-
-Tiff::Entry ascii(quint16 tag, const QByteArray &text) { return {tag, 2, quint32(text.size() + 1), text + '\0'}; }
-Tiff::Entry longs(quint16 tag, quint32 v) { return {tag, 4, 1, le32(v)}; }
 
 // A camera raw file shaped like the real ones: Make, strips of image data.
 QByteArray rawTiff(const QByteArray &make, const QByteArray &data, bool dng = false)
 {
-    Tiff t;
-    t.entries = {{0xFE, 4, 1, le32(1)}, {0x100, 4, 1, le32(64)}, ascii(0x10F, make)};
+    QList<Entry> ifd{longValue(0xFE, 1), longValue(0x100, 64), ascii(0x10F, make)};
     if (dng)
-        t.entries.append({0xC612, 1, 4, QByteArray::fromHex("01040000")});
-    t.entries.append(longs(0x111, 0));
-    t.entries.append(longs(0x117, quint32(data.size())));
-    t.entries[t.entries.size() - 2].value = le32(t.tailAt());
-    return t.build(data);
+        ifd.append({0xC612, 1, 4, QByteArray::fromHex("01040000")});
+    ifd << blobOffset(0x111, 0) << longValue(0x117, quint32(data.size()));
+    return tiff({ifd}, {-1}, {data});
 }
 
 // MPEG-1 layer III frames at 128 kbit/s, 44.1 kHz: 417 or 418 bytes each.
@@ -71,8 +28,7 @@ QByteArray mp3Frames(int frames, quint32 seed)
     QByteArray out;
     for (int i = 0; i < frames; ++i) {
         const bool pad = i % 3 == 0;
-        QByteArray f = QByteArray::fromHex(pad ? "FFFB9264" : "FFFB9064") + noise(pad ? 414 : 413, seed + quint32(i));
-        out += f;
+        out += QByteArray::fromHex(pad ? "FFFB9264" : "FFFB9064") + noise(pad ? 414 : 413, seed + quint32(i));
     }
     return out;
 }
@@ -110,11 +66,7 @@ private slots:
         QCOMPARE(checkOf("MP4", noise(4, 4) + "ftypisom" + noise(600, 5)).ok, false);
         QCOMPARE(checkOf("BMP", picture("bmp", 80, 60)).ok, true);
         QImage indexed = QImage(40, 30, QImage::Format_RGB32).convertToFormat(QImage::Format_Indexed8);
-        QByteArray palette;
-        QBuffer b(&palette);
-        b.open(QIODevice::WriteOnly);
-        QVERIFY(indexed.save(&b, "BMP"));
-        QCOMPARE(checkOf("BMP", palette).ok, true);
+        QCOMPARE(checkOf("BMP", encoded(indexed, "BMP")).ok, true);
         QCOMPARE(checkOf("BMP", "BM" + noise(600, 6)).ok, false);
         QByteArray wav = "RIFF" + le32(4 + 24 + 8 + 100) + "WAVE" + "fmt " + le32(16) + QByteArray(16, 1) + "data" + le32(100) + noise(100, 7);
         QCOMPARE(checkOf("WAV", wav).ok, true);
@@ -177,9 +129,7 @@ private slots:
         QVERIFY(c.ok);
         QCOMPARE(c.type, type);
         // A plain TIFF (a scanner's, an editor's) is a TIFF whoever made it.
-        Tiff plain;
-        plain.entries = {{0x100, 4, 1, le32(64)}, ascii(0x10F, make)};
-        QCOMPARE(checkOf("TIF", plain.build(noise(100, 32))).type, QString());
+        QCOMPARE(checkOf("TIF", tiff({{longValue(0x100, 64), ascii(0x10F, make)}}, {-1}, {}) + noise(100, 32)).type, QString());
         // Only the generic TIFF record is renamed; the others keep their type.
         QVERIFY(checkOf("CR2", file).type.isEmpty());
         // And its end is the end of its strips, whatever follows.
@@ -199,27 +149,20 @@ private slots:
             QVERIFY2(!cut.declared || cut.bytes <= uint64_t(file.size() / 2), qPrintable(ext + " cut"));
         };
         // A maker note (Canon's: a directory with offsets from the file's start) holding data
-        // past everything else the directories point at.
+        // past everything else the directories point at: the note is its directory and two
+        // bytes more, the 300 bytes of its one entry follow.
         {
-            Tiff t;
-            t.entries = {ascii(0x10F, "Canon"), {0x8769, 4, 1, le32(0)}};
-            const quint32 exifAt = t.tailAt();
-            // Exif directory: one entry, the maker note; the note: one entry with 300 bytes of data.
-            const quint32 noteAt = exifAt + 2 + 12 + 4;
-            const quint32 noteDataAt = noteAt + 2 + 12 + 4;
-            const quint32 noteData = noteDataAt + 2;  // the note is its directory and two bytes more
-            QByteArray exif = le16(1) + le16(37500) + le16(7) + le32(2 + 12 + 4 + 2) + le32(noteAt) + le32(0);
-            QByteArray note = le16(1) + le16(0x0001) + le16(7) + le32(300) + le32(noteData) + le32(0) + QByteArray(2, 0) + noise(300, 20);
-            t.entries[1].value = le32(exifAt);
-            exact("CR2", t.build(exif + note));
+            const QList<QList<Entry>> ifds{{ascii(0x10F, "Canon"), ifdOffset(0x8769, 1)}, {{37500, 7, 20, le32(0), -1, 0}}};
+            const quint32 noteAt = quint32(tiff(ifds, {-1, -1}, {QByteArray()}).size());
+            const QByteArray note = le16(1) + le16(0x0001) + le16(7) + le32(300) + le32(noteAt + 20) + le32(0) + QByteArray(2, 0) + noise(300, 20);
+            exact("CR2", tiff(ifds, {-1, -1}, {note}));
         }
         // Panasonic: the raw data offset and its length from the strips' byte count.
         {
-            Tiff t;
-            t.magic = QByteArray::fromHex("49495500");
-            t.entries = {ascii(0x10F, "Panasonic"), {0x111, 4, 1, le32(0xFFFFFFFF)}, longs(0x117, 5000), longs(0x118, 0)};
-            t.entries[3].value = le32(t.tailAt());
-            exact("RW2", t.build(noise(5000, 21)));
+            QByteArray rw2 = tiff({{ascii(0x10F, "Panasonic"), longValue(0x111, 0xFFFFFFFF), longValue(0x117, 5000), blobOffset(0x118, 0)}},
+                                  {-1}, {noise(5000, 21)});
+            rw2[2] = 'U';  // its own magic number
+            exact("RW2", rw2);
         }
         // Canon CRW: a heap with two records, its table at its end.
         {

@@ -9,13 +9,13 @@
 #include "results/thumbnails.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 #include <ctime>
 #include <libheif/heif.h>
-#include <sys/stat.h>
 
 using namespace lumafind;
 using namespace exiffiles;
@@ -27,23 +27,7 @@ qint64 utcOf(const char *iso)
     return QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toSecsSinceEpoch();
 }
 
-QByteArray solidJpeg(int w, int h, QColor colour)
-{
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(colour);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, "JPG", 90);
-    return out;
-}
-
-QImage decoded(const QByteArray &jpeg)
-{
-    QImage img;
-    img.loadFromData(jpeg);
-    return img;
-}
+QByteArray solidJpeg(int w, int h, QColor colour) { return solidPicture("JPG", w, h, colour, 90); }
 
 // HEIF written by libheif's HEVC encoder: the picture, a thumbnail fitting thumbBox (none
 // when 0) and an Exif block.
@@ -201,28 +185,21 @@ private slots:
         const QString path = dir.path() + QStringLiteral("/card.img");
         QVERIFY(card.save(path));
         const time_t before = std::time(nullptr);
-        FileSaver saver(dir.path() + QStringLiteral("/out"), MediumRef{path, uint64_t(card.data.size()), openDeviceFile, nullptr});
-        QString why;
-        QVERIFY2(saver.prepare(&why), qPrintable(why));
-        auto item = [](const char *name, const char *type, uint64_t sector, uint64_t bytes) {
-            ExportItem e;
-            e.name = QString::fromLatin1(name);
-            e.extension = QString::fromLatin1(type);
-            e.pass = QStringLiteral("GEN");
-            e.startSector = sector;
-            e.carvedBytes = bytes;
-            return e;
+        auto found = [](const char *name, const char *type, uint64_t sector, uint64_t sectors) {
+            FoundFile f;
+            f.name = QString::fromLatin1(name);
+            f.extension = QString::fromLatin1(type);
+            f.tag = QStringLiteral("GEN");
+            f.startSector = sector;
+            f.endSector = sector + sectors;
+            f.carvedBytes = sectors * 512;
+            return f;
         };
-        saver.add(item("GND00001.JPG", "JPG", 10, 90 * 512), 100);
-        saver.add(item("MP400001.MP4", "MP4", 100, 100 * 512), 200);
-        saver.add(item("GND00002.PNG", "PNG", 200, 100 * 512), 300);
-        saver.finish();
-        const QList<SaveRecord> records = saver.records();
+        const QList<SaveRecord> records = saveFromList({found("GND00001.JPG", "JPG", 10, 90), found("MP400001.MP4", "MP4", 100, 100),
+                                                        found("GND00002.PNG", "PNG", 200, 100)},
+                                                       MediumRef{path, uint64_t(card.data.size()), openDeviceFile, nullptr}, dir.path() + "/out");
         QCOMPARE(records.size(), 3);
-        auto modified = [](const QString &path) {
-            struct stat st {};
-            return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_mtime) : qint64(-1);
-        };
+        auto modified = [](const QString &path) { return QFileInfo(path).lastModified().toSecsSinceEpoch(); };
         QCOMPARE(readAll(records[0].savedPath), jpeg);
         QCOMPARE(modified(records[0].savedPath), utcOf("2016-10-11T03:13:14Z"));
         QCOMPARE(records[0].captured, QStringLiteral("2016-10-11T12:13:14+09:00"));
@@ -239,7 +216,7 @@ private slots:
         const QByteArray raw = rawLikeTiff(solidJpeg(320, 240, QColor(220, 20, 20)), "2020:02:29 12:00:00");
         QVERIFY(QImage::fromData(raw).isNull());
         for (const char *type : {"NEF", "TIF", "DNG"}) {
-            const QImage thumb = decoded(makeThumbnail(raw, 100, QString::fromLatin1(type)));
+            const QImage thumb = QImage::fromData(makeThumbnail(raw, 100, QString::fromLatin1(type)));
             QCOMPARE(thumb.size(), QSize(100, 75));
             const QColor c = thumb.pixelColor(50, 37);
             QVERIFY2(c.red() > 180 && c.green() < 70 && c.blue() < 70, type);
@@ -258,7 +235,7 @@ private slots:
                                               {1, -1, -1}, {green});
         const QByteArray cut = withExif(picture("JPG", 800, 600), exifThumbTiff).left(2 + 4 + 6 + exifThumbTiff.size() + 40);
         QVERIFY(QImage::fromData(cut).isNull());
-        const QImage exifThumb = decoded(makeThumbnail(cut, 100, QStringLiteral("JPG")));
+        const QImage exifThumb = QImage::fromData(makeThumbnail(cut, 100, QStringLiteral("JPG")));
         QCOMPARE(exifThumb.size(), QSize(100, 75));
         QVERIFY(exifThumb.pixelColor(50, 37).green() > 180);
 
@@ -270,7 +247,7 @@ private slots:
             const QByteArray h = heic(blue, thumbBox, exif);
             if (h.isEmpty())
                 QSKIP("this libheif has no HEVC encoder to write a HEIC with");
-            const QImage thumb = decoded(makeThumbnail(h, 100, QStringLiteral("HEIC")));
+            const QImage thumb = QImage::fromData(makeThumbnail(h, 100, QStringLiteral("HEIC")));
             QCOMPARE(thumb.size(), QSize(100, 75));
             QVERIFY(thumb.pixelColor(50, 37).blue() > 170);
             const auto t = captureTime(QStringLiteral("HEIC"), h);

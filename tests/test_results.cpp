@@ -1,9 +1,9 @@
 // Photo thumbnails and the items of the browsers.
 #include "results/thumbnails.h"
 
-#include <QBuffer>
+#include "testfiles.h"
+
 #include <QImage>
-#include <QImageWriter>
 #include <QMutex>
 #include <QTest>
 
@@ -12,21 +12,7 @@ using namespace lumafind;
 namespace {
 QByteArray jpeg(int w, int h, QImageIOHandler::Transformations t = QImageIOHandler::TransformationNone)
 {
-    QImage img(w, h, QImage::Format_RGB32);
-    img.fill(Qt::darkCyan);
-    QByteArray out;
-    QBuffer buf(&out);
-    buf.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buf, "jpeg");
-    writer.setTransformation(t);
-    writer.write(img);
-    return out;
-}
-QSize sizeOf(const QByteArray &bytes)
-{
-    QImage img;
-    img.loadFromData(bytes);
-    return img.size();
+    return solidPicture("jpeg", w, h, Qt::darkCyan, -1, t);
 }
 } // namespace
 
@@ -35,9 +21,9 @@ class TestResults : public QObject {
 private slots:
     void thumbnailsAreSmallUprightJpegs()
     {
-        QCOMPARE(sizeOf(makeThumbnail(jpeg(400, 200))), QSize(100, 50));
+        QCOMPARE(QImage::fromData(makeThumbnail(jpeg(400, 200))).size(), QSize(100, 50));
         // Turned upright by the picture's own orientation.
-        QCOMPARE(sizeOf(makeThumbnail(jpeg(400, 200, QImageIOHandler::TransformationRotate90))), QSize(50, 100));
+        QCOMPARE(QImage::fromData(makeThumbnail(jpeg(400, 200, QImageIOHandler::TransformationRotate90))).size(), QSize(50, 100));
         // Smaller pictures are not enlarged... beyond 100 either way; a carved JPEG followed by
         // the rest of its last sector still decodes.
         QByteArray carved = jpeg(64, 64);

@@ -1,85 +1,67 @@
 // Saving found files whole: byte-identical files from a card of files back to back, a long
 // video read on past the carved range, streams whose headers recur saved once, a write that
 // fails, no overwriting, safe names and ownership under sudo.
+#include "clirun.h"
 #include "enginetestutil.h"
+#include "exiffiles.h"
 #include "testfiles.h"
 #include "results/thumbnails.h"
 #include "faultydevice.h"
 #include "tools/storedzip.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QImage>
-#include <QProcess>
-#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lumafind;
+using namespace exiffiles;
 
 namespace {
 
-QByteArray pad(QByteArray b)
-{
-    b.append(QByteArray((512 - b.size() % 512) % 512, '\0'));
-    return b;
-}
-
-// Scans the card in a mode with the shipped databases (every type) and saves what it finds as
-// the sectors are read, as the CLI and the wizard do.
-QList<SaveRecord> scanAndSave(const QString &card, int mode, const QString &out)
-{
-    RecoveryCore core;
-    core.loadResources(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
-    QString why;
-    if (mode != 0 && !selectTypes(core, mode, {}, true, &why))
-        return {};
-    const uint64_t bytes = uint64_t(QFileInfo(card).size());
-    FileSaver saver(out, MediumRef{card, bytes, openDeviceFile, core.badSectors()});
-    if (!saver.prepare(&why))
-        return {};
-    SavingObserver obs;
-    obs.saver = &saver;
-    runScan(core, wholeMedium(card, sectorsFor(bytes), mode), obs);
-    saver.finish();
-    return saver.records();
-}
-
-// A scan with records of the test's own, saving as it reads: the records, what the pass
-// handed over (files, bytes), and how much of the medium was read.
+// The card's bytes, written to card.img in a folder of its own, scanned in a mode and saved to
+// `out` as the sectors are read, as the CLI and the wizard do: with records of the test's own,
+// or without them with the shipped databases (every type, both passes). Keeps the records,
+// what the pass handed over (files, bytes), and how much of the medium was read.
 struct CustomScan : SavingObserver {
+    QTemporaryDir dir;
+    const QString card = dir.path() + QStringLiteral("/card.img"), out = dir.path() + QStringLiteral("/out");
     QList<SaveRecord> records;
     uint64_t mediumRead = 0;
     uint64_t unreadable = 0;
 
-    void run(const QString &card, int mode, const QStringList &gen, const QStringList &thd, const QString &out,
+    void run(const QByteArray &bytes, int mode, const QStringList &gen = {}, const QStringList &thd = {},
              DeviceOpener opener = openDeviceFile)
     {
+        QVERIFY(writeFile(card, bytes));
         RecoveryCore core;
         core.deviceOpener = opener;
-        (mode == 0 ? core.Ext_Array : core.CheckListHeader_Array) = gen;
-        (mode == 0 ? core.Adv_Ext_Array : core.CheckListHeader_Adv_Array) = thd;
-        const uint64_t bytes = uint64_t(QFileInfo(card).size());
-        FileSaver fileSaver(out, MediumRef{card, bytes, opener, core.badSectors()});
         QString why;
+        if (gen.isEmpty()) {
+            core.loadResources(QString::fromLocal8Bit(qgetenv("LUMAFIND_RESOURCES")));
+            QVERIFY2(mode == 0 || selectTypes(core, mode, {}, true, &why), qPrintable(why));
+        } else {
+            (mode == 0 ? core.Ext_Array : core.CheckListHeader_Array) = gen;
+            (mode == 0 ? core.Adv_Ext_Array : core.CheckListHeader_Adv_Array) = thd;
+        }
+        FileSaver fileSaver(out, MediumRef{card, uint64_t(bytes.size()), opener, core.badSectors()});
         QVERIFY2(fileSaver.prepare(&why), qPrintable(why));
         saver = &fileSaver;
         const uint64_t before = SectorReader::totalBytesRead();
-        runScan(core, wholeMedium(card, sectorsFor(bytes), mode, !thd.isEmpty()), *this);
+        runScan(core, wholeMedium(card, sectorsFor(uint64_t(bytes.size())), mode, gen.isEmpty() || !thd.isEmpty()), *this);
         fileSaver.finish();
         mediumRead = SectorReader::totalBytesRead() - before;
         records = fileSaver.records();
         unreadable = core.unreadableSectors();
         saver = nullptr;
     }
-    const SaveRecord *record(const QString &name) const
+    // The record of that name, or the first of that type.
+    const SaveRecord *record(const QString &key) const
     {
         for (const SaveRecord &r : records)
-            if (r.name == name)
+            if (r.name == key || r.type == key)
                 return &r;
         return nullptr;
     }
@@ -103,51 +85,38 @@ private slots:
             {"PDF", pdfDocument(dir.path())},
             {"ZIP", storedZip({{"a.txt", QByteArray(5000, 'a')}, {"b.txt", "bee"}})},
         };
-        QByteArray photoCard, videoCard, rawCard;
-        for (const QString &t : {QStringLiteral("JPG"), QStringLiteral("PNG"), QStringLiteral("GIF")})
-            photoCard += pad(files[t]);
-        photoCard += QByteArray(8192, '\0');
-        videoCard = pad(files["MP4"]) + pad(files["AVI"]) + QByteArray(4096, '\0');
-        rawCard = pad(files["PDF"]) + pad(files["ZIP"]) + QByteArray(4096, '\0');
-        const QString out = dir.path() + QStringLiteral("/out");
-        struct Card {
-            QByteArray data;
-            int mode;
-            QStringList types;
-        };
-        for (const Card &card : {Card{photoCard, 0, {"JPG", "PNG", "GIF"}}, Card{videoCard, 1, {"MP4", "AVI"}},
-                                 Card{rawCard, 2, {"PDF", "ZIP"}}}) {
-            const QString path = dir.path() + QStringLiteral("/card%1.img").arg(card.mode);
-            QVERIFY(writeFile(path, card.data));
-            const QList<SaveRecord> records = scanAndSave(path, card.mode, out);
-            for (const QString &type : card.types) {
-                const auto rec = std::find_if(records.begin(), records.end(), [&](const SaveRecord &r) { return r.type == type; });
-                QVERIFY2(rec != records.end(), qPrintable(type));
-                QCOMPARE(rec->extent, QStringLiteral("declared"));
-                QVERIFY2(readAll(rec->savedPath) == files[type], qPrintable(type));
+        for (const auto &[mode, types] : QList<QPair<int, QStringList>>{{0, {"JPG", "PNG", "GIF"}}, {1, {"MP4", "AVI"}}, {2, {"PDF", "ZIP"}}}) {
+            QByteArray card;
+            for (const QString &t : types)
+                card += files[t] + QByteArray((512 - files[t].size() % 512) % 512, '\0');
+            CustomScan scan;
+            scan.run(card + QByteArray(8192, '\0'), mode);
+            for (const QString &type : types) {
+                const SaveRecord *r = scan.record(type);
+                QVERIFY2(r, qPrintable(type));
+                QCOMPARE(r->extent, QStringLiteral("declared"));
+                QVERIFY2(readAll(r->savedPath) == files[type], qPrintable(type));
             }
         }
     }
 
     void aLongVideoIsSavedWhole()
     {
-        QTemporaryDir dir;
         // A 100 MB movie: the sample clip followed by a free box that makes it long.
         QByteArray movie = clip();
         const qint64 freeSize = 100'000'000 - movie.size();
         movie += be32(quint32(freeSize)) + "free" + QByteArray(freeSize - 8, '\x5A');
-        const QString path = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(writeFile(path, QByteArray(512 * 8, '\0') + movie + QByteArray(512 * 64, '\x11')));
-        const QList<SaveRecord> records = scanAndSave(path, 1, dir.path() + QStringLiteral("/out"));
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(records.first().endSector - records.first().startSector, kRawFileLimit / 512);  // carved 18 MiB
-        QCOMPARE(records.first().bytes, uint64_t(movie.size()));
-        QVERIFY(readAll(records.first().savedPath) == movie);
+        CustomScan scan;
+        scan.run(QByteArray(512 * 8, '\0') + movie + QByteArray(512 * 64, '\x11'), 1);
+        QCOMPARE(scan.records.size(), 1);
+        const SaveRecord &r = scan.records.first();
+        QCOMPARE(r.endSector - r.startSector, kRawFileLimit / 512);  // carved 18 MiB
+        QCOMPARE(r.bytes, uint64_t(movie.size()));
+        QVERIFY(readAll(r.savedPath) == movie);
     }
 
     void streamsWithRecurringHeadersAreSavedOnce()
     {
-        QTemporaryDir dir;
         // An M2TS clip whose first packet, a PAT with continuity 0, recurs at sector starts.
         QByteArray ts;
         const QByteArray pat = QByteArray::fromHex("474000100000B00D0001C100000001E100E8F95E7D");
@@ -156,13 +125,12 @@ private slots:
             packet[0] = 0x47;
             ts += QByteArray(4, char(0x20)) + packet;
         }
-        const QString path = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(writeFile(path, ts + QByteArray(512 * 8, '\0')));
-        const QList<SaveRecord> records = scanAndSave(path, 1, dir.path() + QStringLiteral("/out"));
+        CustomScan scan;
+        scan.run(ts + QByteArray(512 * 8, '\0'), 1);
         // The packet recurs at sector starts, but each time the stream runs on through it: one clip.
-        QCOMPARE(records.size(), 1);
-        QCOMPARE(records.first().extent, QStringLiteral("declared"));
-        QVERIFY(readAll(records.first().savedPath) == ts);
+        QCOMPARE(scan.records.size(), 1);
+        QCOMPARE(scan.records.first().extent, QStringLiteral("declared"));
+        QVERIFY(readAll(scan.records.first().savedPath) == ts);
     }
 
     void aWriteThatFailsStopsSavingAndKeepsTheList()
@@ -177,14 +145,10 @@ private slots:
         QVERIFY(img.save(path));
         const QString out = dir.path() + QStringLiteral("/out");
         const QString report = dir.path() + QStringLiteral("/r.csv");
-        QProcess p;
         // A file-size limit of 200 blocks: the big picture cannot be written.
-        p.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("ulimit -f 200; exec '%1' scan '%2' --out '%3' --report '%4' --no-thorough")
-                                                                     .arg(QStringLiteral(LUMAFIND_BUILD_DIR "/bin/lumafind-cli"), path, out, report)});
-        QVERIFY(p.waitForFinished(30000));
-        const QByteArray errText = p.readAllStandardError();
-        QCOMPARE(p.exitCode(), 3);
-        QVERIFY(errText.contains("Saving stopped"));
+        const Run r = cli({"scan", path, "--out", out, "--report", report, "--no-thorough"}, QString(), 30000, 200);
+        QCOMPARE(r.code, 3);
+        QVERIFY(r.err.contains(QLatin1String("Saving stopped")));
         QCOMPARE(readAll(out + QStringLiteral("/JPG/GND00001.JPG")), small);
         QVERIFY(!QFile::exists(out + QStringLiteral("/PNG/GND00002.PNG")));
         QVERIFY(QDir(out + QStringLiteral("/PNG")).entryList(QDir::Files | QDir::Hidden).isEmpty());  // no partial file
@@ -196,16 +160,13 @@ private slots:
     // header inside it.
     void oneFileOneLength()
     {
-        QTemporaryDir dir;
         // The pass takes the preview inside the JPEG for a new file and cuts the JPEG there.
         const QByteArray outer = jpegWithPreviewAtSector();
         CardImage img(600, true);
         img.put(8, outer);
         img.put(400, picture("png", 50, 50));
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
         CustomScan scan;
-        scan.run(card, 0, rec("jpg", "18874368", "FFD8FF") + rec("png", "18874368", "89504E47"), {}, dir.path() + "/during");
+        scan.run(img.data, 0, rec("jpg", "18874368", "FFD8FF") + rec("png", "18874368", "89504E47"));
         const SaveRecord *saved = scan.record(QStringLiteral("GND00001.JPG"));
         QVERIFY(saved);
         QCOMPARE(readAll(saved->savedPath), outer);
@@ -214,8 +175,8 @@ private slots:
 
         // After the scan, from the list, as the wizard's "Save found files…" does.
         QList<ExportItem> items;
-        const QList<SaveRecord> again = saveFromList(scan.files, MediumRef{card, uint64_t(img.data.size()), openDeviceFile, nullptr},
-                                                     dir.path() + "/after", &items);
+        const QList<SaveRecord> again = saveFromList(scan.files, MediumRef{scan.card, uint64_t(img.data.size()), openDeviceFile, nullptr},
+                                                     scan.dir.path() + "/after", &items);
         QCOMPARE(again.size(), scan.records.size());
         for (int i = 0; i < again.size(); ++i) {
             QCOMPARE(again[i].bytes, scan.records[i].bytes);
@@ -225,7 +186,7 @@ private slots:
         }
         // The thumbnail's bytes: the exported file, read on from the medium past the carve.
         SectorReader reader;
-        QVERIFY(reader.open(card));
+        QVERIFY(reader.open(scan.card));
         MyImageObject item;
         QCOMPARE(thumbnailSource(scan.bytes.first(), items.first(), &reader, uint64_t(img.data.size()), &item), outer);
         QCOMPARE(item.extentBytes, uint64_t(outer.size()));
@@ -237,15 +198,12 @@ private slots:
     // about once for the scan and once for the archive, not once per member.
     void recurringHeadersAreNotReadAgain()
     {
-        QTemporaryDir dir;
         QList<QPair<QByteArray, QByteArray>> members;
         for (int i = 0; i < 80; ++i)
             members.append({QByteArray::number(10 + i), noise(384 * 512 - 32, quint32(i))});
         const QByteArray zip = storedZip(members);
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(writeFile(card, zip + QByteArray(4096, '\0')));
         CustomScan scan;
-        scan.run(card, 2, rec("zip", "18874368", "504B0304"), {}, dir.path() + "/out");
+        scan.run(zip + QByteArray(4096, '\0'), 2, rec("zip", "18874368", "504B0304"));
         QCOMPARE(scan.records.size(), 80);
         uint64_t saved = 0;
         for (const SaveRecord &r : scan.records) {
@@ -263,15 +221,12 @@ private slots:
     // the carved range of a file whose end is unknown is saved, and that file ends where it starts.
     void aFileInsideACarvedRangeIsSavedAndCutsIt()
     {
-        QTemporaryDir dir;
         CardImage img(300, true);
         img.putHex(10, "ABCDEF0102");               // a type without an end finder
         const QByteArray jpeg = picture("jpeg", 200, 150);
         img.put(60, jpeg);                          // found only by the Thorough pass
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
         CustomScan scan;
-        scan.run(card, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("jpg", "18874368", "FFD8FFE0"), dir.path() + "/out");
+        scan.run(img.data, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("jpg", "18874368", "FFD8FFE0"));
         const SaveRecord *xyz = scan.record(QStringLiteral("GND00001.XYZ")), *jpg = scan.record(QStringLiteral("THD00001.JPG"));
         QVERIFY(xyz && jpg);
         QVERIFY(jpg->containedIn.isEmpty());
@@ -284,15 +239,12 @@ private slots:
     // keeps only the first bytes for the thumbnail while the file goes to disk whole.
     void memoryStaysFlatWhileALongFileIsSaved()
     {
-        QTemporaryDir dir;
         const qint64 sectors = (kPhotoPrefixBytes + (8 << 20)) / 512;
         CardImage img(sectors + 16);
         // A Photoshop header for a 3000 x 3000 RGB picture of 27 MB, then nothing.
         img.putHex(4, "384250530001000000000000000300000BB800000BB800080003000000000000000000000000000000");
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
         CustomScan scan;
-        scan.run(card, 0, rec("psd", "2147483648", "38425053"), {}, dir.path() + "/out");
+        scan.run(img.data, 0, rec("psd", "2147483648", "38425053"));
         QCOMPARE(scan.files.size(), 1);
         QCOMPARE(uint64_t(scan.bytes.first().size()), kPhotoPrefixBytes);
         QCOMPARE(scan.files.first().carvedBytes, uint64_t(sectors + 12) * 512);
@@ -304,23 +256,18 @@ private slots:
     // own preview (which its structure places) belongs to it, the newer photo is saved.
     void aDeclaredLengthDoesNotSwallowNewerFiles()
     {
-        QTemporaryDir dir;
         const QByteArray preview = picture("jpeg", 80, 60), newer = picture("jpeg", 120, 90);
         const quint32 rawAt = 4096, rawBytes = 3u << 20;
-        QByteArray raw = "IIU" + QByteArray(1, '\0') + le32(8) + le16(4);
-        raw += le16(0x2E) + le16(7) + le32(quint32(preview.size())) + le32(1024);  // the preview JPEG
-        raw += le16(0x10F) + le16(2) + le32(4) + QByteArray("Pan") + '\0';
-        raw += le16(0x117) + le16(4) + le32(1) + le32(rawBytes);                   // raw data length
-        raw += le16(0x118) + le16(4) + le32(1) + le32(rawAt);                      // raw data offset
-        raw += le32(0);
+        // The preview JPEG at 1024, the raw data's length and offset.
+        QByteArray raw = tiff({{{0x2E, 7, quint32(preview.size()), le32(1024)}, ascii(0x10F, "Pan"), longValue(0x117, rawBytes),
+                                longValue(0x118, rawAt)}}, {-1}, {});
+        raw[2] = 'U';  // Panasonic's magic number
         CardImage img(8000, true);
         img.put(10, raw);
         img.put(12, preview);             // at 1024 bytes from the raw file's start
         img.put(10 + 200, newer);         // written later over the old raw data
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
         CustomScan scan;
-        scan.run(card, 0, rec("rw2", "134217728", "49495500") + rec("jpg", "52428800", "FFD8FF"), {}, dir.path() + "/out");
+        scan.run(img.data, 0, rec("rw2", "134217728", "49495500") + rec("jpg", "52428800", "FFD8FF"));
         QCOMPARE(scan.records.size(), 3);
         const SaveRecord *old = scan.record(QStringLiteral("GND00001.RW2"));
         QVERIFY(old);
@@ -336,44 +283,32 @@ private slots:
     // its name, its type, its folder; its number is the pass's as for any photo.
     void rawFilesAreNamedForTheirCamera()
     {
-        QTemporaryDir dir;
         const QByteArray data = noise(5000, 33);
-        const quint32 makeAt = 8 + 2 + 4 * 12 + 4, dataAt = makeAt + 18;
-        QByteArray nef = "II*" + QByteArray(1, '\0') + le32(8) + le16(4);
-        nef += le16(0xFE) + le16(4) + le32(1) + le32(1);                         // a reduced image first
-        nef += le16(0x10F) + le16(2) + le32(18) + le32(makeAt);
-        nef += le16(0x111) + le16(4) + le32(1) + le32(dataAt);
-        nef += le16(0x117) + le16(4) + le32(1) + le32(quint32(data.size()));
-        nef += le32(0) + QByteArray("NIKON CORPORATION") + '\0' + data;
+        // A reduced image first, then the camera's name and the strips.
+        const QByteArray nef = tiff({{longValue(0xFE, 1), ascii(0x10F, "NIKON CORPORATION"), blobOffset(0x111, 0),
+                                      longValue(0x117, quint32(data.size()))}}, {-1}, {data});
         CardImage img(100, true);
         img.put(3, picture("jpeg", 40, 30));
         img.put(20, nef);
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
         CustomScan scan;
-        scan.run(card, 0, rec("jpg", "52428800", "FFD8FF") + rec("tif", "209715200", "49492A00"), {}, dir.path() + "/out");
+        scan.run(img.data, 0, rec("jpg", "52428800", "FFD8FF") + rec("tif", "209715200", "49492A00"));
         QCOMPARE(scan.records.size(), 2);
         const SaveRecord &r = scan.records.at(1);
         QCOMPARE(r.name, QStringLiteral("GND00002.NEF"));
         QCOMPARE(r.type, QStringLiteral("NEF"));
-        QCOMPARE(r.savedPath, dir.path() + QStringLiteral("/out/NEF/GND00002.NEF"));
+        QCOMPARE(r.savedPath, scan.out + QStringLiteral("/NEF/GND00002.NEF"));
         QCOMPARE(readAll(r.savedPath), nef);
     }
 
     // Unreadable sectors count once per scan, whoever reads them again.
     void unreadableSectorsCountOnce()
     {
-        QTemporaryDir dir;
         CardImage img(400, true);
         img.putHex(10, "ABCDEF0102");
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
-        auto medium = std::make_shared<FaultyMedium>();
-        medium->data = img.data;
+        auto medium = faultyMedium(img.data);
         medium->bad = {20, 21, 22};
-        const DeviceOpener opener = [medium](const QString &) { return openFaulty(medium); };
         CustomScan scan;
-        scan.run(card, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("xyz", "18874368", "ABCDEF0102"), dir.path() + "/out", opener);
+        scan.run(img.data, 0, rec("xyz", "18874368", "ABCDEF0102"), rec("xyz", "18874368", "ABCDEF0102"), faultyOpener(medium));
         QCOMPARE(scan.unreadable, 3u);  // both passes read them
         QByteArray expected = img.sectors(10, 400);
         expected.replace(10 * 512, 3 * 512, QByteArray(3 * 512, '\0'));
@@ -384,22 +319,18 @@ private slots:
     // and nothing saved reaches past the image's end.
     void imageEndingInsideASector()
     {
-        QTemporaryDir dir;
         const QByteArray jpeg = picture("jpeg", 160, 120);
         QByteArray data = QByteArray(512 * 20, 'x');
         data += jpeg.left(jpeg.size() - 300);
         data += QByteArray((512 - data.size() % 512) % 512, 'y');
         data += jpeg.right(300);  // the image ends with the picture: 512·n + a partial sector
         QVERIFY(data.size() % 512 != 0);
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(writeFile(card, data));
-        const QByteArray whole = data.mid(512 * 20);
         CustomScan scan;
-        scan.run(card, 0, rec("xyz", "18874368", "FFD8FF"), {}, dir.path() + "/out");  // no end finder: the carve
+        scan.run(data, 0, rec("xyz", "18874368", "FFD8FF"));  // no end finder: the carve
         QCOMPARE(scan.records.size(), 1);
-        QCOMPARE(readAll(scan.records.first().savedPath), whole);
+        QCOMPARE(readAll(scan.records.first().savedPath), data.mid(512 * 20));
         CustomScan jpg;
-        jpg.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, dir.path() + "/out2");
+        jpg.run(data, 0, rec("jpg", "18874368", "FFD8FF"));
         QCOMPARE(jpg.records.first().endSector, sectorsFor(uint64_t(data.size())));
     }
 
@@ -413,16 +344,14 @@ private slots:
         QVERIFY(QDir().mkpath(victimDir));
         const QString victim = victimDir + QStringLiteral("/secret");
         QVERIFY(writeFile(victim, "root only"));
-        struct stat before {};
-        QCOMPARE(::stat(QFile::encodeName(victim).constData(), &before), 0);
+        const uint owner = QFileInfo(victim).ownerId();
 
         CardImage img(200, true);
         const QByteArray jpeg = picture("jpeg", 60, 40);
         for (int s : {10, 50, 90, 130})
             img.put(s, jpeg);
-        const QString card = dir.path() + QStringLiteral("/card.img");
-        QVERIFY(img.save(card));
-        const QString out = dir.path() + QStringLiteral("/out");
+        CustomScan scan;
+        const QString out = scan.out;
         QVERIFY(QDir().mkpath(out + "/JPG"));
         const QByteArray pid = QByteArray::number(::getpid());
         auto at = [&](const QString &name) { return QFile::encodeName(out + "/JPG/" + name); };
@@ -437,34 +366,29 @@ private slots:
         QVERIFY(writeFile(out + "/JPG/.GND00009.JPG.999999999.part", "stale"));
         if (::geteuid() == 0)
             qputenv("SUDO_UID", "4242");
-        CustomScan scan;
-        scan.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, out);
+        scan.run(img.data, 0, rec("jpg", "18874368", "FFD8FF"));
         qunsetenv("SUDO_UID");
         QCOMPARE(scan.records.size(), 4);
         for (const SaveRecord &r : scan.records) {
             QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
             QVERIFY(r.savedPath.startsWith(out + "/JPG/"));
             QCOMPARE(readAll(r.savedPath), jpeg);
-            struct stat st {};
-            QCOMPARE(::lstat(QFile::encodeName(r.savedPath).constData(), &st), 0);
-            QVERIFY(S_ISREG(st.st_mode));
+            const QFileInfo saved(r.savedPath);
+            QVERIFY(saved.isFile() && !saved.isSymLink());
             if (::geteuid() == 0)
-                QCOMPARE(st.st_uid, uid_t(4242));
+                QCOMPARE(saved.ownerId(), 4242u);
         }
         QCOMPARE(scan.records.first().savedPath, out + "/JPG/GND00001_1.JPG");  // the link was not replaced
         QCOMPARE(readAll(victim), QByteArray("root only"));
-        struct stat after {};
-        QCOMPARE(::stat(QFile::encodeName(victim).constData(), &after), 0);
-        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(QFileInfo(victim).ownerId(), owner);
         QCOMPARE(QDir(victimDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"secret"});
         QVERIFY(!QFile::exists(out + "/JPG/.GND00009.JPG.999999999.part"));
 
         // A type folder that is a link: nothing is written through it.
-        const QString out2 = dir.path() + QStringLiteral("/out2");
-        QVERIFY(QDir().mkpath(out2));
-        QCOMPARE(::symlink(QFile::encodeName(victimDir).constData(), QFile::encodeName(out2 + "/JPG").constData()), 0);
         CustomScan linked;
-        linked.run(card, 0, rec("jpg", "18874368", "FFD8FF"), {}, out2);
+        QVERIFY(QDir().mkpath(linked.out));
+        QCOMPARE(::symlink(QFile::encodeName(victimDir).constData(), QFile::encodeName(linked.out + "/JPG").constData()), 0);
+        linked.run(img.data, 0, rec("jpg", "18874368", "FFD8FF"));
         QVERIFY(linked.records.first().savedPath.isEmpty());
         QVERIFY(linked.records.first().error.contains(QLatin1String("not a folder")));
         QCOMPARE(QDir(victimDir).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList{"secret"});
@@ -510,24 +434,14 @@ private slots:
         const QString out = dir.path() + QStringLiteral("/out");
         if (geteuid() == 0)
             qputenv("SUDO_UID", "4242");
-        {
-            FileSaver saver(out, MediumRef{path, 100 * 512, openDeviceFile, nullptr});
-            QString why;
-            QVERIFY(saver.prepare(&why));
-            saver.add(f);
-            saver.finish();
-            const SaveRecord r = saver.records().first();
-            QVERIFY(r.savedPath.startsWith(out + QLatin1Char('/')));
-            QVERIFY(!r.savedPath.contains(QLatin1String("/../")));
-            if (geteuid() == 0) {
-                struct stat st {};
-                QCOMPARE(::stat(QFile::encodeName(r.savedPath).constData(), &st), 0);
-                QCOMPARE(st.st_uid, uid_t(4242));
-                QCOMPARE(::stat(QFile::encodeName(out).constData(), &st), 0);
-                QCOMPARE(st.st_uid, uid_t(4242));
-            }
-        }
+        const SaveRecord r = saveFromList({f}, MediumRef{path, 100 * 512, openDeviceFile, nullptr}, out).value(0);
         qunsetenv("SUDO_UID");
+        QVERIFY(r.savedPath.startsWith(out + QLatin1Char('/')));
+        QVERIFY(!r.savedPath.contains(QLatin1String("/../")));
+        if (geteuid() == 0) {
+            QCOMPARE(QFileInfo(r.savedPath).ownerId(), 4242u);
+            QCOMPARE(QFileInfo(out).ownerId(), 4242u);
+        }
     }
 };
 

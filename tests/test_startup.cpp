@@ -4,7 +4,6 @@
 #include "recordingdialogs.h"
 
 #include <QCheckBox>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMainWindow>

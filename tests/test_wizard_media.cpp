@@ -34,9 +34,7 @@ void replug(GuiFixture &f, const QStringList &gone, const QJsonArray &added = {}
         if (!gone.contains(d.toObject().value(QLatin1String("name")).toString()))
             devices.append(d);
     root.insert(QStringLiteral("blockdevices"), devices);
-    QFile json(f.dir.path() + QStringLiteral("/lsblk.json"));
-    QVERIFY(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    json.write(QJsonDocument(root).toJson());
+    QVERIFY(writeFile(f.dir.path() + QStringLiteral("/lsblk.json"), QJsonDocument(root).toJson()));
 }
 
 // The identifier of the selected row ("" when none is).
@@ -188,7 +186,8 @@ private slots:
         QVERIFY(f.c->LoadDisk_Window->isHidden());
     }
 
-    void keyboard()
+    // The keys, and the sector range refused on the options screen.
+    void keyboardAndRangeRefusals()
     {
         GuiFixture f(laptop());
         QWidget *w = f.window.get();
@@ -208,15 +207,38 @@ private slots:
         QVERIFY(f.listed());
         QTest::keyClick(w, Qt::Key_N, Qt::AltModifier);
         QTRY_COMPARE(f.c->screen_counter, 1);
-        // Alt+R is Browse on the options screen; Enter in a field presses Next.
+        // Alt+R is Browse on the options screen.
         QTest::keyClick(w, Qt::Key_R, Qt::AltModifier);
         QTRY_COMPARE(f.dialogs.modalWindows, QStringList{QStringLiteral("BrowseInfo_Window")});
-        QTest::mouseClick(f.c->photo.sector_range_rd, Qt::LeftButton);
-        f.c->photo.Start_slider_val->setFocus();
-        f.c->photo.Start_slider_val->setText(QStringLiteral("9"));
-        f.c->photo.End_slider_val->setText(QStringLiteral("5"));
-        QTest::keyClick(f.c->photo.Start_slider_val, Qt::Key_Enter);
+        // A range refused keeps the screen, with the cursor in the field at fault; Enter in a
+        // field presses Next.
+        OptionsControls &s = f.c->photo;
+        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
+        QVERIFY(s.Start_Sec_Box->isVisible());
+        QVERIFY(!s.disk_sector_info_Box->isVisible());
+        QVERIFY(f.c->help_info->text().startsWith(QStringLiteral("\u2018Sector Range\u2019")));
+        s.Start_slider_val->setText(QStringLiteral("0005"));
+        s.End_slider_val->setText(QStringLiteral("9"));
+        f.c->sectors_val->setText(QStringLiteral("100"));
+        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        QCOMPARE(f.dialogs.alerts.size(), 1);
+        QCOMPARE(f.dialogs.alerts.last().informative, QStringLiteral("Please enter valid Start Sector value."));
+        QCOMPARE(f.window->focusWidget(), s.Start_slider_val);
+        QCOMPARE(f.c->screen_counter, 1);
+        s.Start_slider_val->setText(QStringLiteral("9"));
+        QTest::keyClick(s.Start_slider_val, Qt::Key_Enter);
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nEnd Sector should be greater than Start Sector."));
+        QCOMPARE(f.window->focusWidget(), s.End_slider_val);
+        QCOMPARE(f.c->screen_counter, 1);
+        // Pressing Sector Range again discards typed values; Entire Disk performs no test at all.
+        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
+        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("0"));
+        QCOMPARE(s.End_slider_val->text(), QStringLiteral("62325760"));
+        s.Start_slider_val->setText(QStringLiteral("abc"));
+        QTest::mouseClick(s.entire_disk_rd, Qt::LeftButton);
+        QVERIFY(f.c->rangeCheck(s));
+        QCOMPARE(f.dialogs.alerts.size(), 2);
+        QVERIFY(!s.Start_Sec_Box->isVisible());
         // Enter on a focused button presses that button, not Next.
         f.c->back_btn->setFocus();
         QTest::keyClick(f.c->back_btn, Qt::Key_Return);
@@ -232,45 +254,6 @@ private slots:
         QTest::keyClick(w, Qt::Key_X, Qt::AltModifier);
         QTRY_COMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nDo you really want to exit from 'Lumafind'?"));
         QVERIFY(!f.c->shutDown());
-    }
-
-    void rangeRefusalsKeepTheScreen()
-    {
-        GuiFixture f(laptop());
-        f.c->idTableView->selectRow(0);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        OptionsControls &s = f.c->photo;
-        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
-        QVERIFY(s.Start_Sec_Box->isVisible());
-        QVERIFY(!s.disk_sector_info_Box->isVisible());
-        QVERIFY(f.c->help_info->text().startsWith(QStringLiteral("\u2018Sector Range\u2019")));
-
-        s.Start_slider_val->setText(QStringLiteral("0005"));
-        s.End_slider_val->setText(QStringLiteral("9"));
-        f.c->sectors_val->setText(QStringLiteral("100"));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QCOMPARE(f.dialogs.alerts.size(), 1);
-        QCOMPARE(f.dialogs.alerts.last().informative, QStringLiteral("Please enter valid Start Sector value."));
-        QCOMPARE(f.window->focusWidget(), s.Start_slider_val);
-        QCOMPARE(f.c->screen_counter, 1);
-
-        s.Start_slider_val->setText(QStringLiteral("9"));
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nEnd Sector should be greater than Start Sector."));
-        QCOMPARE(f.window->focusWidget(), s.End_slider_val);
-        QCOMPARE(f.c->screen_counter, 1);
-
-        // Pressing Sector Range again discards typed values.
-        QTest::mouseClick(s.sector_range_rd, Qt::LeftButton);
-        QCOMPARE(s.Start_slider_val->text(), QStringLiteral("0"));
-        QCOMPARE(s.End_slider_val->text(), QStringLiteral("15625000"));
-        // Entire Disk performs no test at all.
-        s.Start_slider_val->setText(QStringLiteral("abc"));
-        QTest::mouseClick(s.entire_disk_rd, Qt::LeftButton);
-        const int before = int(f.dialogs.alerts.size());
-        QVERIFY(f.c->rangeCheck(s));
-        QCOMPARE(int(f.dialogs.alerts.size()), before);
-        QVERIFY(!s.Start_Sec_Box->isVisible());
     }
 
     void slidersAndFieldsOnAThreeTerabyteDisk()

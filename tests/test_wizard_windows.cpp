@@ -26,7 +26,8 @@ using namespace lumafind;
 class TestWizardWindows : public QObject {
     Q_OBJECT
 private slots:
-    void helpAboutAndTheHelpDocument()
+    // Help, About and the help document on the media screen; Browse… on the options screen.
+    void helpAboutTheHelpDocumentAndBrowse()
     {
         GuiFixture f;
         QTest::mouseClick(f.c->help_btn, Qt::LeftButton);
@@ -50,15 +51,11 @@ private slots:
         f.c->HelpFilePressed();
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nThe guide could not be opened."));
         QVERIFY(f.dialogs.alerts.last().informative.remove(QChar(0x200B)).contains(QLatin1String("/Help.pdf")));
-    }
 
-    void browseShowsTheNoteAndFillsBothFields()
-    {
-        GuiFixture f;
-        const QString card = f.image(QStringLiteral("card.img"), 100);
-        f.toOptions(card, 0);
+        // Browse… shows its note, and fills the folder of both modes.
+        f.toOptions(f.image(QStringLiteral("card.img"), 100));
         QTest::mouseClick(f.c->photo.browse_path, Qt::LeftButton);  // cancelled
-        QCOMPARE(f.dialogs.modalWindows, QStringList{"BrowseInfo_Window"});
+        QCOMPARE(f.dialogs.modalWindows, (QStringList{"HelpWindow", "AboutWindow", "BrowseInfo_Window"}));
         QVERIFY(f.c->photo.path->text().isEmpty());
         f.dialogs.folderAnswers.enqueue(f.dir.path() + QStringLiteral("/out"));
         QTest::mouseClick(f.c->photo.browse_path, Qt::LeftButton);
@@ -129,10 +126,8 @@ private slots:
         img.put(10, camera);
         img.put(200, plain);
         f.toOptions(f.image(img));
-        f.c->Thro_Mode_Chk->setChecked(false);
-        f.dialogs.alertAnswers.enqueue(0);  // no folder: continue without saving
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
-        QVERIFY(f.waitEnd());              // the end-of-scan window, closed with OK
+        f.startWithoutFolder();
+        QVERIFY(f.waitEnd());  // the end-of-scan window, closed with OK
         QCOMPARE(f.c->images.size(), 3);
         QCoreApplication::processEvents();
 
@@ -152,7 +147,6 @@ private slots:
         const QString out = f.dir.path() + QStringLiteral("/later");
         f.dialogs.folderAnswers.enqueue(out);
         QTest::mouseClick(save, Qt::LeftButton);
-        QVERIFY(f.c->savingAfterScan() || f.dialogs.alerts.last().message == QStringLiteral("\nSaving finished."));
         QVERIFY(QTest::qWaitFor([&] { return !f.c->savingAfterScan(); }, 10000));
         QCOMPARE(f.dialogs.alerts.last().message, QStringLiteral("\nSaving finished."));
         QCOMPARE(f.dialogs.alerts.last().kind, AlertKind::Information);
@@ -474,8 +468,7 @@ private slots:
         QCOMPARE(f.dialogs.alerts.size(), 2);
 
         f.toOptions(f.image(QStringLiteral("big.img"), qint64(16) << 21));  // 16 GiB, sparse
-        f.dialogs.alertAnswers.enqueue(0);
-        QTest::mouseClick(f.c->next_btn, Qt::LeftButton);
+        f.startWithoutFolder();
         QVERIFY(f.c->scanRunning());
         QVERIFY(QTest::qWaitFor([&] { return f.c->for_index.load() > 1000; }, 10000));
         f.dialogs.alertAnswers.enqueue(1);  // Yes

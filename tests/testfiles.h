@@ -5,11 +5,26 @@
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
+#include <QImageWriter>
 #include <QPainter>
 #include <QPdfWriter>
 #include <QRandomGenerator>
 #include <QtEndian>
 #include <zlib.h>
+
+// A picture as Qt's writer of the format encodes it, turned by t (as a camera held on its side
+// records it).
+inline QByteArray encoded(const QImage &img, const char *format, int quality = -1,
+                          QImageIOHandler::Transformations t = QImageIOHandler::TransformationNone)
+{
+    QByteArray out;
+    QBuffer b(&out);
+    QImageWriter writer(&b, format);
+    writer.setQuality(quality);
+    writer.setTransformation(t);
+    writer.write(img);
+    return out;
+}
 
 // A picture with some structure (so it compresses like a photo), encoded by Qt.
 inline QByteArray picture(const char *format, int w, int h)
@@ -20,11 +35,16 @@ inline QByteArray picture(const char *format, int w, int h)
         for (int x = 0; x < w; x += 8)
             p.fillRect(x, y, 8, 8, QColor::fromHsv((x * 3 + y) % 360, 200, 200));
     p.end();
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format);
-    return out;
+    return encoded(img, format);
+}
+
+// A picture of one colour.
+inline QByteArray solidPicture(const char *format, int w, int h, QColor colour, int quality = -1,
+                               QImageIOHandler::Transformations t = QImageIOHandler::TransformationNone)
+{
+    QImage img(w, h, QImage::Format_RGB32);
+    img.fill(colour);
+    return encoded(img, format, quality, t);
 }
 
 // A picture of noise: it does not compress, so its file is large, and a JPEG's data decodes
@@ -36,11 +56,7 @@ inline QByteArray noisePicture(const char *format, int w, int h, quint32 seed, i
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
             img.setPixel(x, y, g.generate() | 0xFF000000u);
-    QByteArray out;
-    QBuffer b(&out);
-    b.open(QIODevice::WriteOnly);
-    img.save(&b, format, quality);
-    return out;
+    return encoded(img, format, quality);
 }
 
 inline QByteArray readAll(const QString &path)
@@ -73,29 +89,17 @@ inline QByteArray clip()
     return readAll(QStringLiteral(LUMAFIND_SOURCE_DIR "/resources/sample/clip.mp4"));
 }
 
-// A stand-in lsblk in folder that prints the JSON file at jsonPath; returns its path.
-inline QString standInLsblk(const QString &folder, const QString &jsonPath)
+// A stand-in lsblk in folder that prints the JSON file at jsonPath; returns its path. Given a
+// gatePath, it is slow: it prints nothing until that file exists (or ten seconds passed).
+inline QString standInLsblk(const QString &folder, const QString &jsonPath, const QString &gatePath = QString())
 {
-    QFile script(folder + QStringLiteral("/lsblk"));
-    if (!script.open(QIODevice::WriteOnly))
+    const QString path = folder + QStringLiteral("/lsblk");
+    const QByteArray wait = gatePath.isEmpty() ? QByteArray()
+        : "i=0\nwhile [ ! -e '" + QFile::encodeName(gatePath) + "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n";
+    if (!writeFile(path, "#!/bin/sh\n" + wait + "cat '" + QFile::encodeName(jsonPath) + "'\n"))
         return QString();
-    script.write("#!/bin/sh\ncat '" + QFile::encodeName(jsonPath) + "'\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return script.fileName();
-}
-
-// The same, slow: it prints nothing until the file at gatePath exists (or ten seconds passed).
-inline QString gatedLsblk(const QString &folder, const QString &jsonPath, const QString &gatePath)
-{
-    QFile script(folder + QStringLiteral("/lsblk"));
-    if (!script.open(QIODevice::WriteOnly))
-        return QString();
-    script.write("#!/bin/sh\ni=0\nwhile [ ! -e '" + QFile::encodeName(gatePath) + "' ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
-                 "cat '" + QFile::encodeName(jsonPath) + "'\n");
-    script.close();
-    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    return script.fileName();
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
 }
 
 inline QString laptopFixture()
