@@ -221,13 +221,8 @@ private slots:
             mbr.resize(510, '\0');
             img.prepend(mbr + "\x55\xAA" + QByteArray((partitionAt - 1) * 512, '\0'));
         }
-        // Handed over as the General pass does, every sector in order.
         Remnants remnants;
-        const uint64_t sectors = uint64_t(img.size() / 512);
-        remnants.beginScan(0, sectors, uint64_t(img.size()));
-        for (uint64_t s = 0; s < sectors; ++s)
-            remnants.sector(s, reinterpret_cast<const unsigned char *>(img.constData()) + s * 512, std::min<uint64_t>(s * 512, 512),
-                            size_t(img.size()) - s * 512);
+        feedAll(remnants, img);
         const std::vector<FatVolume> volumes = remnants.volumes();
         QCOMPARE(volumes.size(), size_t(1));
         const FatVolume &v = volumes.front();
@@ -236,7 +231,6 @@ private slots:
         QCOMPARE(v.firstByte, uint64_t(partitionAt * 512));
         QCOMPARE(v.clusterByte(uint64_t(cluster)), uint64_t(at + partitionAt * 512));
         // And the file's entry was read from its directory there.
-        remnants.endDirectories();
         remnants.noteFound(uint64_t(at + partitionAt * 512), uint64_t(file.size()), "BIN");
         const auto entry = remnants.entryFor(uint64_t(at + partitionAt * 512), "BIN");
         QVERIFY(entry);
@@ -477,9 +471,7 @@ private slots:
             QVERIFY(entry > 0);
             img.replace(entry + 28, 4, le32(quint32(photos[i].size() * 8)));
         }
-        QFile f(card.image);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(img) == img.size());
-        f.close();
+        QVERIFY(writeFile(card.image, img));
         const uint64_t bytes = uint64_t(img.size());
         const auto stage = [&](uint64_t bound, size_t *entries) {
             Remnants r;
