@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <memory>
 
 using namespace lumafind;
 
@@ -46,6 +47,19 @@ void feedAll(Remnants &r, const QByteArray &img)
     for (uint64_t s = 0; s < bytes / 512; ++s)
         r.sector(s, b + s * 512, std::min<uint64_t>(s * 512, 2048), std::min<uint64_t>(bytes - s * 512, 2560));
     r.endDirectories();
+}
+
+// The card collected as the General pass does, then its directories joined and its fragments
+// put together as after the passes; nothing when the image cannot be opened.
+std::unique_ptr<Remnants> afterTheScan(const QString &image, const QByteArray &img)
+{
+    auto r = std::make_unique<Remnants>();
+    feedAll(*r, img);
+    SectorReader medium;
+    if (!medium.open(image))
+        return nullptr;
+    r->resolveFragments(medium, uint64_t(img.size()));
+    return r;
 }
 
 const RememberedFile *named(const std::vector<RememberedFile> &all, const QString &name)
@@ -177,13 +191,10 @@ private slots:
         // Read in medium order, it is only the short name, its first letter lost.
         QVERIFY(!named(all, name(20)));
         QCOMPARE(std::count_if(all.begin(), all.end(), [](const RememberedFile &f) { return f.lostFirstLetter && f.entrySlot == 0; }), 1);
-        Remnants r;
-        feedAll(r, img);
-        SectorReader medium;
-        QVERIFY(medium.open(card.image));
-        r.resolveFragments(medium, uint64_t(img.size()));
+        const auto r = afterTheScan(card.image, img);
+        QVERIFY(r);
         for (int i = 0; i < 24; ++i) {
-            const auto e = r.entryFor(uint64_t(img.indexOf(name(i).toLatin1().repeated(40))), "DAT");
+            const auto e = r->entryFor(uint64_t(img.indexOf(name(i).toLatin1().repeated(40))), "DAT");
             QVERIFY2(e && e->name == name(i) && e->deleted == (i == 20) && !e->lostFirstLetter, qPrintable(name(i)));
         }
     }
@@ -290,13 +301,10 @@ private slots:
             if (!named(all, many(i)))
                 crossing << many(i);
         QCOMPARE(crossing.size(), 1);
-        Remnants r;
-        feedAll(r, img);
-        SectorReader medium;
-        QVERIFY(medium.open(m.image));
-        r.resolveFragments(medium, uint64_t(img.size()));
+        const auto r = afterTheScan(m.image, img);
+        QVERIFY(r);
         for (int i = 0; i < 60; ++i) {
-            const auto e = r.entryFor(uint64_t(img.indexOf(many(i).toLatin1().repeated(90))), "DAT");
+            const auto e = r->entryFor(uint64_t(img.indexOf(many(i).toLatin1().repeated(90))), "DAT");
             QVERIFY2(e && e->name == many(i) && e->size == 90 * 8 && e->modifiedUtc() == kTime, qPrintable(many(i)));
         }
     }
